@@ -1,0 +1,37 @@
+#pragma once
+// The hosts header reader: dated header lines, start markers and the size summary.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "support/line_end.h"
+
+namespace vellomar::catalogue {
+
+// Field values stored when a file has no dated line of a kind.
+inline constexpr std::string_view kCurrentDefault = "Missing or non MVPS HOSTS File";
+inline constexpr std::string_view kMergedDefault = "Missing or non ZR HOSTS File";
+
+struct HeaderReport {
+  // Every accepted dated header line, whole, each followed by the line end, in file order.
+  std::string version_text;
+  // Value of the last update / creation line read; nullopt when there was none.
+  std::optional<std::string> updated;
+  std::optional<std::string> created;
+  // Names given by the start markers read, in file order, split at ',' with empty pieces
+  // dropped (a name is never selected twice by its reader, but may be listed twice here).
+  std::vector<std::string> source_names;
+};
+
+// Reads the header of a hosts file's text. Lines are split by `line_end`; reading stops after
+// the fourth dated header line.
+HeaderReport ReadHeader(std::string_view text, support::LineEnd line_end);
+
+// The size summary of the file at `path`: the line count, " Lines - len: " and the length in
+// bytes; empty text when no file exists there. The count is 64-bit.
+std::string FileSummary(const std::string& path, support::LineEnd line_end);
+
+}  // namespace vellomar::catalogue

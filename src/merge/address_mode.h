@@ -1,0 +1,20 @@
+#pragma once
+// The address mode: which block address the merged file uses.
+
+#include <string_view>
+
+namespace vellomar::merge {
+
+enum class AddressMode : int {
+  kNoChange = 0,  // addresses copied as they are
+  kUse127 = 1,    // every "0.0.0.0" becomes "127.0.0.1"
+  kUse0000 = 2,   // every "127.0.0.1" becomes "0.0.0.0"
+};
+
+// The caption of the mode's check box: " No Change", "Use 127.0.0.1" or "Use 0.0.0.0".
+std::string_view AddressModeCaption(AddressMode mode);
+
+// The mode a right press gives: kUse127 becomes kUse0000, anything else becomes kUse127.
+AddressMode ToggledAddressMode(AddressMode mode);
+
+}  // namespace vellomar::merge

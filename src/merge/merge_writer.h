@@ -1,0 +1,60 @@
+#pragma once
+// The merged hosts writer: header first, then every source between its markers.
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "merge/address_mode.h"
+#include "support/line_end.h"
+
+namespace vellomar::merge {
+
+inline constexpr std::string_view kCreatedDatePlaceholder = "#CREATEDDATE#";
+inline constexpr std::string_view kSeparatorLine =
+    "# *********************************************************#";
+
+// Kinds of list entry, by name in lower case.
+bool IsHeaderEntry(std::string_view name);  // contains "header"
+bool IsMvpsEntry(std::string_view name);    // contains "mvps"
+
+// Localhost lines passed so far in one merge run; shared by all its files.
+struct LocalhostState {
+  bool ipv4_passed = false;
+  bool ipv6_passed = false;
+};
+
+// Appends `line` to `out` after the line rules: comments unchanged; surplus active localhost
+// lines commented out; the address mode on every other line.
+void ProcessLine(std::string_view line, AddressMode mode, LocalhostState& state, std::string& out);
+
+// Writes one merged file. Output goes to a temporary file beside the target, which replaces
+// the target only on Commit, so the target is never left partial.
+class MergeWriter {
+ public:
+  enum class CommitResult {
+    kReplaced,       // the target now holds the new merged file
+    kWriteFailed,    // the new file could not be completed; the target is unchanged
+    kReplaceFailed,  // the new file was complete but could not take the target's place
+  };
+
+  MergeWriter(std::string target_path, AddressMode mode, support::LineEnd line_end,
+              std::string date_text);
+  ~MergeWriter();
+  MergeWriter(const MergeWriter&) = delete;
+  MergeWriter& operator=(const MergeWriter&) = delete;
+
+  // The header entry's text: processed text, then a line end.
+  void AddHeader(std::string_view text);
+  // A source: start marker, processed text, end marker, separator line and an empty line.
+  void AddSource(std::string_view name, std::string_view text);
+  // Completes the file and puts it in the target's place. Call once.
+  CommitResult Commit();
+
+ private:
+  // implementation-defined members follow
+  struct Impl;
+  Impl* impl_;
+};
+
+}  // namespace vellomar::merge

@@ -1,0 +1,110 @@
+#pragma once
+// The operating system as the program uses it. One implementation per OS (posix/, windows/),
+// chosen by the build. Nothing here names a type of a particular OS.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vellomar::platform {
+
+// ---- Program identity -------------------------------------------------------------------
+
+// Full path of the running program file.
+std::string ProgramPath();
+// Folder of the running program, without a trailing separator.
+std::string ProgramFolder();
+// File name of the running program without its extension ("vellomar").
+std::string ProgramName();
+
+// The separator between a folder and a name ('/' or '\\').
+char PathSeparator();
+// folder + separator + name.
+std::string JoinPath(const std::string& folder, const std::string& name);
+
+// The family of the running system; decides the native line end and command dialect.
+enum class OsFamily { kWindows, kPosix };
+OsFamily NativeOsFamily();
+
+// ---- Files --------------------------------------------------------------------------------
+
+// The existence test: a non-empty path naming an ordinary file the user is meant to see
+// (on Linux: a regular file, links followed, whose name does not start with ".").
+bool FileExists(const std::string& path);
+
+// True when the path names a folder (links followed).
+bool FolderExists(const std::string& path);
+
+// The first candidate that passes the existence test, or empty text when none does.
+std::string FirstExisting(const std::vector<std::string>& candidates);
+
+// Candidates probed at start-up for the system paths, in order.
+std::vector<std::string> HostsCandidates();
+std::vector<std::string> NotepadCandidates();
+std::vector<std::string> IpconfigCandidates();
+
+// Protective marks of a file that keep it from being written or replaced. Opaque outside
+// the implementation; `Clear` returns what was set so that `Restore` can put it back.
+struct Protection {
+  std::uint32_t flags = 0;  // OS-specific marks that were set (immutable, append-only...)
+  bool added_owner_write = false;
+};
+
+// Sets a file's attributes to normal: clears the marks that stop writing (immutable and
+// append-only flags, missing owner write bit). Returns the marks it removed, or nullopt when
+// the file could not be examined.
+std::optional<Protection> SetAttributesNormal(const std::string& path);
+// Sets again on `path` the marks that `SetAttributesNormal` removed (the owner write bit is
+// left as it is). Returns false when a mark could not be set.
+bool RestoreProtection(const std::string& path, const Protection& removed);
+
+// Deletes a file. True when it is gone afterwards (also when it was never there).
+bool DeleteFile(const std::string& path);
+
+// Creates a new file exclusively (failing when anything exists at the path, links included),
+// readable, writable and runnable by its owner only, and writes `bytes` to it.
+bool CreatePrivateScript(const std::string& path, const std::string& bytes);
+
+// ---- Processes and shell ------------------------------------------------------------------
+
+// How a started program's window should appear; a hint where the OS has windows styles.
+enum class WindowStyle : int {
+  kNormalFocus = 1,
+  kMinimizedFocus = 2,
+  kMinimizedNoFocus = 6,
+};
+
+// Starts programs and asks the desktop shell to open things, never waiting for either.
+// Tests replace it with a recorder.
+class Launcher {
+ public:
+  virtual ~Launcher() = default;
+  // Starts argv[0] with the arguments argv[1..]; a program without a folder is searched in
+  // the executable search path. `working_folder` empty means the program's own.
+  virtual bool Start(const std::vector<std::string>& argv, WindowStyle style,
+                     const std::string& working_folder = {}) = 0;
+  // Opens a file, folder or web address with its associated program.
+  virtual bool ShellOpen(const std::string& target) = 0;
+};
+
+// The launcher of the real system.
+std::unique_ptr<Launcher> CreateSystemLauncher();
+
+// ---- Rights and instances -----------------------------------------------------------------
+
+// True when the program runs with the rights needed to write the system hosts file.
+bool IsUserAnAdmin();
+
+// Held for the life of the running instance; released when destroyed.
+class InstanceLock {
+ public:
+  virtual ~InstanceLock() = default;
+};
+
+// Takes the lock keyed by `program_path`; nullptr when another running instance of the same
+// program file holds it.
+std::unique_ptr<InstanceLock> AcquireInstanceLock(const std::string& program_path);
+
+}  // namespace vellomar::platform

@@ -1,0 +1,167 @@
+// Program identity, process start, rights and the single-instance lock on POSIX systems.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace vellomar::platform {
+namespace {
+
+// Finds a program without a folder in PATH, as a shell would; empty when not found.
+std::string ResolveProgram(const std::string& program) {
+  if (program.empty() || program.find('/') != std::string::npos) return program;
+  const char* env = std::getenv("PATH");
+  const std::string_view path_list = env ? env : "/usr/local/bin:/usr/bin:/bin";
+  std::size_t start = 0;
+  while (start <= path_list.size()) {
+    auto end = path_list.find(':', start);
+    if (end == std::string_view::npos) end = path_list.size();
+    const std::string_view folder = path_list.substr(start, end - start);
+    std::string candidate(folder.empty() ? std::string_view(".") : folder);
+    candidate += '/';
+    candidate += program;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    start = end + 1;
+  }
+  return {};
+}
+
+// Starts a program detached from this process (double fork, so no child is left to reap).
+// Returns false when the program could not be started.
+bool SpawnDetached(const std::vector<std::string>& argv, const std::string& working_folder) {
+  if (argv.empty()) return false;
+  const std::string program = ResolveProgram(argv[0]);
+  if (program.empty()) return false;
+
+  std::vector<char*> args;
+  args.reserve(argv.size() + 1);
+  for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) return false;
+
+  const pid_t child = ::fork();
+  if (child < 0) {
+    ::close(report[0]);
+    ::close(report[1]);
+    return false;
+  }
+  if (child == 0) {
+    ::setsid();
+    const pid_t grandchild = ::fork();
+    if (grandchild != 0) ::_exit(grandchild < 0 ? 1 : 0);
+    const int null_fd = ::open("/dev/null", O_RDONLY);
+    if (null_fd >= 0) ::dup2(null_fd, STDIN_FILENO);
+    int err = 0;
+    if (!working_folder.empty() && ::chdir(working_folder.c_str()) != 0) err = errno;
+    if (err == 0) {
+      ::execv(program.c_str(), args.data());
+      err = errno;
+    }
+    [[maybe_unused]] const auto written = ::write(report[1], &err, sizeof err);
+    ::_exit(127);
+  }
+  ::close(report[1]);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  int err = 0;
+  ssize_t got;
+  do {
+    got = ::read(report[0], &err, sizeof err);
+  } while (got < 0 && errno == EINTR);
+  ::close(report[0]);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 && got == 0;
+}
+
+class SystemLauncher final : public Launcher {
+ public:
+  bool Start(const std::vector<std::string>& argv, WindowStyle /*style*/,
+             const std::string& working_folder) override {
+    // X11 and Wayland leave window placement to the window manager: the style is a hint only.
+    return SpawnDetached(argv, working_folder);
+  }
+  bool ShellOpen(const std::string& target) override {
+    return SpawnDetached({"xdg-open", target}, {});
+  }
+};
+
+class FileLock final : public InstanceLock {
+ public:
+  explicit FileLock(int fd) : fd_(fd) {}
+  ~FileLock() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+ private:
+  int fd_;
+};
+
+// FNV-1a, stable from run to run, so every instance of one program file finds the same lock.
+std::uint64_t StableHash(const std::string& text) {
+  std::uint64_t hash = 1469598103934665603ULL;
+  for (const unsigned char c : text) {
+    hash ^= c;
+    hash *= 1099511628211ULL;
+  }
+  return hash;
+}
+
+}  // namespace
+
+std::string ProgramPath() {
+  char buffer[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return {};
+  return std::string(buffer, static_cast<std::size_t>(n));
+}
+
+std::string ProgramFolder() {
+  const std::string path = ProgramPath();
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return {};
+  return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string ProgramName() {
+  const std::string path = ProgramPath();
+  std::string name = path.substr(path.find_last_of('/') + 1);
+  const auto dot = name.find_last_of('.');
+  if (dot != std::string::npos && dot > 0) name.erase(dot);
+  return name;
+}
+
+std::unique_ptr<Launcher> CreateSystemLauncher() { return std::make_unique<SystemLauncher>(); }
+
+bool IsUserAnAdmin() { return ::geteuid() == 0; }
+
+std::unique_ptr<InstanceLock> AcquireInstanceLock(const std::string& program_path) {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  std::string folder = (runtime && *runtime) ? runtime : "/tmp";
+  char name[96];
+  std::snprintf(name, sizeof name, "/vellomar-%u-%016llx.lock", static_cast<unsigned>(::geteuid()),
+                static_cast<unsigned long long>(StableHash(program_path)));
+  const std::string lock_path = folder + name;
+  const int fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  // A lock file that cannot be made must not keep the program from running at all.
+  if (fd < 0) return std::make_unique<FileLock>(-1);
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<FileLock>(fd);
+}
+
+}  // namespace vellomar::platform

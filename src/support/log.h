@@ -1,0 +1,25 @@
+#pragma once
+// The program's log: one message a line, appended, never truncated.
+
+#include <string>
+#include <string_view>
+
+#include "support/line_end.h"
+
+namespace vellomar::support {
+
+struct LogTarget {
+  std::string path;  // program folder + separator + program name + "_Log.txt"
+  LineEnd line_end = NativeLineEnd();
+};
+
+// The log file of a program called `program_name` living in `program_folder`.
+LogTarget ProgramLog(const std::string& program_folder, const std::string& program_name,
+                     LineEnd line_end = NativeLineEnd());
+
+// Appends `message` and the line end to the log file, creating it when missing. The file is
+// opened and closed on every call, so the entry is on disk when this returns. A failure loses
+// the entry silently.
+void WriteLog(const LogTarget& log, std::string_view message);
+
+}  // namespace vellomar::support

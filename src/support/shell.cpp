@@ -1,0 +1,11 @@
+#include "support/shell.h"
+
+namespace vellomar::support {
+
+void ShellOpen(platform::Launcher& launcher, const std::string& target) {
+  std::string copy = target;
+  if (!copy.empty() && copy.back() == platform::PathSeparator()) copy.pop_back();
+  launcher.ShellOpen(copy);
+}
+
+}  // namespace vellomar::support

@@ -1,0 +1,52 @@
+#pragma once
+// Helpers shared by the tests: a private temporary folder, whole-file access and a launcher
+// that records instead of starting anything.
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace vellomar::testing {
+
+// A fresh folder under the system's temporary folder, removed with everything in it when the
+// object goes away.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // path() + "/" + name
+  std::string File(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// Writes `bytes` to `path`, replacing it; fails the current test when it cannot.
+void WriteFile(const std::string& path, const std::string& bytes);
+// The bytes of the file at `path`; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);  // anything at the path, links not followed
+
+// One start or shell open as the program asked for it.
+struct LaunchRecord {
+  enum class Kind { kStart, kShellOpen } kind;
+  std::vector<std::string> argv;  // for kShellOpen: the target alone
+  platform::WindowStyle style = platform::WindowStyle::kNormalFocus;
+  std::string working_folder;
+};
+
+class RecordingLauncher final : public platform::Launcher {
+ public:
+  bool Start(const std::vector<std::string>& argv, platform::WindowStyle style,
+             const std::string& working_folder) override;
+  bool ShellOpen(const std::string& target) override;
+
+  std::vector<LaunchRecord> records;
+};
+
+}  // namespace vellomar::testing

@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "common/test_util.h"
+#include "support/centre.h"
+#include "support/file_reader.h"
+#include "support/line_end.h"
+#include "support/log.h"
+#include "support/shell.h"
+#include "support/text.h"
+
+namespace vellomar::support {
+namespace {
+
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+TEST(WriteLogTest, AppendsEachMessageWithTheGivenLineEnd) {
+  TempDir dir;
+  const LogTarget crlf{dir.File("crlf_Log.txt"), LineEnd::kCrLf};
+  WriteLog(crlf, "a");
+  WriteLog(crlf, "b");
+  WriteLog(crlf, "");
+  EXPECT_EQ(ReadFile(crlf.path), "a\r\nb\r\n\r\n");
+
+  const LogTarget lf = ProgramLog(dir.path(), "vellomar", LineEnd::kLf);
+  EXPECT_EQ(lf.path, dir.File("vellomar_Log.txt"));
+  WriteFile(lf.path, "old\n");
+  WriteLog(lf, "Could not Kill /x/hosts");
+  EXPECT_EQ(ReadFile(lf.path), "old\nCould not Kill /x/hosts\n");
+}
+
+TEST(WriteLogTest, LosesTheEntrySilentlyWhenTheFolderIsMissing) {
+  TempDir dir;
+  WriteLog({dir.File("missing/v_Log.txt"), LineEnd::kLf}, "lost");
+  EXPECT_FALSE(testing::Exists(dir.File("missing")));
+}
+
+TEST(ReadWholeFileTest, ReturnsExactBytesOrEmptyText) {
+  TempDir dir;
+  EXPECT_EQ(ReadWholeFile(dir.File("missing.txt")), "");
+  EXPECT_EQ(ReadWholeFile(""), "");
+
+  WriteFile(dir.File("empty.txt"), "");
+  EXPECT_EQ(ReadWholeFile(dir.File("empty.txt")), "");
+
+  const std::string ten("ab\r\ncd\n\0e\r", 10);
+  WriteFile(dir.File("ten.txt"), ten);
+  EXPECT_EQ(ReadWholeFile(dir.File("ten.txt")), ten);
+
+  // Hidden files and folders do not pass the existence test.
+  WriteFile(dir.File(".hidden"), "secret");
+  EXPECT_EQ(ReadWholeFile(dir.File(".hidden")), "");
+  EXPECT_EQ(ReadWholeFile(dir.path()), "");
+}
+
+TEST(ReadWholeFileTest, GivesEmptyTextForAFileWithoutReadPermission) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  TempDir dir;
+  WriteFile(dir.File("locked.txt"), "content");
+  ::chmod(dir.File("locked.txt").c_str(), 0);
+  EXPECT_EQ(ReadWholeFile(dir.File("locked.txt")), "");
+}
+
+TEST(ReadWholeFileTest, GivesEmptyTextForAFileThatChangesLength) {
+  // A file whose length cannot be read consistently: /proc files report 0 length but hold
+  // bytes, the same shape as a file growing between the length and the read.
+  EXPECT_EQ(ReadWholeFile("/proc/self/status"), "");
+}
+
+TEST(LineEndTest, SplitsPerDialect) {
+  using V = std::vector<std::string_view>;
+  EXPECT_EQ(SplitLines("", LineEnd::kCrLf), V{});
+  EXPECT_EQ(SplitLines("a\r\nb\r\n", LineEnd::kCrLf), (V{"a", "b", ""}));
+  // A bare LF or CR does not split on the CR LF dialect.
+  EXPECT_EQ(SplitLines("a\nb\rc", LineEnd::kCrLf), (V{"a\nb\rc"}));
+  // On the LF dialect a CR before the LF belongs to the line end; a lone CR stays text.
+  EXPECT_EQ(SplitLines("a\r\nb\nc\r", LineEnd::kLf), (V{"a", "b", "c\r"}));
+  EXPECT_EQ(SplitLines("\n", LineEnd::kLf), (V{"", ""}));
+
+  for (const auto* text : {"", "x", "a\r\nb\r\n", "a\nb\n\n", "\r\n\r\n", "a\r\r\nb"}) {
+    for (const auto le : {LineEnd::kCrLf, LineEnd::kLf}) {
+      EXPECT_EQ(CountLines(text, le), SplitLines(text, le).size()) << text;
+    }
+  }
+  EXPECT_EQ(LineEndText(LineEnd::kCrLf), "\r\n");
+  EXPECT_EQ(NativeLineEnd(), LineEnd::kLf);
+}
+
+TEST(TextTest, ReplacesEveryOccurrenceLeftToRight) {
+  EXPECT_EQ(ReplaceAll("127.0.0.1 a 127.0.0.1", "127.0.0.1", "0.0.0.0"), "0.0.0.0 a 0.0.0.0");
+  EXPECT_EQ(ReplaceAll("aaa", "aa", "b"), "ba");
+  EXPECT_EQ(ReplaceAll("abc", "", "x"), "abc");
+  EXPECT_EQ(ToLowerAscii("H_Header.TXT"), "h_header.txt");
+  EXPECT_TRUE(LessIgnoringCase("h_a.txt", "H_B.txt"));
+  EXPECT_FALSE(LessIgnoringCase("H_B.txt", "h_a.txt"));
+}
+
+TEST(CentreTest, CentresAndAllowsNegativeEdges) {
+  const auto same = CentredPosition(19200, 14400, 19200, 14400);
+  EXPECT_EQ(same.left, 0);
+  EXPECT_EQ(same.top, 0);
+  const auto small = CentredPosition(19200, 14400, 5235, 5475);
+  EXPECT_FLOAT_EQ(small.left, 6982.5f);
+  EXPECT_FLOAT_EQ(small.top, 4462.5f);
+  EXPECT_LT(CentredPosition(1000, 1000, 3000, 500).left, 0);
+}
+
+TEST(ShellOpenTest, RemovesOneTrailingSeparatorOnly) {
+  testing::RecordingLauncher launcher;
+  ShellOpen(launcher, "/tmp/folder/");
+  ShellOpen(launcher, "/tmp/folder//");
+  ShellOpen(launcher, "https://example.org/hosts");
+  ASSERT_EQ(launcher.records.size(), 3u);
+  EXPECT_EQ(launcher.records[0].argv, std::vector<std::string>{"/tmp/folder"});
+  EXPECT_EQ(launcher.records[1].argv, std::vector<std::string>{"/tmp/folder/"});
+  EXPECT_EQ(launcher.records[2].argv, std::vector<std::string>{"https://example.org/hosts"});
+}
+
+}  // namespace
+}  // namespace vellomar::support
