@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vellomar::platform {
@@ -66,6 +67,32 @@ bool DeleteFile(const std::string& path);
 // Creates a new file exclusively (failing when anything exists at the path, links included),
 // readable, writable and runnable by its owner only, and writes `bytes` to it.
 bool CreatePrivateScript(const std::string& path, const std::string& bytes);
+
+// A new file written beside a target file and put in its place only when complete and on
+// disk, so that the target never holds a partial file.
+class ReplacementFile {
+ public:
+  enum class CommitResult {
+    kReplaced,      // the target now holds the new file
+    kWriteFailed,   // a write or the flush to disk failed; the target is unchanged
+    kTargetBusy,    // the target cannot be renamed over (a mount point: EBUSY, EXDEV)
+    kRenameFailed,  // any other refusal to rename; the target is unchanged
+  };
+
+  // Removes the temporary file unless it was committed.
+  virtual ~ReplacementFile() = default;
+  // Appends bytes; false once any write has failed.
+  virtual bool Write(std::string_view bytes) = 0;
+  // Flushes the file to disk and renames it over the target. Call once.
+  virtual CommitResult Commit() = 0;
+};
+
+// Creates the temporary file in the target's folder, exclusively and without following links.
+// When `like` names an existing file, the new file takes its owner, group and mode; otherwise
+// it is readable by all and writable by its owner, as the umask allows. nullptr when the
+// folder takes no new file.
+std::unique_ptr<ReplacementFile> CreateReplacementFile(const std::string& target,
+                                                       const std::string& like = {});
 
 // ---- Processes and shell ------------------------------------------------------------------
 

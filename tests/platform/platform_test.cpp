@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "common/test_util.h"
@@ -128,6 +129,66 @@ TEST(InstanceLockTest, SecondHolderOfTheSameProgramIsRefused) {
   EXPECT_NE(AcquireInstanceLock(dir.File("other")), nullptr);  // another program file
   first.reset();
   EXPECT_NE(AcquireInstanceLock(program), nullptr);
+}
+
+}  // namespace
+}  // namespace vellomar::platform
+
+namespace vellomar::platform {
+namespace {
+
+TEST(ReplacementFileTest, ReplacesTheTargetOnlyOnCommit) {
+  testing::TempDir dir;
+  const std::string target = dir.File("M_Hosts.txt");
+  testing::WriteFile(target, "old");
+  {
+    auto file = CreateReplacementFile(target);
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(file->Write("new "));
+    EXPECT_TRUE(file->Write("content"));
+    EXPECT_EQ(testing::ReadFile(target), "old");  // nothing visible before the commit
+    EXPECT_EQ(file->Commit(), ReplacementFile::CommitResult::kReplaced);
+  }
+  EXPECT_EQ(testing::ReadFile(target), "new content");
+  {
+    auto abandoned = CreateReplacementFile(target);
+    ASSERT_NE(abandoned, nullptr);
+    abandoned->Write("partial");
+  }
+  EXPECT_EQ(testing::ReadFile(target), "new content");
+  // No temporary file is left behind either way.
+  int entries = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1);
+}
+
+TEST(ReplacementFileTest, TakesOwnerAndModeOfTheFileItReplaces) {
+  testing::TempDir dir;
+  const std::string target = dir.File("hosts");
+  testing::WriteFile(target, "old");
+  ::chmod(target.c_str(), 0640);
+  auto file = CreateReplacementFile(target, target);
+  ASSERT_NE(file, nullptr);
+  file->Write("new");
+  ASSERT_EQ(file->Commit(), ReplacementFile::CommitResult::kReplaced);
+  struct stat st {};
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(CreateReplacementFile(dir.File("missing/hosts")), nullptr);
+}
+
+TEST(ReplacementFileTest, ReportsARenameThatCannotReplaceAFolder) {
+  testing::TempDir dir;
+  const std::string target = dir.File("occupied");
+  ::mkdir(target.c_str(), 0755);
+  testing::WriteFile(target + "/inside", "x");
+  auto file = CreateReplacementFile(target);
+  ASSERT_NE(file, nullptr);
+  file->Write("new");
+  EXPECT_NE(file->Commit(), ReplacementFile::CommitResult::kReplaced);
+  EXPECT_EQ(testing::ReadFile(target + "/inside"), "x");
 }
 
 }  // namespace
