@@ -30,6 +30,10 @@ struct HeaderReport {
 // the fourth dated header line.
 HeaderReport ReadHeader(std::string_view text, support::LineEnd line_end);
 
+// ReadHeader over the text that support::ReadWholeFile gives for `path` (empty when the file
+// does not exist or cannot be read whole), read in chunks instead of held in memory at once.
+HeaderReport ReadHeaderFile(const std::string& path, support::LineEnd line_end);
+
 // The size summary of the file at `path`: the line count, " Lines - len: " and the length in
 // bytes; empty text when no file exists there. The count is 64-bit.
 std::string FileSummary(const std::string& path, support::LineEnd line_end);

@@ -1,0 +1,315 @@
+#include "catalogue/header_reader.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <system_error>
+
+#include "platform/platform.h"
+#include "support/text.h"
+
+namespace vellomar::catalogue {
+namespace {
+
+using support::LineEnd;
+
+constexpr std::string_view kDatedMark = "# -------";
+constexpr std::string_view kUpdatedMark = "------- Updated:";
+constexpr std::string_view kCreatedMark = "------- Created:";
+constexpr std::string_view kUpdatedKeyword = "Updated:";
+constexpr std::string_view kCreatedKeyword = "Created:";
+// The value starts after the eight-character keyword and the one character that follows it.
+constexpr std::size_t kValueOffset = 9;
+constexpr std::string_view kValueEnd = " ---";
+constexpr std::string_view kStartMark = "# [Start of ";
+constexpr std::string_view kEntriesSuffix = " entries]";
+// Reading stops after this many dated lines: a header holds at most two of each kind.
+constexpr int kDatedLinesRead = 4;
+
+// Small enough to stay in the processor's cache between the read and the scan.
+constexpr std::size_t kChunkBytes = std::size_t{1} << 17;
+
+std::string DatedValue(std::string_view line, std::string_view keyword) {
+  const std::size_t from = line.find(keyword) + kValueOffset;
+  if (from >= line.size()) return {};
+  const std::string_view rest = line.substr(from);
+  return std::string(rest.substr(0, rest.find(kValueEnd)));
+}
+
+// True when the byte at `at` ends a line break of the dialect.
+bool EndsLineBreak(std::string_view text, std::size_t at, LineEnd line_end) {
+  return text[at] == '\n' && (line_end == LineEnd::kLf || (at > 0 && text[at - 1] == '\r'));
+}
+
+// Calls fn(line) for each line of `text` (as support::ForEachLine splits it) that holds a '#',
+// in order, until fn returns false. Both marks the header reader looks for start with '#', so
+// every other line is of no interest; jumping from one '#' to the next with memchr keeps a
+// large hosts file, mostly of entry lines, close to the cost of one pass over its bytes.
+template <typename Fn>
+void ForEachLineWithHash(std::string_view text, LineEnd line_end, Fn&& fn) {
+  // No line starts before `floor`: it is the start of the text or just after a line break.
+  std::size_t floor = 0;
+  while (floor < text.size()) {
+    const void* hit = std::memchr(text.data() + floor, '#', text.size() - floor);
+    if (hit == nullptr) return;
+    const auto hash = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
+    std::size_t start = hash;
+    while (start > floor && !EndsLineBreak(text, start - 1, line_end)) --start;
+
+    std::size_t end;
+    std::size_t next;
+    if (line_end == LineEnd::kLf) {
+      end = text.find('\n', hash);
+      next = end == std::string_view::npos ? text.size() : end + 1;
+      if (end == std::string_view::npos) {
+        end = text.size();
+      } else if (text[end - 1] == '\r') {
+        --end;  // a CR before the LF belongs to the line end; the '#' keeps it inside the line
+      }
+    } else {
+      end = text.find("\r\n", hash);
+      next = end == std::string_view::npos ? text.size() : end + 2;
+      if (end == std::string_view::npos) end = text.size();
+    }
+    if (!fn(text.substr(start, end - start))) return;
+    floor = next;
+  }
+}
+
+// The reader's state, so that text can be given to it in pieces of whole lines.
+class HeaderScanner {
+ public:
+  explicit HeaderScanner(LineEnd line_end)
+      : line_end_(line_end), line_end_text_(support::LineEndText(line_end)) {}
+
+  // Examines the lines of `lines`, which starts at a line start and ends just after a line
+  // break or at the end of the text. False once reading has stopped.
+  bool Feed(std::string_view lines) {
+    if (!Reading()) return false;
+    ForEachLineWithHash(lines, line_end_, [this](std::string_view line) {
+      Examine(line);
+      return Reading();
+    });
+    return Reading();
+  }
+
+  HeaderReport Finish() && {
+    std::size_t start = 0;
+    while (start < names_.size()) {
+      const std::size_t comma = names_.find(',', start);  // every name is followed by one
+      if (comma > start) report_.source_names.emplace_back(names_, start, comma - start);
+      start = comma + 1;
+    }
+    return std::move(report_);
+  }
+
+ private:
+  bool Reading() const { return dated_lines_ < kDatedLinesRead; }
+
+  void Examine(std::string_view line) {
+    if (support::Contains(line, kDatedMark)) {
+      // A line of dashes that is neither kind is not a start marker either.
+      const bool updated = support::Contains(line, kUpdatedMark);
+      if (!updated && !support::Contains(line, kCreatedMark)) return;
+      report_.version_text.append(line).append(line_end_text_);
+      if (updated) {
+        report_.updated = DatedValue(line, kUpdatedKeyword);
+      } else {
+        report_.created = DatedValue(line, kCreatedKeyword);
+      }
+      ++dated_lines_;
+    } else if (const auto mark = line.find(kStartMark); mark != std::string_view::npos) {
+      support::AppendReplacingAll(names_, line.substr(mark + kStartMark.size()), kEntriesSuffix,
+                                  "");
+      names_ += ',';
+    }
+  }
+
+  LineEnd line_end_;
+  std::string_view line_end_text_;
+  HeaderReport report_;
+  std::string names_;  // every name read so far, each followed by ','
+  int dated_lines_ = 0;
+};
+
+// Line breaks are counted in fixed blocks with a one-byte counter: the compiler turns such an
+// inner loop into vector instructions, which a plain byte-by-byte count or a memchr per line
+// does not reach by several times.
+constexpr std::size_t kCountBlock = 64;
+
+// Number of LF bytes in bytes[0, size).
+std::uint64_t CountLf(const char* bytes, std::size_t size) {
+  std::uint64_t count = 0;
+  std::size_t i = 0;
+  for (; i + kCountBlock <= size; i += kCountBlock) {
+    unsigned char in_block = 0;
+    for (std::size_t j = 0; j < kCountBlock; ++j) {
+      in_block = static_cast<unsigned char>(in_block + (bytes[i + j] == '\n'));
+    }
+    count += in_block;
+  }
+  for (; i < size; ++i) count += bytes[i] == '\n';
+  return count;
+}
+
+// Number of CR LF pairs in bytes[0, size).
+std::uint64_t CountCrLf(const char* bytes, std::size_t size) {
+  std::uint64_t count = 0;
+  std::size_t i = 1;  // the index of the LF of a pair
+  for (; i + kCountBlock <= size; i += kCountBlock) {
+    unsigned char in_block = 0;
+    for (std::size_t j = 0; j < kCountBlock; ++j) {
+      in_block = static_cast<unsigned char>(in_block +
+                                            ((bytes[i + j] == '\n') & (bytes[i + j - 1] == '\r')));
+    }
+    count += in_block;
+  }
+  for (; i < size; ++i) count += bytes[i] == '\n' && bytes[i - 1] == '\r';
+  return count;
+}
+
+// Counts lines as support::CountLines does, over text given in consecutive chunks.
+class LineCounter {
+ public:
+  explicit LineCounter(LineEnd line_end) : line_end_(line_end) {}
+
+  void Add(const char* bytes, std::size_t size) {
+    if (size == 0) return;
+    seen_ += size;
+    if (line_end_ == LineEnd::kLf) {
+      breaks_ += CountLf(bytes, size);
+    } else {
+      // A pair may have its CR at the end of the previous chunk.
+      breaks_ += (after_cr_ && bytes[0] == '\n') + CountCrLf(bytes, size);
+      after_cr_ = bytes[size - 1] == '\r';
+    }
+  }
+
+  std::uint64_t seen() const { return seen_; }
+  std::uint64_t Lines() const { return seen_ == 0 ? 0 : breaks_ + 1; }
+
+ private:
+  LineEnd line_end_;
+  std::uint64_t breaks_ = 0;
+  std::uint64_t seen_ = 0;
+  bool after_cr_ = false;
+};
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// The length of the file at `path`, when the whole-file reader would look at it at all.
+std::optional<std::uint64_t> WholeLength(const std::string& path) {
+  if (!platform::FileExists(path)) return std::nullopt;
+  std::error_code ec;
+  const std::uintmax_t length = std::filesystem::file_size(path, ec);
+  if (ec) return std::nullopt;
+  return length;
+}
+
+std::unique_ptr<std::FILE, FileCloser> OpenForChunks(const std::string& path) {
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  // The chunks go straight into the caller's buffer; a stdio buffer would only add a copy.
+  if (file) std::setvbuf(file.get(), nullptr, _IONBF, 0);
+  return file;
+}
+
+// Reads up to `size` bytes, fewer only at the end of the file or on an error.
+std::size_t ReadChunk(std::FILE* file, char* into, std::size_t size) {
+  return std::fread(into, 1, size, file);
+}
+
+// The line count of the file's text as the whole-file reader gives it: 0 when the file cannot
+// be opened or its length is not `length` once it has been read through.
+std::uint64_t CountFileLines(const std::string& path, std::uint64_t length, LineEnd line_end) {
+  const auto file = OpenForChunks(path);
+  if (!file) return 0;
+  const auto buffer = std::make_unique<char[]>(kChunkBytes);
+  LineCounter counter(line_end);
+  while (true) {
+    const std::size_t got = ReadChunk(file.get(), buffer.get(), kChunkBytes);
+    counter.Add(buffer.get(), got);
+    if (got < kChunkBytes) break;
+  }
+  if (std::ferror(file.get()) || counter.seen() != length) return 0;
+  return counter.Lines();
+}
+
+// Index just after the last line break whose final byte lies in text[from, size), or npos.
+std::size_t AfterLastBreak(const char* text, std::size_t from, std::size_t size, LineEnd line_end) {
+  for (std::size_t i = size; i > from; --i) {
+    const std::size_t at = i - 1;
+    if (text[at] == '\n' && (line_end == LineEnd::kLf || (at > 0 && text[at - 1] == '\r'))) {
+      return i;
+    }
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+HeaderReport ReadHeader(std::string_view text, LineEnd line_end) {
+  HeaderScanner scanner(line_end);
+  scanner.Feed(text);
+  return std::move(scanner).Finish();
+}
+
+HeaderReport ReadHeaderFile(const std::string& path, LineEnd line_end) {
+  const auto length = WholeLength(path);
+  if (!length) return {};
+  const auto file = OpenForChunks(path);
+  if (!file) return {};
+  HeaderScanner scanner(line_end);
+  // The buffer holds the start of a line not yet ended, then the bytes read after it. It grows
+  // only for a line longer than itself.
+  std::unique_ptr<char[]> buffer = std::make_unique<char[]>(kChunkBytes);
+  std::size_t capacity = kChunkBytes;
+  std::size_t kept = 0;
+  std::uint64_t total = 0;
+  bool reading = true;
+  while (true) {
+    if (kept == capacity) {
+      auto larger = std::make_unique<char[]>(capacity * 2);
+      std::memcpy(larger.get(), buffer.get(), kept);
+      buffer = std::move(larger);
+      capacity *= 2;
+    }
+    const std::size_t want = capacity - kept;
+    const std::size_t got = ReadChunk(file.get(), buffer.get() + kept, want);
+    total += got;
+    const std::size_t size = kept + got;
+    if (got < want) {
+      // The end of the file: what is left is the last line.
+      if (reading) scanner.Feed(std::string_view(buffer.get(), size));
+      break;
+    }
+    if (!reading) {
+      kept = 0;  // only reading on, so that a file that changes length is noticed
+      continue;
+    }
+    // The kept bytes hold no line break; the CR of a CR LF pair may be their last byte.
+    const std::size_t cut = AfterLastBreak(buffer.get(), kept, size, line_end);
+    if (cut == std::string_view::npos) {
+      kept = size;
+      continue;
+    }
+    reading = scanner.Feed(std::string_view(buffer.get(), cut));
+    kept = size - cut;
+    std::memmove(buffer.get(), buffer.get() + cut, kept);
+  }
+  // The whole-file reader gives nothing for a file it could not read whole.
+  if (std::ferror(file.get()) || total != *length) return {};
+  return std::move(scanner).Finish();
+}
+
+std::string FileSummary(const std::string& path, LineEnd line_end) {
+  const auto length = WholeLength(path);
+  if (!length) return {};
+  return std::to_string(CountFileLines(path, *length, line_end)) +
+         " Lines - len: " + std::to_string(*length);
+}
+
+}  // namespace vellomar::catalogue

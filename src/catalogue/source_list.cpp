@@ -1,0 +1,81 @@
+#include "catalogue/source_list.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/platform.h"
+#include "support/text.h"
+
+namespace vellomar::catalogue {
+namespace {
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Control bytes in a name would travel into the marker lines of the merged file, where a line
+// break could smuggle in an entry of its own.
+bool HoldsControlCharacter(std::string_view name) {
+  return std::any_of(name.begin(), name.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+  });
+}
+
+// Case-insensitive order, with byte order deciding between names that differ only in case, so
+// that the listing does not depend on the order the folder gives them in.
+bool ListOrder(const std::string& a, const std::string& b) {
+  if (support::LessIgnoringCase(a, b)) return true;
+  if (support::LessIgnoringCase(b, a)) return false;
+  return a < b;
+}
+
+}  // namespace
+
+bool MatchesPattern(std::string_view name, std::string_view pattern) {
+  // Greedy matching that goes back to the last '*' on a mismatch: each '*' only ever has to
+  // take one more character, so the work stays proportional to name and pattern lengths.
+  constexpr auto kNone = std::string_view::npos;
+  std::size_t n = 0;
+  std::size_t p = 0;
+  std::size_t star = kNone;
+  std::size_t star_name = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      star_name = n;
+    } else if (p < pattern.size() &&
+               (pattern[p] == '?' || LowerAscii(pattern[p]) == LowerAscii(name[n]))) {
+      ++p;
+      ++n;
+    } else if (star != kNone) {
+      p = star + 1;
+      n = ++star_name;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+std::optional<std::vector<std::string>> ListSources(const std::string& folder,
+                                                    std::string_view pattern) {
+  namespace fs = std::filesystem;
+  if (folder.empty()) return std::nullopt;
+  std::error_code ec;
+  std::vector<std::string> names;
+  fs::directory_iterator it(folder, ec);
+  for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    if (HoldsControlCharacter(name) || !MatchesPattern(name, pattern)) continue;
+    // The existence test also leaves out folders, links to folders, dangling links and hidden
+    // files, as the file list of the window does.
+    if (!platform::FileExists(platform::JoinPath(folder, name))) continue;
+    names.push_back(std::move(name));
+  }
+  if (ec) return std::nullopt;
+  std::sort(names.begin(), names.end(), ListOrder);
+  return names;
+}
+
+}  // namespace vellomar::catalogue
