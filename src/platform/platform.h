@@ -135,3 +135,29 @@ class InstanceLock {
 std::unique_ptr<InstanceLock> AcquireInstanceLock(const std::string& program_path);
 
 }  // namespace vellomar::platform
+
+// ---- Rewriting a file in place ------------------------------------------------------------
+// For a file that cannot be replaced by renaming (a mount point, or a folder that takes no
+// new file). Every failure the system reports is undone, but unlike a rename the rewrite is
+// not proof against the process being killed between its writes.
+
+namespace vellomar::platform {
+
+enum class InPlaceResult {
+  kRewritten,  // the file holds the new bytes, flushed to disk and read back equal
+  kNotOpened,  // the file could not be opened for reading and writing; it is untouched
+  kKeptOld,    // a step failed; the file holds its old bytes (put back if writing had begun)
+  kDamaged,    // a step failed after writing began and the old bytes could not be put back
+};
+
+// Rewrites the file at `path` (links followed) to hold exactly `bytes`: reserves the space,
+// writes, cuts the file to length, flushes it to disk and reads it back. A failure after the
+// first byte is written puts the old bytes back.
+InPlaceResult RewriteInPlace(const std::string& path, std::string_view bytes);
+
+// Takes away again the owner write bit that `SetAttributesNormal` added, if it added one.
+// Call before `RestoreProtection`: an immutable file's mode cannot be changed. False when the
+// bit could not be taken away.
+bool RestoreOwnerWrite(const std::string& path, const Protection& removed);
+
+}  // namespace vellomar::platform
