@@ -2,6 +2,9 @@
 # Builds one GoogleTest executable and registers each of its tests with CTest.
 # GUI tests get a QApplication on the offscreen platform.
 find_package(GTest REQUIRED)
+if(VELLOMAR_BUILD_APP)
+  find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
+endif()
 include(GoogleTest)
 
 function(vellomar_add_test name)

@@ -1,0 +1,56 @@
+#pragma once
+// The hidden window that owns the popup command menu.
+
+#include <QAction>
+#include <QMenu>
+#include <QWidget>
+
+namespace vellomar::app {
+
+class VellomarForm;
+
+// Address opened by Mnu_WebLink; also its caption.
+inline constexpr const char* kWebLinkAddress = "https://github.com/StevenBlack/hosts";
+
+class VellomarMenus : public QWidget {
+  Q_OBJECT
+ public:
+  // Creates the menu and runs the load handler; never shown.
+  explicit VellomarMenus(VellomarForm& form);
+
+  QMenu* Mnu_File;
+  QAction* Mnu_HostFileCheck;
+  QAction* Mnu_HostFileUpdate;
+  QAction* sep0;
+  QAction* Mnu_ShowDns;
+  QAction* Mnu_OpenDnsNotepad;
+  QAction* Mnu_FlushDns;
+  QAction* sep1;
+  QAction* Mnu_StopDnsService;
+  QAction* Mnu_StartDnsService;
+  QAction* sep2;
+  QAction* Mnu_EnableDnD;
+  QAction* Mnu_WebLink;
+  QAction* sep3;
+  QAction* Mnu_Exit;
+
+  void Mnu_HostFileCheck_Click();
+  void Mnu_HostFileUpdate_Click();
+  void Mnu_ShowDns_Click();
+  // The item ticks or unticks itself when chosen; this acts on the new tick.
+  void Mnu_OpenDnsNotepad_Click();
+  void Mnu_FlushDns_Click();
+  void Mnu_StopDnsService_Click();
+  void Mnu_StartDnsService_Click();
+  void Mnu_WebLink_Click();
+  void Mnu_Exit_Click();
+
+ private:
+  void Form_Load();
+  QAction* AddItem(const char* name, const QString& caption, void (VellomarMenus::*handler)());
+  QAction* AddSeparator(const char* name);
+
+  VellomarForm& form_;
+};
+
+}  // namespace vellomar::app
