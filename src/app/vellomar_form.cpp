@@ -10,6 +10,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QScreen>
+#include <algorithm>
 
 #include "app/layout.h"
 #include "app/vellomar_menus.h"
@@ -78,6 +79,10 @@ VellomarForm::VellomarForm(Environment env, QWidget* parent)
   setWindowTitle(QStringLiteral("Host file Creator"));
   setWindowIcon(QIcon(QStringLiteral(":/vellomar/vellomar.png")));
   resize(5115 / kTwipsPerPixel, 4980 / kTwipsPerPixel);
+  // The layout is measured for a small dialog font.
+  QFont dialog_font = font();
+  dialog_font.setPointSize(8);
+  setFont(dialog_font);
   setAcceptDrops(true);
   CreateControls();
 }
@@ -128,9 +133,6 @@ void VellomarForm::CreateControls() {
   MergedHostsFileInfo =
       Make<ClickLabel>(this, "MergedHostsFileInfo", "Click to refresh Version info");
   Place(MergedHostsFileInfo, 1410, 1050, 825, 195);
-  for (QLabel* label : {Label1, Label2, CurrentHostsFileInfo, MergedHostsFileInfo}) {
-    label->adjustSize();
-  }
 
   AutoFlushDns = Make<MouseCheckBox>(this, "AutoFlushDns", "Auto flushdns after Hosts write");
   Place(AutoFlushDns, 3690, 60, 1365, 195);
@@ -154,6 +156,22 @@ void VellomarForm::CreateControls() {
   Use_127->setLayoutDirection(Qt::RightToLeft);
   Use_127->setText(QStringLiteral("Use 127.0.0.1"));
   Use_127->setCheckState(Qt::Checked);
+
+  for (QLabel* label : {Label1, Label2, CurrentHostsFileInfo, MergedHostsFileInfo}) {
+    label->adjustSize();
+  }
+  // A summary starts after its caption, however wide the font makes the caption.
+  for (auto [caption, summary] :
+       {std::pair{Label1, CurrentHostsFileInfo}, std::pair{Label2, MergedHostsFileInfo}}) {
+    summary->move(std::max(summary->x(), caption->geometry().right() + 4), summary->y());
+  }
+  // The check boxes keep their right edge and grow to the left when the font needs room.
+  for (QCheckBox* box : {AutoFlushDns, Use_127}) {
+    const QRect place = box->geometry();
+    const int width = std::max(place.width(), box->sizeHint().width());
+    const int height = std::max(place.height(), box->sizeHint().height());
+    box->setGeometry(place.right() + 1 - width, place.top(), width, height);
+  }
 
   DeleteTimer = new QTimer(this);
   DeleteTimer->setObjectName(QStringLiteral("DeleteTimer"));

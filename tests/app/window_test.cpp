@@ -34,9 +34,9 @@ TEST_F(FormTest, EveryControlHasItsNameCaptionTipPlaceAndState) {
       {"Label2", {}, "Double click to edit the file"},
       {"CurrentHostsFileInfo", {}, "Click to refresh Version info"},
       {"MergedHostsFileInfo", {}, "Click to refresh Version info"},
-      {"AutoFlushDns", Twips(3690, 60, 1365, 195), "Auto flushdns after Hosts write"},
+      {"AutoFlushDns", {}, "Auto flushdns after Hosts write"},
       {"DisplayDnsText", {}, "Double click to hide this display"},
-      {"Use_127", Twips(3690, 1050, 1365, 195), "Use 127.0.0.1 or 0.0.0.0 (RIGHT CLICK TO TOGGLE)"},
+      {"Use_127", {}, "Use 127.0.0.1 or 0.0.0.0 (RIGHT CLICK TO TOGGLE)"},
   };
   for (const auto& expected : table) {
     auto* control = window.findChild<QWidget*>(QString::fromLatin1(expected.name));
@@ -48,7 +48,18 @@ TEST_F(FormTest, EveryControlHasItsNameCaptionTipPlaceAndState) {
   }
   // Labels are sized to their text but start where the table puts them.
   EXPECT_EQ(window.Label1->pos(), QPoint(4, 4));
-  EXPECT_EQ(window.MergedHostsFileInfo->pos(), QPoint(94, 70));
+  EXPECT_EQ(window.Label2->pos(), QPoint(4, 70));
+  EXPECT_EQ(window.MergedHostsFileInfo->y(), 70);
+  EXPECT_GE(window.MergedHostsFileInfo->x(), std::max(94, window.Label2->geometry().right()));
+  // Check boxes keep the right edge and top of their place and are at least as large.
+  for (QCheckBox* box :
+       {static_cast<QCheckBox*>(window.AutoFlushDns), static_cast<QCheckBox*>(window.Use_127)}) {
+    const QRect place =
+        box == window.AutoFlushDns ? Twips(3690, 60, 1365, 195) : Twips(3690, 1050, 1365, 195);
+    EXPECT_EQ(box->geometry().right(), place.right());
+    EXPECT_EQ(box->geometry().top(), place.top());
+    EXPECT_GE(box->width(), std::max(place.width(), box->sizeHint().width()));
+  }
 
   EXPECT_EQ(window.windowTitle(), "Host file Creator");
   EXPECT_EQ(window.CurrentVersionText->toPlainText(), "Text1");
