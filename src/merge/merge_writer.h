@@ -1,7 +1,7 @@
 #pragma once
 // The merged hosts writer: header first, then every source between its markers.
 
-#include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -38,6 +38,8 @@ class MergeWriter {
     kReplaceFailed,  // the new file was complete but could not take the target's place
   };
 
+  // `date_text` replaces "#CREATEDDATE#" in every file; it holds no line end. When the
+  // temporary file cannot be created, the Add calls do nothing and Commit reports kWriteFailed.
   MergeWriter(std::string target_path, AddressMode mode, support::LineEnd line_end,
               std::string date_text);
   ~MergeWriter();
@@ -52,9 +54,8 @@ class MergeWriter {
   CommitResult Commit();
 
  private:
-  // implementation-defined members follow
   struct Impl;
-  Impl* impl_;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace vellomar::merge

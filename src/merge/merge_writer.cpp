@@ -1,0 +1,497 @@
+#include "merge/merge_writer.h"
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "platform/platform.h"
+#include "support/text.h"
+
+namespace vellomar::merge {
+namespace {
+
+using support::LineEnd;
+
+constexpr std::size_t kNotFound = std::string_view::npos;
+
+// Output is gathered up to this size and then written, so that a merge never holds more than
+// one source and this much of the merged file.
+constexpr std::size_t kFlushSize = std::size_t{1} << 20;
+
+// Lines longer than this (a whole file under the wrong line end, say) take the general path,
+// which never keeps a list of the places to change.
+constexpr std::size_t kLongLine = 4096;
+
+constexpr std::string_view kLocalhost = "localhost";
+constexpr std::string_view kLoopback = "127.0.0.1";
+constexpr std::string_view kUnspecified = "0.0.0.0";
+constexpr std::string_view kIpv6Loopback = "::1";
+constexpr std::string_view kCommentPrefix = "# ";
+
+// The address a mode rewrites and what it becomes; `from` is empty for a mode that changes none.
+struct Rewrite {
+  std::string_view from;
+  std::string_view to;
+};
+
+constexpr Rewrite RewriteFor(AddressMode mode) {
+  switch (mode) {
+    case AddressMode::kUse127:
+      return {kUnspecified, kLoopback};
+    case AddressMode::kUse0000:
+      return {kLoopback, kUnspecified};
+    case AddressMode::kNoChange:
+      break;
+  }
+  return {};
+}
+
+// ---- The line rules ------------------------------------------------------------------------
+
+// Only spaces count as indentation before a comment's "#"; a tab does not.
+bool IsComment(std::string_view line) {
+  const std::size_t first = line.find_first_not_of(' ');
+  return first != kNotFound && line[first] == '#';
+}
+
+// Only the first active localhost line of each family stays active, across all files of a
+// merge. The "# " put in front for the IPv4 line cannot form "::1", so the IPv6 test may look at
+// the line as read. A localhost line keeps its addresses whatever the mode.
+template <typename Emit>
+void ApplyLocalhostRule(std::string_view line, LocalhostState& state, Emit& emit) {
+  int prefixes = 0;
+  if (line.find(kLoopback) != kNotFound) {
+    if (state.ipv4_passed) ++prefixes;
+    state.ipv4_passed = true;
+  }
+  if (line.find(kIpv6Loopback) != kNotFound) {
+    if (state.ipv6_passed) ++prefixes;
+    state.ipv6_passed = true;
+  }
+  for (; prefixes > 0; --prefixes) emit(kCommentPrefix);
+  emit(line);
+}
+
+// The rules for any one line. `emit` receives the processed line in pieces, so that a long
+// line is never copied whole.
+template <typename Emit>
+void ApplyLineRules(std::string_view line, const Rewrite& rewrite, LocalhostState& state,
+                    Emit& emit) {
+  if (IsComment(line)) {
+    emit(line);
+  } else if (line.find(kLocalhost) != kNotFound) {
+    ApplyLocalhostRule(line, state, emit);
+  } else if (rewrite.from.empty()) {
+    emit(line);
+  } else {
+    std::size_t start = 0;
+    for (std::size_t hit = line.find(rewrite.from); hit != kNotFound;
+         hit = line.find(rewrite.from, start)) {
+      emit(line.substr(start, hit - start));
+      emit(rewrite.to);
+      start = hit + rewrite.from.size();
+    }
+    emit(line.substr(start));
+  }
+}
+
+// ---- Finding the lines that may change ----------------------------------------------------
+
+// What may start at a place in the text. One place starts at most one of them: their first
+// bytes differ.
+enum EventKind : unsigned char {
+  kLocalhostEvent = 1,
+  kAddressEvent = 2,  // the address the mode rewrites
+  kPlaceholderEvent = 4,
+  kCrLfEvent = 8,  // under LF: a CR that belongs to a line end
+};
+
+struct Event {
+  std::size_t pos = kNotFound;
+  EventKind kind = kLocalhostEvent;
+};
+
+// Finds, in order, the places where one of the patterns that the rules react to starts: the
+// address that `kMode` rewrites, "localhost", "#CREATEDDATE#" and, when `kFindCrLf`, CR LF.
+// Everything between two such places is copied as it is. Each pattern is first recognised by
+// two or three of its bytes, a test that the compiler runs on many bytes at once, and only the
+// rare places that pass it are compared in full.
+template <AddressMode kMode, bool kFindCrLf>
+class EventScanner {
+ public:
+  explicit EventScanner(std::string_view text)
+      : text_(text), bytes_(reinterpret_cast<const unsigned char*>(text.data())) {}
+
+  // The first event at or after `from`; pos is kNotFound when there is none.
+  Event Next(std::size_t from) const {
+    const std::size_t size = text_.size();
+    std::size_t block = from;
+    if (size >= kBlock + kProbeReach) {
+      // The probe of the block's last place reads kProbeReach bytes beyond it.
+      const std::size_t last_block = size - kBlock - kProbeReach;
+      for (; block <= last_block; block += kBlock) {
+        unsigned char flags[kBlock];
+        unsigned char any = 0;
+        for (std::size_t i = 0; i < kBlock; ++i) {
+          flags[i] = Probe(bytes_ + block + i);
+          any |= flags[i];
+        }
+        if (any == 0) continue;
+        for (std::size_t i = FirstFlagged(flags, 0); i < kBlock; i = FirstFlagged(flags, i + 1)) {
+          if (const auto kind = Confirm(block + i, flags[i])) return {block + i, *kind};
+        }
+      }
+    }
+    for (std::size_t pos = block; pos < size; ++pos) {
+      if (const auto kind = Confirm(pos, kAllEvents)) return {pos, *kind};
+    }
+    return {};
+  }
+
+ private:
+  static constexpr std::size_t kBlock = 32;
+  static constexpr std::size_t kProbeReach = 6;
+  static constexpr std::string_view kAddress = RewriteFor(kMode).from;
+  static constexpr unsigned char kAllEvents = 0xff;
+
+  // The kinds of event that may start at p; reads p[0] to p[kProbeReach].
+  static unsigned char Probe(const unsigned char* p) {
+    // "localhost" by its c and h, "#CREATEDDATE#" by "#C".
+    int flags = ((p[2] == 'c') & (p[5] == 'h')) | (((p[0] == '#') & (p[1] == 'C')) << 2);
+    if constexpr (kMode == AddressMode::kUse0000) {
+      flags |= ((p[1] == '2') & (p[2] == '7')) << 1;  // "127.0.0.1" by "27"
+    } else if constexpr (kMode == AddressMode::kUse127) {
+      flags |= ((p[0] == '0') & (p[1] == '.') & (p[6] == '0')) << 1;  // "0.0.0.0"
+    }
+    if constexpr (kFindCrLf) flags |= (p[0] == '\r') << 3;
+    return static_cast<unsigned char>(flags);
+  }
+
+  // The first place at or after `from` in a block whose flags are not all clear; kBlock when
+  // there is none. Eight flags are tested at once, so that finding one costs no branch per place.
+  static std::size_t FirstFlagged(const unsigned char* flags, std::size_t from) {
+    while (from < kBlock) {
+      if constexpr (std::endian::native == std::endian::little) {
+        const std::size_t word_start = from & ~std::size_t{7};
+        std::uint64_t word;
+        std::memcpy(&word, flags + word_start, sizeof word);
+        word &= ~std::uint64_t{0} << ((from - word_start) * 8);
+        if (word != 0) return word_start + static_cast<std::size_t>(std::countr_zero(word)) / 8;
+        from = word_start + 8;
+      } else {
+        if (flags[from] != 0) return from;
+        ++from;
+      }
+    }
+    return kBlock;
+  }
+
+  bool Holds(std::size_t pos, std::string_view pattern) const {
+    return text_.size() - pos >= pattern.size() &&
+           std::memcmp(bytes_ + pos, pattern.data(), pattern.size()) == 0;
+  }
+
+  std::optional<EventKind> Confirm(std::size_t pos, unsigned char flags) const {
+    if ((flags & kLocalhostEvent) && Holds(pos, kLocalhost)) return kLocalhostEvent;
+    if (!kAddress.empty() && (flags & kAddressEvent) && Holds(pos, kAddress)) {
+      return kAddressEvent;
+    }
+    if ((flags & kPlaceholderEvent) && Holds(pos, kCreatedDatePlaceholder)) {
+      return kPlaceholderEvent;
+    }
+    if (kFindCrLf && (flags & kCrLfEvent) && Holds(pos, "\r\n")) return kCrLfEvent;
+    return std::nullopt;
+  }
+
+  std::string_view text_;
+  const unsigned char* bytes_;
+};
+
+// Start of the line that holds position `at`, searching back no further than `from`, which
+// is a line start.
+std::size_t LineStart(std::string_view text, std::size_t from, std::size_t at, LineEnd line_end) {
+  for (std::size_t i = at; i > from; --i) {
+    if (text[i - 1] != '\n') continue;
+    if (line_end == LineEnd::kLf) return i;
+    // Under CR LF a bare LF is text; the CR of a line end cannot lie before `from`.
+    if (i - 1 > from && text[i - 2] == '\r') return i;
+  }
+  return from;
+}
+
+// The end of the text of the line that holds position `at` (which is not inside a line end),
+// and where the next line starts (kNotFound for the last line).
+std::pair<std::size_t, std::size_t> LineEndAfter(std::string_view text, std::size_t at,
+                                                 LineEnd line_end) {
+  const char* const base = text.data();
+  std::size_t scan = at;
+  while (scan < text.size()) {
+    const void* hit = std::memchr(base + scan, '\n', text.size() - scan);
+    if (hit == nullptr) break;
+    const std::size_t lf = static_cast<std::size_t>(static_cast<const char*>(hit) - base);
+    const bool after_cr = lf > at && text[lf - 1] == '\r';
+    if (line_end == LineEnd::kLf) return {after_cr ? lf - 1 : lf, lf + 1};
+    if (after_cr) return {lf - 1, lf + 1};
+    scan = lf + 1;
+  }
+  return {text.size(), kNotFound};
+}
+
+// memcpy for the short pieces that most lines are made of: two overlapping copies of a fixed
+// size cost a few instructions, where a copy of unknown length costs a call or a slow string
+// instruction.
+inline void CopyBytes(char* to, const char* from, std::size_t size) {
+  if (size > 64) {
+    std::memcpy(to, from, size);
+  } else if (size > 32) {
+    std::memcpy(to, from, 32);
+    std::memcpy(to + size - 32, from + size - 32, 32);
+  } else if (size >= 16) {
+    std::memcpy(to, from, 16);
+    std::memcpy(to + size - 16, from + size - 16, 16);
+  } else if (size >= 8) {
+    std::memcpy(to, from, 8);
+    std::memcpy(to + size - 8, from + size - 8, 8);
+  } else if (size >= 4) {
+    std::memcpy(to, from, 4);
+    std::memcpy(to + size - 4, from + size - 4, 4);
+  } else {
+    for (std::size_t i = 0; i < size; ++i) to[i] = from[i];
+  }
+}
+
+}  // namespace
+
+bool IsHeaderEntry(std::string_view name) {
+  return support::Contains(support::ToLowerAscii(name), "header");
+}
+
+bool IsMvpsEntry(std::string_view name) {
+  return support::Contains(support::ToLowerAscii(name), "mvps");
+}
+
+void ProcessLine(std::string_view line, AddressMode mode, LocalhostState& state, std::string& out) {
+  auto emit = [&out](std::string_view piece) { out += piece; };
+  ApplyLineRules(line, RewriteFor(mode), state, emit);
+}
+
+struct MergeWriter::Impl {
+  std::unique_ptr<platform::ReplacementFile> file;
+  AddressMode mode = AddressMode::kNoChange;
+  LineEnd line_end = LineEnd::kCrLf;
+  std::string_view line_end_text;
+  std::string date_text;
+  LocalhostState state;
+  std::unique_ptr<char[]> pending;  // output not yet written
+  std::size_t pending_size = 0;
+  std::string dated;  // a line with "#CREATEDDATE#" filled in
+
+  // Where `size` more bytes of output go, after writing out what is pending when they would
+  // not fit; nullptr when they would not fit even then.
+  char* Room(std::size_t size) {
+    if (size > kFlushSize - pending_size) {
+      Flush();
+      if (size > kFlushSize) return nullptr;
+    }
+    return pending.get() + pending_size;
+  }
+
+  void Emit(std::string_view bytes) {
+    if (char* out = Room(bytes.size())) {
+      CopyBytes(out, bytes.data(), bytes.size());
+      pending_size += bytes.size();
+    } else {
+      file->Write(bytes);
+    }
+  }
+
+  void Flush() {
+    if (pending_size == 0) return;
+    file->Write(std::string_view(pending.get(), pending_size));
+    pending_size = 0;
+  }
+
+  // The general path, for the few lines that hold the placeholder or are very long.
+  void ProcessAnyLine(std::string_view line, bool has_placeholder) {
+    auto emit = [this](std::string_view piece) { Emit(piece); };
+    const Rewrite rewrite = RewriteFor(mode);
+    if (!has_placeholder) {
+      ApplyLineRules(line, rewrite, state, emit);
+      return;
+    }
+    // The date goes in before the rules look at the line, as if the whole file had been
+    // filled in first; neither the placeholder nor the date holds a line end, so the line
+    // stays one line.
+    dated.clear();
+    support::AppendReplacingAll(dated, line, kCreatedDatePlaceholder, date_text);
+    ApplyLineRules(dated, rewrite, state, emit);
+    if (dated.capacity() > kFlushSize) std::string().swap(dated);
+  }
+
+  // Writes the processed text of one file, without a final line end.
+  void AddText(std::string_view text) {
+    const bool lf = line_end == LineEnd::kLf;
+    switch (mode) {
+      case AddressMode::kUse127:
+        return lf ? AddTextAs<AddressMode::kUse127, true>(text)
+                  : AddTextAs<AddressMode::kUse127, false>(text);
+      case AddressMode::kUse0000:
+        return lf ? AddTextAs<AddressMode::kUse0000, true>(text)
+                  : AddTextAs<AddressMode::kUse0000, false>(text);
+      case AddressMode::kNoChange:
+        break;
+    }
+    return lf ? AddTextAs<AddressMode::kNoChange, true>(text)
+              : AddTextAs<AddressMode::kNoChange, false>(text);
+  }
+
+  // Most lines of a hosts file need no change. Rather than walking every line, this goes from
+  // one place that may need a change to the next and copies the lines between as they are.
+  // Under LF a CR LF line end is such a place too, since it is written as LF.
+  template <AddressMode kMode, bool kLf>
+  void AddTextAs(std::string_view text) {
+    constexpr Rewrite kRewrite = RewriteFor(kMode);
+    constexpr LineEnd kLineEnd = kLf ? LineEnd::kLf : LineEnd::kCrLf;
+    constexpr std::string_view kLineEndText = kLf ? "\n" : "\r\n";
+    // A line holding more addresses to rewrite than this takes the general path.
+    constexpr std::size_t kMaxRewrites = 16;
+    constexpr std::size_t kGrowth =
+        kRewrite.to.size() > kRewrite.from.size() ? kRewrite.to.size() - kRewrite.from.size() : 0;
+
+    const EventScanner<kMode, kLf> scanner(text);
+    std::size_t pos = 0;  // start of the text not yet written; always a line start
+    Event event = scanner.Next(0);
+    while (event.pos != kNotFound) {
+      const std::size_t start = LineStart(text, pos, event.pos, kLineEnd);
+      Emit(text.substr(pos, start - pos));
+      const auto [end, next] = LineEndAfter(text, event.pos, kLineEnd);
+      const std::string_view line = text.substr(start, end - start);
+      bool has_localhost = false;
+      bool general = line.size() > kLongLine;
+      std::size_t rewrites[kMaxRewrites];
+      std::size_t rewrite_count = 0;
+      if (general) {
+        event = scanner.Next(end);
+      } else {
+        for (; event.pos < end; event = scanner.Next(event.pos + 1)) {
+          if (event.kind == kLocalhostEvent) {
+            has_localhost = true;
+          } else if (event.kind == kPlaceholderEvent) {
+            general = true;
+          } else if (event.kind == kAddressEvent) {
+            if (rewrite_count == kMaxRewrites) {
+              general = true;
+            } else {
+              rewrites[rewrite_count++] = event.pos - start;
+            }
+          }
+        }
+      }
+      if (general) {
+        ProcessAnyLine(line, support::Contains(line, kCreatedDatePlaceholder));
+      } else if ((!has_localhost && rewrite_count == 0) || IsComment(line)) {
+        Emit(line);
+      } else if (has_localhost) {
+        auto emit = [this](std::string_view piece) { Emit(piece); };
+        ApplyLocalhostRule(line, state, emit);
+      } else {
+        // The line and its line end in one piece of the buffer.
+        char* const out = Room(line.size() + rewrite_count * kGrowth + kLineEndText.size());
+        char* to = out;
+        std::size_t copied = 0;
+        for (std::size_t i = 0; i < rewrite_count; ++i) {
+          if (rewrites[i] < copied) continue;  // overlaps the one just rewritten
+          CopyBytes(to, line.data() + copied, rewrites[i] - copied);
+          to += rewrites[i] - copied;
+          if constexpr (!kRewrite.to.empty()) {
+            std::memcpy(to, kRewrite.to.data(), kRewrite.to.size());
+            to += kRewrite.to.size();
+          }
+          copied = rewrites[i] + kRewrite.from.size();
+        }
+        CopyBytes(to, line.data() + copied, line.size() - copied);
+        to += line.size() - copied;
+        if (next != kNotFound) {
+          std::memcpy(to, kLineEndText.data(), kLineEndText.size());
+          to += kLineEndText.size();
+        }
+        pending_size += static_cast<std::size_t>(to - out);
+        if (next == kNotFound) return;
+        pos = next;
+        if (event.pos < pos) event = scanner.Next(pos);
+        continue;
+      }
+      if (next == kNotFound) return;
+      Emit(kLineEndText);
+      pos = next;
+      if (event.pos < pos) event = scanner.Next(pos);
+    }
+    Emit(text.substr(pos));
+  }
+};
+
+MergeWriter::MergeWriter(std::string target_path, AddressMode mode, support::LineEnd line_end,
+                         std::string date_text)
+    : impl_(std::make_unique<Impl>()) {
+  impl_->file = platform::CreateReplacementFile(target_path);
+  impl_->mode = mode;
+  impl_->line_end = line_end;
+  impl_->line_end_text = support::LineEndText(line_end);
+  impl_->date_text = std::move(date_text);
+  if (impl_->file) impl_->pending = std::make_unique<char[]>(kFlushSize);
+}
+
+// The temporary file goes with the ReplacementFile unless it was committed.
+MergeWriter::~MergeWriter() = default;
+
+void MergeWriter::AddHeader(std::string_view text) {
+  Impl& impl = *impl_;
+  if (!impl.file) return;
+  impl.AddText(text);
+  impl.Emit(impl.line_end_text);
+}
+
+void MergeWriter::AddSource(std::string_view name, std::string_view text) {
+  Impl& impl = *impl_;
+  if (!impl.file) return;
+  const std::string_view end = impl.line_end_text;
+  impl.Emit("# [Start of ");
+  impl.Emit(name);
+  impl.Emit(" entries]");
+  impl.Emit(end);
+  impl.AddText(text);
+  impl.Emit(end);
+  impl.Emit("# [End of ");
+  impl.Emit(name);
+  impl.Emit(" entries]");
+  impl.Emit(end);
+  impl.Emit(kSeparatorLine);
+  impl.Emit(end);
+  impl.Emit(end);
+}
+
+MergeWriter::CommitResult MergeWriter::Commit() {
+  Impl& impl = *impl_;
+  if (!impl.file) return CommitResult::kWriteFailed;
+  impl.Flush();
+  const auto result = impl.file->Commit();
+  // Later calls find no file and do nothing.
+  impl.file.reset();
+  impl.pending.reset();
+  switch (result) {
+    case platform::ReplacementFile::CommitResult::kReplaced:
+      return CommitResult::kReplaced;
+    case platform::ReplacementFile::CommitResult::kWriteFailed:
+      return CommitResult::kWriteFailed;
+    case platform::ReplacementFile::CommitResult::kTargetBusy:
+    case platform::ReplacementFile::CommitResult::kRenameFailed:
+      break;
+  }
+  return CommitResult::kReplaceFailed;
+}
+
+}  // namespace vellomar::merge
