@@ -3,8 +3,8 @@
 //
 //   header_bench [lines]    (default 1,000,000)
 //
-// A is what the window does today (size summary, whole-file read, header of the text); B gives
-// the same results with the header read in chunks, never holding the file in memory.
+// B is what the window does (size summary, then the header read in chunks, never holding the
+// file in memory); A gives the same results through a whole-file read, for comparison.
 //
 // The file holds entry lines, comments, blank lines and a few start markers but no dated line,
 // so the header reader has to examine every line of it.
