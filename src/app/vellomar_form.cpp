@@ -461,6 +461,7 @@ void VellomarForm::WriteMergeFile() {
   merge::MergeWriter writer(merged_file_path_, mode, env_.line_end, date);
   bool header_taken = false;
   bool mvps_taken = false;
+  std::string text;  // one buffer for every source: a large merge faults its pages in once
   for (int i = 0; i < MergeList->count(); ++i) {
     QListWidgetItem* entry = MergeList->item(i);
     if (entry->checkState() != Qt::Checked) continue;
@@ -475,7 +476,7 @@ void VellomarForm::WriteMergeFile() {
       mvps_taken = true;
     }
     if (entry->checkState() != Qt::Checked) continue;
-    const std::string text = support::ReadWholeFile(platform::JoinPath(file_list_folder_, name));
+    support::ReadWholeFileInto(platform::JoinPath(file_list_folder_, name), text);
     if (current_is_header) {
       writer.AddHeader(text);
     } else {

@@ -38,6 +38,12 @@ bool FileExists(const std::string& path);
 // True when the path names a folder (links followed).
 bool FolderExists(const std::string& path);
 
+// Replaces `out` with the whole content of the ordinary file at `path` (links followed), read
+// straight into `out`'s storage, which keeps its capacity. False, with `out` empty, when the
+// file cannot be opened, is not an ordinary file, or holds more or fewer bytes at the end of
+// the read than its length said at the start. No existence test: callers make their own.
+bool ReadFileInto(const std::string& path, std::string& out);
+
 // The first candidate that passes the existence test, or empty text when none does.
 std::string FirstExisting(const std::vector<std::string>& candidates);
 

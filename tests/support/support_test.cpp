@@ -71,6 +71,67 @@ TEST(ReadWholeFileTest, GivesEmptyTextForAFileThatChangesLength) {
   EXPECT_EQ(ReadWholeFile("/proc/self/status"), "");
 }
 
+TEST(ReadWholeFileIntoTest, FillsTheBufferWithExactBytesOrEmptiesIt) {
+  TempDir dir;
+  std::string buffer = "left over";
+  EXPECT_FALSE(ReadWholeFileInto(dir.File("missing.txt"), buffer));
+  EXPECT_EQ(buffer, "");
+
+  WriteFile(dir.File("empty.txt"), "");
+  buffer = "left over";
+  EXPECT_TRUE(ReadWholeFileInto(dir.File("empty.txt"), buffer));
+  EXPECT_EQ(buffer, "");
+
+  WriteFile(dir.File(".hidden"), "secret");
+  buffer = "left over";
+  EXPECT_FALSE(ReadWholeFileInto(dir.File(".hidden"), buffer));
+  EXPECT_EQ(buffer, "");
+  EXPECT_FALSE(ReadWholeFileInto(dir.path(), buffer));
+
+  const std::string ten("ab\r\ncd\n\0e\r", 10);
+  WriteFile(dir.File("ten.txt"), ten);
+  EXPECT_TRUE(ReadWholeFileInto(dir.File("ten.txt"), buffer));
+  EXPECT_EQ(buffer, ten);
+
+  buffer = "left over";
+  EXPECT_FALSE(ReadWholeFileInto("/proc/self/status", buffer));
+  EXPECT_EQ(buffer, "");
+}
+
+TEST(ReadWholeFileIntoTest, ReusedBufferHoldsOnlyTheLatestFile) {
+  // Files larger than the reader's 64 KiB staging buffer, of odd lengths, with every byte
+  // value. A fresh large block from malloc starts 16 bytes into a page, which the reader
+  // fills through its staging buffer; the other buffers lie at other places and are filled
+  // directly or staged.
+  TempDir dir;
+  std::string big;
+  for (std::size_t i = 0; big.size() < (std::size_t{3} << 20) + 77; ++i) {
+    big += static_cast<char>((i * 131 + i / 251) % 256);
+    if (i % 37 == 0) big += "\r\n";
+  }
+  const std::string small = big.substr(100, 70001);
+  WriteFile(dir.File("big.txt"), big);
+  WriteFile(dir.File("small.txt"), small);
+
+  EXPECT_TRUE(ReadWholeFile(dir.File("big.txt")) == big);
+  std::string buffer;
+  EXPECT_TRUE(ReadWholeFileInto(dir.File("big.txt"), buffer));
+  EXPECT_TRUE(buffer == big);
+  const std::size_t capacity = buffer.capacity();
+  EXPECT_TRUE(ReadWholeFileInto(dir.File("small.txt"), buffer));
+  EXPECT_TRUE(buffer == small);
+  EXPECT_EQ(buffer.capacity(), capacity);
+  EXPECT_TRUE(ReadWholeFileInto(dir.File("big.txt"), buffer));
+  EXPECT_TRUE(buffer == big);
+
+  for (std::size_t reserve = 70000; reserve < 70000 + 4096; reserve += 509) {
+    std::string fresh;
+    fresh.reserve(reserve);
+    EXPECT_TRUE(ReadWholeFileInto(dir.File("small.txt"), fresh));
+    EXPECT_TRUE(fresh == small) << reserve;
+  }
+}
+
 TEST(LineEndTest, SplitsPerDialect) {
   using V = std::vector<std::string_view>;
   EXPECT_EQ(SplitLines("", LineEnd::kCrLf), V{});

@@ -5,7 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <string>
 
 #include "platform/platform.h"
@@ -14,6 +19,7 @@ namespace vellomar::platform {
 namespace {
 
 constexpr std::uint32_t kProtectiveFlags = FS_IMMUTABLE_FL | FS_APPEND_FL;
+constexpr std::size_t kPage = 4096;
 
 std::string BaseName(const std::string& path) {
   const auto slash = path.find_last_of('/');
@@ -28,6 +34,57 @@ std::optional<unsigned int> InodeFlags(int fd) {
 }
 
 bool SetInodeFlags(int fd, unsigned int flags) { return ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0; }
+
+// One read, repeated when a signal interrupts it: the byte count, 0 at the end of the file, or
+// -1 on an error.
+ssize_t ReadSome(int fd, char* to, std::size_t size) {
+  ssize_t n;
+  do {
+    n = ::read(fd, to, size);
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+// The page offset of the distance from `from` to `to`.
+std::size_t PageSkew(const char* to, const char* from) {
+  return static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(to) -
+                                  reinterpret_cast<std::uintptr_t>(from)) %
+         kPage;
+}
+
+// Copies out of the page cache and memcpy both use a string move instruction that, on some
+// processors, runs several times slower when the destination lies 1 to 31 bytes past the
+// source within a page (about six times on an AMD EPYC). malloc puts large blocks 16 bytes
+// into a page, which is just that distance from the page-aligned start of a file in the page
+// cache.
+bool IsSlowCopy(std::size_t skew) { return skew != 0 && skew < 32; }
+
+// Reads exactly `size` bytes from the start of the file; false when the file ends first or a
+// read fails. A destination at a slow distance from the file's pages gets the bytes through a
+// staging buffer placed at a fast distance from both.
+bool ReadExactly(int fd, char* to, std::size_t size) {
+  constexpr std::size_t kStaging = std::size_t{64} << 10;  // a whole number of pages
+  std::unique_ptr<char, decltype(&std::free)> block(nullptr, &std::free);
+  char* staging = nullptr;
+  if (size > kStaging && IsSlowCopy(PageSkew(to, nullptr))) {
+    block.reset(static_cast<char*>(std::aligned_alloc(kPage, kStaging + kPage)));
+    if (block) {
+      // 64 bytes or more before `to` within the page: a fast distance for the memcpy, and a
+      // multiple of 64 from the page start for the reads, which start at page boundaries.
+      const std::size_t to_offset = PageSkew(to, nullptr) & ~std::size_t{63};
+      staging = block.get() + (to_offset + kPage - 64) % kPage;
+    }
+  }
+  std::size_t done = 0;
+  while (done < size) {
+    const std::size_t want = staging ? std::min(kStaging, size - done) : size - done;
+    const ssize_t n = ReadSome(fd, staging ? staging : to + done, want);
+    if (n <= 0) return false;  // an error, or the file got shorter
+    if (staging) std::memcpy(to + done, staging, static_cast<std::size_t>(n));
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -52,6 +109,29 @@ bool FileExists(const std::string& path) {
 bool FolderExists(const std::string& path) {
   struct stat st {};
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool ReadFileInto(const std::string& path, std::string& out) {
+  // Non-blocking, so that a pipe put in the file's place cannot hold the open up.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    out.clear();
+    return false;
+  }
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0;
+  const std::size_t length = ok ? static_cast<std::size_t>(st.st_size) : 0;
+  // The old bytes are of no use: growing past the capacity should not copy them, and within
+  // the capacity only the bytes past the old size are filled before the read overwrites them.
+  if (length > out.capacity()) out.clear();
+  out.resize(length);
+  ok = ok && ReadExactly(fd, out.data(), length);
+  // One byte more would mean the file grew since its length was taken.
+  char probe;
+  ok = ok && ReadSome(fd, &probe, 1) == 0;
+  ::close(fd);
+  if (!ok) out.clear();
+  return ok;
 }
 
 std::string FirstExisting(const std::vector<std::string>& candidates) {
