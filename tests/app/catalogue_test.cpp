@@ -94,12 +94,6 @@ TEST_F(CatalogueTest, FileClicksShowTheSummaryAndOpenTheFileWithoutTouchingTheTi
   EXPECT_EQ(Ticked(), ticked);
 }
 
-TEST_F(CatalogueTest, ControlCharactersInANameKeepTheSourceOutOfTheLists) {
-  Source("H_evil\n0.0.0.0 bank.example\n.txt", "x\n");
-  Load();
-  EXPECT_EQ(form->FileList->count(), 4);
-}
-
 class VersionTest : public FormTest {
  protected:
   VersionTest() { Source("H_Header.txt", HeaderText("2026-12-01")); }
