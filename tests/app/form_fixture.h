@@ -4,9 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <QAction>
 #include <memory>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "app/vellomar_form.h"
 #include "app/vellomar_menus.h"
@@ -14,21 +15,24 @@
 
 namespace vellomar::app {
 
+using V = std::vector<std::string>;
+using Runs = std::vector<V>;  // the arguments of several starts
+
 class FormTest : public ::testing::Test {
  protected:
   FormTest() {
-    ::mkdir(program.File("Hostfiles").c_str(), 0755);
-    testing::WriteFile(system.File("editor"), "#!/bin/sh\n");
-    testing::WriteFile(system.File("resolvectl"), "#!/bin/sh\n");
+    ::mkdir(P("Hostfiles").c_str(), 0755);
+    testing::WriteFile(Sys("editor"), "#!/bin/sh\n");
+    testing::WriteFile(Sys("resolvectl"), "#!/bin/sh\n");
   }
 
   Environment Env() {
     Environment env;
     env.program_folder = program.path();
     env.program_name = "vellomar";
-    env.hosts_candidates = {system.File("hosts")};
-    env.notepad_candidates = {system.File("editor")};
-    env.ipconfig_candidates = {system.File("resolvectl")};
+    env.hosts_candidates = {Sys("hosts")};
+    env.notepad_candidates = {Sys("editor")};
+    env.ipconfig_candidates = {Sys("resolvectl")};
     env.line_end = support::LineEnd::kLf;
     env.dialect = dns::Dialect::kPosix;
     env.clock = [this] {
@@ -37,38 +41,45 @@ class FormTest : public ::testing::Test {
     };
     env.is_admin = [this] { return admin; };
     env.launcher = &launcher;
-    env.version_major = 1;
-    env.version_minor = 0;
-    env.version_revision = 61;
+    std::tie(env.version_major, env.version_minor, env.version_revision) = std::tuple(1, 0, 61);
     return env;
   }
 
-  // Creates the window and runs its start-up.
-  VellomarForm& Load() {
+  void Load() {  // creates the window and runs its start-up
     form = std::make_unique<VellomarForm>(Env());
     form->Form_Load();
-    return *form;
   }
-
+  std::string P(const std::string& name) const { return program.File(name); }
+  std::string Sys(const std::string& name) const { return system.File(name); }
   void Source(const std::string& name, const std::string& bytes) {
-    testing::WriteFile(program.File("Hostfiles/" + name), bytes);
+    testing::WriteFile(P("Hostfiles/" + name), bytes);
   }
-  std::string Merged() const { return testing::ReadFile(program.File("M_Hosts.txt")); }
-  std::string Log() const { return testing::ReadFile(program.File("vellomar_Log.txt")); }
+  void Hosts(const std::string& bytes) { testing::WriteFile(Sys("hosts"), bytes); }
+  std::string Merged() const { return testing::ReadFile(P("M_Hosts.txt")); }
   std::string Info() const { return FromQ(form->InformationText->text()); }
-  QColor InfoColour() const { return VellomarForm::BackColor(form->InformationText); }
+  QColor InfoColour() const { return Colour(form->InformationText); }
+  static QColor Colour(const QWidget* box) { return VellomarForm::BackColor(box); }
 
-  std::vector<std::string> Ticked() const {
-    std::vector<std::string> names;
-    for (int i = 0; i < form->MergeList->count(); ++i) {
-      if (form->MergeList->item(i)->checkState() == Qt::Checked) {
-        names.push_back(FromQ(form->MergeList->item(i)->text()));
-      }
+  // The entries of a list, or only its ticked ones.
+  static V Items(const QListWidget* list, bool ticked_only = false) {
+    V names;
+    for (const auto* item : list->findItems("*", Qt::MatchWildcard)) {
+      if (!ticked_only || item->checkState() == Qt::Checked) names.push_back(FromQ(item->text()));
     }
     return names;
   }
+  V Ticked() const { return Items(form->MergeList, true); }
   void Tick(int index, bool ticked) {
     form->MergeList->item(index)->setCheckState(ticked ? Qt::Checked : Qt::Unchecked);
+  }
+  // The arguments of every start so far; a shell open as "open" and its target.
+  Runs Launched() const {
+    Runs all;
+    for (const auto& record : launcher.records) {
+      all.push_back(record.kind == testing::LaunchRecord::Kind::kShellOpen ? V{"open"} : V{});
+      all.back().insert(all.back().end(), record.argv.begin(), record.argv.end());
+    }
+    return all;
   }
 
   testing::TempDir program;
@@ -80,8 +91,7 @@ class FormTest : public ::testing::Test {
 };
 
 // A header with the dated lines the version report compares.
-inline std::string HeaderText(const std::string& updated,
-                              const std::string& created = "#CREATEDDATE#") {
+inline std::string HeaderText(std::string updated, std::string created = "#CREATEDDATE#") {
   return "# Sample header\n# ------- Updated: " + updated +
          " -------\n# ------- Created: " + created +
          " -------\n127.0.0.1 localhost\n::1 localhost\n";
