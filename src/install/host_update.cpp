@@ -6,7 +6,6 @@
 
 #include <memory>
 
-#include "install/file_bytes.h"
 #include "platform/platform.h"
 #include "support/file_reader.h"
 
@@ -25,11 +24,11 @@ enum class Placement {
 // Puts a copy of the current hosts file at `backup`, replacing an older backup only once the
 // new one is complete. The backup takes the owner, group and mode of the hosts file.
 bool WriteBackup(const std::string& hosts_path, const std::string& backup) {
-  const auto bytes = ReadFileBytes(hosts_path);
-  if (!bytes) return false;
+  std::string bytes;
+  if (!support::ReadWholeFileInto(hosts_path, bytes)) return false;
   const auto file = platform::CreateReplacementFile(backup, hosts_path);
   if (!file) return false;
-  file->Write(*bytes);
+  file->Write(bytes);
   return file->Commit() == CommitResult::kReplaced;
 }
 

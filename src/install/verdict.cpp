@@ -1,6 +1,6 @@
 #include "install/verdict.h"
 
-#include "install/file_bytes.h"
+#include "support/file_reader.h"
 
 namespace vellomar::install {
 
@@ -9,9 +9,10 @@ bool InstallFailed(std::string_view merged_version_text, std::string_view curren
   if (!merged_version_text.empty() && merged_version_text != current_version_text) return true;
   // Equal version texts prove nothing when a failed copy left an older file with the same
   // header, or when the merged file has no dated lines at all: the bytes decide.
-  const auto merged = ReadFileBytes(merged_path);
-  const auto hosts = ReadFileBytes(hosts_path);
-  return !merged || !hosts || *merged != *hosts;
+  std::string merged;
+  std::string hosts;
+  return !support::ReadWholeFileInto(merged_path, merged) ||
+         !support::ReadWholeFileInto(hosts_path, hosts) || merged != hosts;
 }
 
 }  // namespace vellomar::install
