@@ -4,29 +4,20 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
-#include <QDir>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <algorithm>
+#include <tuple>
 
 #include "app/layout.h"
 #include "app/vellomar_menus.h"
-#include "catalogue/header_reader.h"
-#include "catalogue/source_list.h"
-#include "catalogue/version_report.h"
-#include "dns/commands.h"
-#include "dns/report.h"
-#include "install/host_update.h"
-#include "install/verdict.h"
-#include "merge/merge_writer.h"
 #include "platform/platform.h"
 #include "support/centre.h"
 #include "support/file_reader.h"
-#include "support/shell.h"
-#include "support/text.h"
 
 namespace vellomar::app {
 namespace {
@@ -72,9 +63,7 @@ std::string FromQ(const QString& text) { return text.toUtf8().toStdString(); }
 
 VellomarForm::VellomarForm(Environment env, QWidget* parent)
     : QWidget(parent),
-      env_(std::move(env)),
-      log_(support::ProgramLog(env_.program_folder, env_.program_name, env_.line_end)),
-      file_list_folder_(FromQ(QDir::currentPath())) {
+      session_(std::move(env)) {
   setObjectName(QStringLiteral("VellomarForm"));
   setWindowTitle(QStringLiteral("Host file Creator"));
   setWindowIcon(QIcon(QStringLiteral(":/vellomar/vellomar.png")));
@@ -85,6 +74,10 @@ VellomarForm::VellomarForm(Environment env, QWidget* parent)
   setFont(dialog_font);
   setAcceptDrops(true);
   CreateControls();
+  session_.on_progress = [this](const std::string& caption) {
+    CreateMergedHosts->setText(ToQ(caption));
+    emit MergeProgress(CreateMergedHosts->text());
+  };
 }
 
 VellomarForm::~VellomarForm() = default;
@@ -184,7 +177,8 @@ void VellomarForm::CreateControls() {
   for (qsizetype i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
 
   // Every change of a tick, the user's or the program's, reaches the click handler at once.
-  connect(MergeList, &QListWidget::itemChanged, this, [this] { MergeList_Click(); });
+  connect(MergeList, &QListWidget::itemChanged, this,
+          [this](QListWidgetItem* item) { MergeList_ItemChanged(item); });
   connect(FileList, &QListWidget::itemClicked, this, [this] { FileList_Click(); });
   connect(FileList, &QListWidget::itemDoubleClicked, this, [this] { FileList_DblClick(); });
   connect(RefreshListButton, &QPushButton::clicked, this, [this] { RefreshListButton_Click(); });
@@ -208,22 +202,18 @@ void VellomarForm::CreateControls() {
 // ---- Start-up ---------------------------------------------------------------------------
 
 void VellomarForm::Form_Load() {
-  notepad_path_ = platform::FirstExisting(env_.notepad_candidates);
-  ipconfig_path_ = platform::FirstExisting(env_.ipconfig_candidates);
-  hosts_file_path_ = platform::FirstExisting(env_.hosts_candidates);
-  merged_file_path_ = ProgramFile("M_Hosts.txt");
-  setWindowTitle(ToQ(WindowTitle(env_.version_major, env_.version_minor, env_.version_revision)));
-  GetHostVersion(0);
-  ClearMergeList();
+  session_.ProbePaths();
+  setWindowTitle(ToQ(WindowTitle(env().version_major, env().version_minor,
+                                 env().version_revision)));
+  session_.GetHostVersion(0);
+  session_.ClearMergeList();
+  Draw();
   move(0, 0);
   CentreForm();
-  SetUse127Value(2);
-  WriteMergeFile();
-  if (env_.is_admin && env_.is_admin()) {
-    InformationText->setText(QStringLiteral("Admin User"));
-  } else {
-    SetInformation("You may need to run as Administrator to write hosts", kRed);
-  }
+  session_.SetMode(merge::AddressMode::kUse0000);
+  session_.WriteMergeFile();
+  session_.ReportAdminState();
+  Draw();
 }
 
 void VellomarForm::CentreForm() {
@@ -235,6 +225,70 @@ void VellomarForm::CentreForm() {
                                                  static_cast<float>(frame.width()),
                                                  static_cast<float>(frame.height()));
   move(static_cast<int>(position.left), static_cast<int>(position.top));
+}
+
+// ---- Drawing the session ---------------------------------------------------------------------
+
+QColor VellomarForm::ColourOf(session::Colour colour) const {
+  switch (colour) {
+    case session::Colour::kYellow:
+      return kYellow;
+    case session::Colour::kRed:
+      return kRed;
+    case session::Colour::kGreen:
+      return kGreen;
+    case session::Colour::kWindow:
+      break;
+  }
+  return WindowColour();
+}
+
+void VellomarForm::Draw() {
+  const auto& entries = session_.Entries();
+  {
+    // The program's own drawing of the ticks is no change of the user's.
+    const QSignalBlocker block_merge(MergeList);
+    const QSignalBlocker block_files(FileList);
+    if (drawn_generation_ != session_.EntriesGeneration()) {
+      drawn_generation_ = session_.EntriesGeneration();
+      FileList->clear();
+      MergeList->clear();
+      for (const auto& entry : entries) {
+        FileList->addItem(ToQ(entry.name));
+        auto* item = new QListWidgetItem(ToQ(entry.name));
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+        MergeList->addItem(item);
+      }
+    }
+    for (int i = 0; i < MergeList->count() && static_cast<std::size_t>(i) < entries.size(); ++i) {
+      const Qt::CheckState state = entries[i].ticked ? Qt::Checked : Qt::Unchecked;
+      if (MergeList->item(i)->checkState() != state) MergeList->item(i)->setCheckState(state);
+    }
+  }
+  const session::Status& status = session_.Information();
+  SetBackColor(InformationText, ColourOf(status.colour));
+  InformationText->setText(ToQ(status.text));
+
+  for (auto [side, box, summary] :
+       {std::tuple{&session_.CurrentSide(), CurrentVersionText, CurrentHostsFileInfo},
+        std::tuple{&session_.MergedSide(), MergedVersionText, MergedHostsFileInfo}}) {
+    if (summary->text() != ToQ(side->summary)) {
+      summary->setText(ToQ(side->summary));
+      summary->adjustSize();
+    }
+    SetBackColor(box, ColourOf(side->colour));
+    if (box->toPlainText() != ToQ(side->version_text)) box->setPlainText(ToQ(side->version_text));
+  }
+
+  const merge::AddressMode mode = session_.Mode();
+  const Qt::CheckState state = mode == merge::AddressMode::kNoChange ? Qt::Unchecked
+                               : mode == merge::AddressMode::kUse127 ? Qt::Checked
+                                                                     : Qt::PartiallyChecked;
+  if (Use_127->checkState() != state) {
+    const QSignalBlocker block(Use_127);
+    Use_127->setCheckState(state);
+  }
+  Use_127->setText(ToQ(std::string(merge::AddressModeCaption(mode))));
 }
 
 // ---- Window ---------------------------------------------------------------------------
@@ -252,10 +306,7 @@ void VellomarForm::Form_MouseDown(int Button, int /*Shift*/) {
 }
 
 void VellomarForm::Form_Unload() {
-  const std::string script = CaptureScriptPath();
-  if (platform::FileExists(script)) platform::DeleteFile(script);
-  const std::string capture = CaptureFilePath();
-  if (platform::FileExists(capture)) platform::DeleteFile(capture);
+  session_.CleanUp();
   if (menus_) menus_->close();
   QCoreApplication::quit();
 }
@@ -305,119 +356,58 @@ VellomarMenus& VellomarForm::Menus() {
 // ---- Source catalogue -------------------------------------------------------------------
 
 void VellomarForm::ClearMergeList() {
-  const std::string folder = ProgramFile(std::string(catalogue::kSourceFolderName));
-  auto names = catalogue::ListSources(folder);
-  if (names) {
-    file_list_folder_ = folder;
-  } else {
-    // A folder that cannot be set leaves the list on the folder it showed before.
-    names = catalogue::ListSources(file_list_folder_);
-  }
-  FileList->clear();
-  MergeList->clear();
-  if (names) {
-    for (const auto& name : *names) {
-      FileList->addItem(ToQ(name));
-      auto* entry = new QListWidgetItem(ToQ(name));
-      entry->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
-      entry->setCheckState(Qt::Unchecked);
-      MergeList->addItem(entry);
-    }
-  }
-  if (MergeList->count() > 0) SelectEntry(0, true);
-  GetFileInfo2(hosts_file_path_, true);
+  session_.ClearMergeList();
+  Draw();
 }
 
 void VellomarForm::MergeList_Click() {
-  if (selecting_from_hosts_) return;
-  if (merge_click_busy_) return;
-  merge_click_busy_ = true;
-  WriteMergeFile();
-  merge_click_busy_ = false;
+  session_.MergeList_Click();
+  Draw();
+}
+
+void VellomarForm::MergeList_ItemChanged(QListWidgetItem* item) {
+  const int row = MergeList->row(item);
+  if (row < 0) return;
+  session_.SetTicked(static_cast<std::size_t>(row), item->checkState() == Qt::Checked);
+  Draw();
 }
 
 void VellomarForm::FileList_Click() {
-  const QListWidgetItem* entry = FileList->currentItem();
-  if (entry == nullptr) return;
-  InformationText->setText(
-      ToQ(GetFileInfo(platform::JoinPath(file_list_folder_, FromQ(entry->text())))));
+  const int row = FileList->currentRow();
+  if (row < 0) return;
+  session_.ShowFileInfo(static_cast<std::size_t>(row));
+  Draw();
 }
 
 void VellomarForm::FileList_DblClick() {
-  const QListWidgetItem* entry = FileList->currentItem();
-  if (entry == nullptr) return;
-  const std::string path = platform::JoinPath(file_list_folder_, FromQ(entry->text()));
-  if (platform::FileExists(path)) support::ShellOpen(*env_.launcher, path);
+  const int row = FileList->currentRow();
+  if (row < 0) return;
+  const std::string path = session_.EntryPath(static_cast<std::size_t>(row));
+  if (platform::FileExists(path)) session_.ShellOpen(path);
 }
 
 void VellomarForm::RefreshListButton_Click() {
-  GetHostVersion(0);
-  ClearMergeList();
-  WriteMergeFile();
-}
-
-void VellomarForm::SelectEntry(int index, bool selected) {
-  QListWidgetItem* entry = MergeList->item(index);
-  if (entry != nullptr) entry->setCheckState(selected ? Qt::Checked : Qt::Unchecked);
-}
-
-int VellomarForm::SelectedCount() const {
-  int count = 0;
-  for (int i = 0; i < MergeList->count(); ++i) {
-    if (MergeList->item(i)->checkState() == Qt::Checked) ++count;
-  }
-  return count;
+  session_.GetHostVersion(0);
+  session_.ClearMergeList();
+  session_.WriteMergeFile();
+  Draw();
 }
 
 // ---- Header reader and version report ------------------------------------------------------
 
 std::string VellomarForm::GetFileInfo(const std::string& FileName) {
-  return catalogue::FileSummary(FileName, env_.line_end);
+  return session_.GetFileInfo(FileName);
 }
 
 std::string VellomarForm::GetFileInfo2(const std::string& FileName, bool IsCurrent) {
-  const catalogue::HeaderReport report = catalogue::ReadHeaderFile(FileName, env_.line_end);
-  std::string& created = IsCurrent ? current_created_ : merged_created_;
-  std::string& updated = IsCurrent ? current_updated_ : merged_updated_;
-  const std::string fallback(IsCurrent ? catalogue::kCurrentDefault : catalogue::kMergedDefault);
-  created = report.created.value_or(fallback);
-  updated = report.updated.value_or(fallback);
-  for (const auto& name : report.source_names) {
-    const QString wanted = ToQ(name);
-    for (int i = 0; i < MergeList->count(); ++i) {
-      if (MergeList->item(i)->text() == wanted) {
-        selecting_from_hosts_ = true;
-        SelectEntry(i, true);
-        selecting_from_hosts_ = false;
-        break;
-      }
-    }
-  }
-  return report.version_text;
+  std::string text = session_.GetFileInfo2(FileName, IsCurrent);
+  Draw();
+  return text;
 }
 
 void VellomarForm::GetHostVersion(int Index) {
-  if (Index == 0 || Index == 1) {
-    std::string version;
-    if (catalogue::IsReadableForReport(hosts_file_path_)) {
-      CurrentHostsFileInfo->setText(ToQ(GetFileInfo(hosts_file_path_)));
-      CurrentHostsFileInfo->adjustSize();
-      version = GetFileInfo2(hosts_file_path_, true);
-    }
-    SetBackColor(CurrentVersionText, WindowColour());
-    CurrentVersionText->setPlainText(ToQ(version));
-  }
-  if (Index == 1) return;
-  SetBackColor(MergedVersionText, kYellow);
-  MergedVersionText->setPlainText(QString());
-  if (!catalogue::IsReadableForReport(merged_file_path_)) return;
-  SetBackColor(MergedVersionText, WindowColour());
-  MergedHostsFileInfo->setText(ToQ(GetFileInfo(merged_file_path_)));
-  MergedHostsFileInfo->adjustSize();
-  MergedVersionText->setPlainText(ToQ(GetFileInfo2(merged_file_path_, false)));
-  if (merged_updated_ != current_updated_ || merged_created_ != current_created_) {
-    SetBackColor(MergedVersionText, kYellow);
-  }
+  session_.GetHostVersion(Index);
+  Draw();
 }
 
 void VellomarForm::CurrentHostsFileInfo_Click() { GetHostVersion(1); }
@@ -426,144 +416,61 @@ void VellomarForm::CurrentVersionText_DblClick() { GetHostVersion(1); }
 
 void VellomarForm::MergedHostsFileInfo_Click() { GetHostVersion(2); }
 
-void VellomarForm::Label1_DblClick() { OpenInEditor(hosts_file_path_); }
+void VellomarForm::Label1_DblClick() { session_.OpenInEditor(session_.HostsFilePath()); }
 
-void VellomarForm::Label2_DblClick() { OpenInEditor(merged_file_path_); }
-
-void VellomarForm::OpenInEditor(const std::string& path) {
-  if (!platform::FileExists(path) || notepad_path_.empty()) return;
-  // Program and path as separate arguments, so a path with blanks reaches the editor whole.
-  env_.launcher->Start({notepad_path_, path}, platform::WindowStyle::kNormalFocus);
-}
+void VellomarForm::Label2_DblClick() { session_.OpenInEditor(session_.MergedFilePath()); }
 
 // ---- Merge -------------------------------------------------------------------------------
 
 void VellomarForm::WriteMergeFile() {
-  // A call raised by the run's own deselections must leave the running merge alone.
-  if (merge_running_) return;
-  int first = -1;
-  for (int i = 0; i < MergeList->count() && first < 0; ++i) {
-    if (MergeList->item(i)->checkState() == Qt::Checked) first = i;
-  }
-  if (first < 0) {
-    SetInformation("You must select at least one", kYellow);
-    return;
-  }
-  if (!merge::IsHeaderEntry(FromQ(MergeList->item(first)->text()))) {
-    SetInformation("You must select a Header file", kYellow);
-    return;
-  }
-  merge_running_ = true;
-  SetInformation("Scanning", WindowColour());
-
-  const auto mode = static_cast<merge::AddressMode>(Use127Value());
-  const std::string date = env_.clock ? env_.clock() : std::string();
-  merge::MergeWriter writer(merged_file_path_, mode, env_.line_end, date);
-  bool header_taken = false;
-  bool mvps_taken = false;
-  std::string text;  // one buffer for every source: a large merge faults its pages in once
-  for (int i = 0; i < MergeList->count(); ++i) {
-    QListWidgetItem* entry = MergeList->item(i);
-    if (entry->checkState() != Qt::Checked) continue;
-    const std::string name = FromQ(entry->text());
-    const bool current_is_header = merge::IsHeaderEntry(name);
-    if (current_is_header) {
-      if (header_taken) SelectEntry(i, false);
-      header_taken = true;
-    }
-    if (merge::IsMvpsEntry(name)) {
-      if (mvps_taken) SelectEntry(i, false);
-      mvps_taken = true;
-    }
-    if (entry->checkState() != Qt::Checked) continue;
-    support::ReadWholeFileInto(platform::JoinPath(file_list_folder_, name), text);
-    if (current_is_header) {
-      writer.AddHeader(text);
-    } else {
-      writer.AddSource(name, text);
-    }
-    CreateMergedHosts->setText(QString::number(i) + QStringLiteral(" of ") +
-                               QString::number(SelectedCount()));
-    emit MergeProgress(CreateMergedHosts->text());
-  }
-  if (writer.Commit() == merge::MergeWriter::CommitResult::kReplaceFailed) {
-    support::WriteLog(log_, "Failed to Kill " + merged_file_path_);
-  }
-  const std::string shown =
-      support::ReplaceAll(merged_file_path_, env_.program_folder + platform::PathSeparator(), "");
-  InformationText->setText(
-      ToQ("Merged " + GetFileInfo(merged_file_path_) + " - File:[ " + shown + " ]"));
-  CreateMergedHosts->setText(QStringLiteral("Write to HOSTS"));
-  emit MergeProgress(CreateMergedHosts->text());
-  merge_running_ = false;
-  GetHostVersion(2);
+  session_.WriteMergeFile();
+  Draw();
 }
 
-int VellomarForm::Use127Value() const {
-  switch (Use_127->checkState()) {
-    case Qt::Unchecked:
-      return 0;
-    case Qt::Checked:
-      return 1;
-    default:
-      return 2;
-  }
-}
+int VellomarForm::Use127Value() const { return static_cast<int>(session_.Mode()); }
 
 void VellomarForm::SetUse127Value(int value) {
-  Use_127->setCheckState(value == 0   ? Qt::Unchecked
-                         : value == 1 ? Qt::Checked
-                                      : Qt::PartiallyChecked);
+  session_.SetMode(static_cast<merge::AddressMode>(value));
+  Draw();
 }
 
 void VellomarForm::Use_127_Click() {
-  Use_127->setText(
-      ToQ(std::string(merge::AddressModeCaption(static_cast<merge::AddressMode>(Use127Value())))));
-  MergeList_Click();
+  // The box has moved itself on a click; the session follows.
+  const merge::AddressMode mode = Use_127->checkState() == Qt::Unchecked ? merge::AddressMode::kNoChange
+                                  : Use_127->checkState() == Qt::Checked
+                                      ? merge::AddressMode::kUse127
+                                      : merge::AddressMode::kUse0000;
+  session_.SetMode(mode);
+  Draw();
 }
 
 void VellomarForm::Use_127_MouseDown(int Button, int /*Shift*/) {
   if (Button != kRightButton) return;
-  SetUse127Value(
-      static_cast<int>(merge::ToggledAddressMode(static_cast<merge::AddressMode>(Use127Value()))));
+  SetUse127Value(static_cast<int>(merge::ToggledAddressMode(session_.Mode())));
 }
 
 // ---- Install ------------------------------------------------------------------------------
 
 void VellomarForm::CreateMergedHosts_Click() {
-  WriteMergeFile();
-  DoHostUpdate(merged_file_path_);
-  GetHostVersion(0);
-  TestAndRefresh();
+  session_.CreateMergedHosts(AutoFlushDnsValue() == 1);
+  Draw();
 }
 
-void VellomarForm::DoHostUpdate(const std::string& ThisFile) {
-  install::DoHostUpdate(ThisFile, hosts_file_path_, log_);
-}
+void VellomarForm::DoHostUpdate(const std::string& ThisFile) { session_.DoHostUpdate(ThisFile); }
 
 void VellomarForm::TestAndRefresh() {
-  const bool failed = install::InstallFailed(FromQ(MergedVersionText->toPlainText()),
-                                             FromQ(CurrentVersionText->toPlainText()),
-                                             merged_file_path_, hosts_file_path_);
-  if (failed) {
-    SetBackColor(CurrentVersionText, kYellow);
-    SetBackColor(MergedVersionText, kYellow);
-    SetInformation("You may need to run as Administrator HOSTS Write Failed", kRed);
-    return;
-  }
-  SetBackColor(CurrentVersionText, WindowColour());
-  SetBackColor(MergedVersionText, WindowColour());
-  SetInformation("Done " + GetFileInfo(merged_file_path_) + " - Copied to HOSTS", kGreen);
-  if (AutoFlushDnsValue() == 1) DoFlush();
+  session_.TestAndRefresh(AutoFlushDnsValue() == 1);
+  Draw();
+}
+
+void VellomarForm::UpdateFromMerged() {
+  session_.UpdateFromMerged(AutoFlushDnsValue() == 1);
+  Draw();
 }
 
 // ---- DNS -----------------------------------------------------------------------------------
 
-void VellomarForm::DoFlush() {
-  if (ipconfig_path_.empty()) return;
-  env_.launcher->Start(dns::FlushCommand(ipconfig_path_, env_.dialect),
-                       platform::WindowStyle::kMinimizedNoFocus);
-}
+void VellomarForm::DoFlush() { session_.DoFlush(); }
 
 void VellomarForm::AutoFlushDns_MouseDown(int /*Button*/, int Shift) {
   if (Shift == 0) return;
@@ -577,42 +484,19 @@ int VellomarForm::AutoFlushDnsValue() const {
 
 void VellomarForm::DoDnsDisplay() {
   DeleteTimer->stop();
-  const std::string capture = CaptureFilePath();
-  if (platform::FileExists(capture)) {
-    platform::DeleteFile(capture);
-    if (platform::FileExists(capture)) {
-      support::WriteLog(log_, "Failed to Kill " + std::string(dns::kCaptureFileName));
-    }
-  }
-  const std::string script = CaptureScriptPath();
-  if (platform::FileExists(script)) {
-    platform::DeleteFile(script);
-    if (platform::FileExists(script)) support::WriteLog(log_, "Failed to Kill " + script);
-  }
-  if (ipconfig_path_.empty()) return;
-  Menus().Mnu_ShowDns->setEnabled(false);
-  // Created afresh and only for its owner: it runs with this program's rights.
-  if (platform::CreatePrivateScript(script, dns::CaptureScriptText(ipconfig_path_, env_.dialect))) {
-    // The script names the capture file relative to the program folder it starts in.
-    env_.launcher->Start(dns::CaptureScriptCommand(script, env_.dialect),
-                         platform::WindowStyle::kMinimizedFocus, env_.program_folder);
-  }
-  DeleteTimer->start();
+  if (!session_.IpconfigPath().empty()) Menus().Mnu_ShowDns->setEnabled(false);
+  if (session_.DoDnsDisplay()) DeleteTimer->start();
 }
 
 void VellomarForm::DeleteTimer_Timer() {
-  const std::string capture = CaptureFilePath();
-  if (!platform::FileExists(capture)) return;
-  const std::string text = support::ReadWholeFile(capture);
-  if (!support::Contains(text, dns::kFinishedMarker)) return;
-  const std::string script = CaptureScriptPath();
-  if (platform::FileExists(script)) platform::DeleteFile(script);
-  const std::string report = dns::BuildReport(text, env_.line_end);
-  DisplayDnsText->setPlainText(ToQ(report));
+  const std::optional<std::string> report = session_.PollCapture();
+  if (!report) return;
+  DisplayDnsText->setPlainText(ToQ(*report));
   SetBackColor(DisplayDnsText, WindowColour());
-  if (FromQ(DisplayDnsText->toPlainText()) != report) SetBackColor(DisplayDnsText, kYellow);
+  if (FromQ(DisplayDnsText->toPlainText()) != *report) SetBackColor(DisplayDnsText, kYellow);
+  const std::string capture = session_.CaptureFilePath();
   if (Menus().Mnu_OpenDnsNotepad->isChecked()) {
-    if (platform::FileExists(capture)) support::ShellOpen(*env_.launcher, capture);
+    if (platform::FileExists(capture)) session_.ShellOpen(capture);
   } else {
     DisplayDnsText->show();
   }
@@ -621,33 +505,14 @@ void VellomarForm::DeleteTimer_Timer() {
 }
 
 void VellomarForm::DisplayDnsText_DblClick() {
-  if (BackColor(DisplayDnsText) == kYellow && platform::FileExists(CaptureFilePath())) {
-    support::ShellOpen(*env_.launcher, CaptureFilePath());
+  if (BackColor(DisplayDnsText) == kYellow && platform::FileExists(session_.CaptureFilePath())) {
+    session_.ShellOpen(session_.CaptureFilePath());
   }
   DisplayDnsText->setPlainText(QString());
   DisplayDnsText->hide();
 }
 
 // ---- Helpers -------------------------------------------------------------------------------
-
-std::string VellomarForm::ProgramFile(const std::string& name) const {
-  return platform::JoinPath(env_.program_folder, name);
-}
-
-std::string VellomarForm::CaptureFilePath() const {
-  return ProgramFile(std::string(dns::kCaptureFileName));
-}
-
-std::string VellomarForm::CaptureScriptPath() const {
-  return ProgramFile(dns::CaptureScriptName(env_.dialect));
-}
-
-void VellomarForm::SetInformation(const std::string& text) { InformationText->setText(ToQ(text)); }
-
-void VellomarForm::SetInformation(const std::string& text, const QColor& colour) {
-  SetBackColor(InformationText, colour);
-  SetInformation(text);
-}
 
 QColor VellomarForm::BackColor(const QWidget* box) { return box->palette().color(QPalette::Base); }
 

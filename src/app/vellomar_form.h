@@ -1,5 +1,6 @@
 #pragma once
-// The main window: the controls, the run state, and the handlers of every control.
+// The main window: the controls and their handlers. The rules and state of the run live in the
+// session; the window hands it every event and draws what comes back.
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -11,7 +12,7 @@
 #include "app/controls.h"
 #include "app/environment.h"
 #include "merge/address_mode.h"
-#include "support/log.h"
+#include "session/session.h"
 
 namespace vellomar::app {
 
@@ -40,6 +41,8 @@ class VellomarForm : public QWidget {
   std::string GetFileInfo2(const std::string& FileName, bool IsCurrent);
   void WriteMergeFile();
   void TestAndRefresh();
+  // The menu's install of the merged file as it is.
+  void UpdateFromMerged();
   void DoFlush();
   void DoDnsDisplay();
 
@@ -49,6 +52,7 @@ class VellomarForm : public QWidget {
   void Form_Unload();
   void Form_OLEDragDrop(const QStringList& files);
   void MergeList_Click();
+  void MergeList_ItemChanged(QListWidgetItem* item);
   void FileList_Click();
   void FileList_DblClick();
   void RefreshListButton_Click();
@@ -70,17 +74,18 @@ class VellomarForm : public QWidget {
   bool MenusLoaded() const { return menus_ != nullptr; }
 
   // ---- Run state -----------------------------------------------------------------------
-  const std::string& HostsFilePath() const { return hosts_file_path_; }
-  const std::string& MergedFilePath() const { return merged_file_path_; }
-  const std::string& NotepadPath() const { return notepad_path_; }
-  const std::string& IpconfigPath() const { return ipconfig_path_; }
-  const std::string& CurrentCreated() const { return current_created_; }
-  const std::string& CurrentUpdated() const { return current_updated_; }
-  const std::string& MergedCreated() const { return merged_created_; }
-  const std::string& MergedUpdated() const { return merged_updated_; }
-  // The folder FileList shows; the merge reads its sources from here.
-  const std::string& SourceFolder() const { return file_list_folder_; }
-  const Environment& env() const { return env_; }
+  session::Session& session() { return session_; }
+  const Environment& env() const { return session_.env(); }
+  const std::string& HostsFilePath() const { return session_.HostsFilePath(); }
+  const std::string& MergedFilePath() const { return session_.MergedFilePath(); }
+  const std::string& NotepadPath() const { return session_.NotepadPath(); }
+  const std::string& IpconfigPath() const { return session_.IpconfigPath(); }
+  const std::string& CurrentCreated() const { return session_.CurrentCreated(); }
+  const std::string& CurrentUpdated() const { return session_.CurrentUpdated(); }
+  const std::string& MergedCreated() const { return session_.MergedCreated(); }
+  const std::string& MergedUpdated() const { return session_.MergedUpdated(); }
+  // The folder the lists show; the merge reads its sources from here.
+  const std::string& SourceFolder() const { return session_.SourceFolder(); }
 
   // The value of Use_127: 0 unticked, 1 ticked, 2 grayed.
   int Use127Value() const;
@@ -123,33 +128,14 @@ class VellomarForm : public QWidget {
 
  private:
   void CreateControls();
-  void SetInformation(const std::string& text);
-  void SetInformation(const std::string& text, const QColor& colour);
-  void SelectEntry(int index, bool selected);
-  int SelectedCount() const;
-  void OpenInEditor(const std::string& path);
-  std::string ProgramFile(const std::string& name) const;
-  std::string CaptureFilePath() const;
-  std::string CaptureScriptPath() const;
+  // Brings every control in line with the session's state.
+  void Draw();
+  QColor ColourOf(session::Colour colour) const;
   void CentreForm();
 
-  Environment env_;
-  support::LogTarget log_;
+  session::Session session_;
   std::unique_ptr<VellomarMenus> menus_;
-
-  std::string hosts_file_path_;
-  std::string merged_file_path_;
-  std::string notepad_path_;
-  std::string ipconfig_path_;
-  std::string current_created_;
-  std::string current_updated_;
-  std::string merged_created_;
-  std::string merged_updated_;
-  std::string file_list_folder_;
-
-  bool selecting_from_hosts_ = false;  // the header reader is ticking an entry
-  bool merge_click_busy_ = false;      // a merge started by MergeList_Click is running
-  bool merge_running_ = false;         // WriteMergeFile is running
+  std::size_t drawn_generation_ = static_cast<std::size_t>(-1);
 };
 
 // Text of the program's 8-bit strings in the window, and back.

@@ -71,11 +71,7 @@ void VellomarMenus::Form_Load() {
 
 void VellomarMenus::Mnu_HostFileCheck_Click() { form_.GetHostVersion(1); }
 
-void VellomarMenus::Mnu_HostFileUpdate_Click() {
-  form_.DoHostUpdate(form_.MergedFilePath());
-  form_.GetHostVersion(0);
-  form_.TestAndRefresh();
-}
+void VellomarMenus::Mnu_HostFileUpdate_Click() { form_.UpdateFromMerged(); }
 
 void VellomarMenus::Mnu_ShowDns_Click() { form_.DoDnsDisplay(); }
 
@@ -86,17 +82,15 @@ void VellomarMenus::Mnu_OpenDnsNotepad_Click() {
 void VellomarMenus::Mnu_FlushDns_Click() { form_.DoFlush(); }
 
 void VellomarMenus::Mnu_StopDnsService_Click() {
-  form_.env().launcher->Start(dns::StopServiceCommand(form_.env().dialect),
-                              platform::WindowStyle::kMinimizedNoFocus);
+  form_.session().StopDnsService();
 }
 
 void VellomarMenus::Mnu_StartDnsService_Click() {
-  form_.env().launcher->Start(dns::StartServiceCommand(form_.env().dialect),
-                              platform::WindowStyle::kMinimizedNoFocus);
+  form_.session().StartDnsService();
 }
 
 void VellomarMenus::Mnu_WebLink_Click() {
-  support::ShellOpen(*form_.env().launcher, kWebLinkAddress);
+  form_.session().ShellOpen(kWebLinkAddress);
 }
 
 void VellomarMenus::Mnu_Exit_Click() {

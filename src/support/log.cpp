@@ -8,10 +8,14 @@ namespace vellomar::support {
 
 LogTarget ProgramLog(const std::string& program_folder, const std::string& program_name,
                      LineEnd line_end) {
-  return {platform::JoinPath(program_folder, program_name + "_Log.txt"), line_end};
+  LogTarget log;
+  log.path = platform::JoinPath(program_folder, program_name + "_Log.txt");
+  log.line_end = line_end;
+  return log;
 }
 
 void WriteLog(const LogTarget& log, std::string_view message) {
+  if (log.echo) log.echo(message);
   std::FILE* file = std::fopen(log.path.c_str(), "ab");
   if (file == nullptr) return;
   std::string entry(message);

@@ -1,6 +1,7 @@
 #pragma once
 // The program's log: one message a line, appended, never truncated.
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,8 @@ namespace vellomar::support {
 struct LogTarget {
   std::string path;  // program folder + separator + program name + "_Log.txt"
   LineEnd line_end = NativeLineEnd();
+  // Also told every message, written or not: how a caller learns what a step logged.
+  std::function<void(std::string_view)> echo;
 };
 
 // The log file of a program called `program_name` living in `program_folder`.
@@ -19,7 +22,7 @@ LogTarget ProgramLog(const std::string& program_folder, const std::string& progr
 
 // Appends `message` and the line end to the log file, creating it when missing. The file is
 // opened and closed on every call, so the entry is on disk when this returns. A failure loses
-// the entry silently.
+// the entry silently; `echo` is told the message either way.
 void WriteLog(const LogTarget& log, std::string_view message);
 
 }  // namespace vellomar::support

@@ -9,6 +9,6 @@ int main(int argc, char** argv) {
     std::fputs("usage: host_update_driver <this_file> <hosts> <log>\n", stderr);
     return 2;
   }
-  vellomar::install::DoHostUpdate(argv[1], argv[2], {argv[3], vellomar::support::LineEnd::kLf});
+  vellomar::install::DoHostUpdate(argv[1], argv[2], {argv[3], vellomar::support::LineEnd::kLf, {}});
   return 0;
 }

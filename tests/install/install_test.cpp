@@ -69,7 +69,7 @@ struct Layout {
   std::string hosts = etc + "/hosts";
   std::string backup = hosts + ".ZRB";
   std::string merged = dir.File("M_Hosts.txt");
-  support::LogTarget log{dir.File("log/vellomar_Log.txt"), support::LineEnd::kCrLf};
+  support::LogTarget log{dir.File("log/vellomar_Log.txt"), support::LineEnd::kCrLf, {}};
 
   explicit Layout(const std::string& new_hosts = kNew) {
     std::filesystem::create_directories(etc);

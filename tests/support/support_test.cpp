@@ -17,7 +17,7 @@ using testing::WriteFile;
 
 TEST(WriteLogTest, AppendsEachMessageWithTheGivenLineEnd) {
   TempDir dir;
-  const LogTarget crlf{dir.File("crlf_Log.txt"), LineEnd::kCrLf};
+  const LogTarget crlf{dir.File("crlf_Log.txt"), LineEnd::kCrLf, {}};
   WriteLog(crlf, "a");
   WriteLog(crlf, "b");
   WriteLog(crlf, "");

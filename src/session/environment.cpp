@@ -1,0 +1,38 @@
+#include "session/environment.h"
+
+#include <ctime>
+
+namespace vellomar::session {
+
+Environment SystemEnvironment(platform::Launcher& launcher) {
+  Environment env;
+  env.program_folder = platform::ProgramFolder();
+  env.program_name = "vellomar";
+  env.hosts_candidates = platform::HostsCandidates();
+  env.notepad_candidates = platform::NotepadCandidates();
+  env.ipconfig_candidates = platform::IpconfigCandidates();
+  env.clock = LocalDateTimeText;
+  env.is_admin = platform::IsUserAnAdmin;
+  env.launcher = &launcher;
+  env.version_major = VELLOMAR_VERSION_MAJOR;
+  env.version_minor = VELLOMAR_VERSION_MINOR;
+  env.version_revision = VELLOMAR_VERSION_PATCH;
+  return env;
+}
+
+std::string VersionText(const Environment& env) {
+  return std::to_string(env.version_major) + "." + std::to_string(env.version_minor) + "." +
+         std::to_string(env.version_revision);
+}
+
+std::string LocalDateTimeText() {
+  const std::time_t now = std::time(nullptr);
+  // One thread asks, so the shared result of localtime is safe here.
+  const std::tm* local = std::localtime(&now);
+  if (local == nullptr) return {};
+  char text[128];
+  const std::size_t length = std::strftime(text, sizeof text, "%x %X", local);
+  return std::string(text, length);
+}
+
+}  // namespace vellomar::session

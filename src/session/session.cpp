@@ -1,0 +1,346 @@
+#include "session/session.h"
+
+#include <algorithm>
+
+#include "catalogue/header_reader.h"
+#include "catalogue/source_list.h"
+#include "catalogue/version_report.h"
+#include "dns/commands.h"
+#include "dns/report.h"
+#include "install/host_update.h"
+#include "install/verdict.h"
+#include "merge/merge_writer.h"
+#include "platform/platform.h"
+#include "support/file_reader.h"
+#include "support/shell.h"
+#include "support/text.h"
+
+namespace vellomar::session {
+
+Session::Session(Environment env)
+    : env_(std::move(env)),
+      log_(support::ProgramLog(env_.program_folder, env_.program_name, env_.line_end)),
+      source_folder_(ProgramFile(std::string(catalogue::kSourceFolderName))) {
+  log_.echo = [this](std::string_view message) {
+    if (log_sink_ != nullptr) log_sink_->emplace_back(message);
+  };
+}
+
+// ---- Paths -----------------------------------------------------------------------------------
+
+void Session::ProbePaths() {
+  notepad_path_ = platform::FirstExisting(env_.notepad_candidates);
+  ipconfig_path_ = platform::FirstExisting(env_.ipconfig_candidates);
+  hosts_file_path_ = platform::FirstExisting(env_.hosts_candidates);
+  merged_file_path_ = ProgramFile("M_Hosts.txt");
+}
+
+std::string Session::ProgramFile(const std::string& name) const {
+  return platform::JoinPath(env_.program_folder, name);
+}
+
+void Session::Log(const std::string& message) { support::WriteLog(log_, message); }
+
+// ---- Status line -------------------------------------------------------------------------------
+
+void Session::SetInformation(std::string text) { information_.text = std::move(text); }
+
+void Session::SetInformation(std::string text, Colour colour) {
+  information_ = {std::move(text), colour};
+}
+
+void Session::ReportAdminState() {
+  if (env_.is_admin && env_.is_admin()) {
+    SetInformation("Admin User");
+  } else {
+    SetInformation("You may need to run as Administrator to write hosts", Colour::kRed);
+  }
+}
+
+// ---- Source catalogue ----------------------------------------------------------------------------
+
+void Session::ListSources() {
+  // Only ever the program's own source folder: a missing one lists nothing rather than
+  // whatever folder the process happens to start in.
+  source_folder_ = ProgramFile(std::string(catalogue::kSourceFolderName));
+  entries_.clear();
+  if (const auto names = catalogue::ListSources(source_folder_)) {
+    for (const auto& name : *names) entries_.push_back({name, false});
+  }
+  ++generation_;
+}
+
+void Session::ClearMergeList() {
+  ListSources();
+  if (!entries_.empty()) SetTicked(0, true);
+  GetFileInfo2(hosts_file_path_, true);
+}
+
+void Session::SetTicked(std::size_t index, bool ticked) {
+  if (index >= entries_.size() || entries_[index].ticked == ticked) return;
+  entries_[index].ticked = ticked;
+  MergeList_Click();
+}
+
+void Session::MergeList_Click() {
+  if (selecting_from_hosts_) return;
+  if (merge_click_busy_) return;
+  merge_click_busy_ = true;
+  WriteMergeFile();
+  merge_click_busy_ = false;
+}
+
+std::optional<std::size_t> Session::FindEntry(const std::string& name) const {
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    if (entries_[i].name == name) return i;
+  }
+  return std::nullopt;
+}
+
+std::string Session::EntryPath(std::size_t index) const {
+  if (index >= entries_.size()) return {};
+  return platform::JoinPath(source_folder_, entries_[index].name);
+}
+
+void Session::ShowFileInfo(std::size_t index) {
+  if (index < entries_.size()) SetInformation(GetFileInfo(EntryPath(index)));
+}
+
+std::size_t Session::TickedCount() const {
+  return static_cast<std::size_t>(
+      std::count_if(entries_.begin(), entries_.end(), [](const Entry& e) { return e.ticked; }));
+}
+
+// ---- Header reader and version report -------------------------------------------------------------
+
+std::string Session::GetFileInfo(const std::string& path) const {
+  return catalogue::FileSummary(path, env_.line_end);
+}
+
+std::string Session::GetFileInfo2(const std::string& path, bool is_current) {
+  const catalogue::HeaderReport report = catalogue::ReadHeaderFile(path, env_.line_end);
+  std::string& created = is_current ? current_created_ : merged_created_;
+  std::string& updated = is_current ? current_updated_ : merged_updated_;
+  const std::string fallback(is_current ? catalogue::kCurrentDefault : catalogue::kMergedDefault);
+  created = report.created.value_or(fallback);
+  updated = report.updated.value_or(fallback);
+  for (const auto& name : report.source_names) {
+    if (const auto index = FindEntry(name)) {
+      selecting_from_hosts_ = true;
+      SetTicked(*index, true);
+      selecting_from_hosts_ = false;
+    }
+  }
+  return report.version_text;
+}
+
+void Session::GetHostVersion(int index) {
+  if (index == 0 || index == 1) {
+    std::string version;
+    if (catalogue::IsReadableForReport(hosts_file_path_)) {
+      current_.summary = GetFileInfo(hosts_file_path_);
+      version = GetFileInfo2(hosts_file_path_, true);
+    }
+    current_.colour = Colour::kWindow;
+    current_.version_text = std::move(version);
+  }
+  if (index == 1) return;
+  merged_.colour = Colour::kYellow;
+  merged_.version_text.clear();
+  if (!catalogue::IsReadableForReport(merged_file_path_)) return;
+  merged_.colour = Colour::kWindow;
+  merged_.summary = GetFileInfo(merged_file_path_);
+  merged_.version_text = GetFileInfo2(merged_file_path_, false);
+  if (!VersionsMatch()) merged_.colour = Colour::kYellow;
+}
+
+bool Session::VersionsMatch() const {
+  return merged_updated_ == current_updated_ && merged_created_ == current_created_;
+}
+
+// ---- Address mode ---------------------------------------------------------------------------------
+
+void Session::SetMode(merge::AddressMode mode) {
+  if (mode == mode_) return;
+  mode_ = mode;
+  MergeList_Click();
+}
+
+// ---- Merge ------------------------------------------------------------------------------------------
+
+MergeResult Session::WriteMergeFile() {
+  // A call raised by the run's own untickings must leave the running merge alone.
+  if (merge_running_) return MergeResult::kAlreadyMerging;
+  const auto first = std::find_if(entries_.begin(), entries_.end(),
+                                  [](const Entry& entry) { return entry.ticked; });
+  if (first == entries_.end()) {
+    SetInformation("You must select at least one", Colour::kYellow);
+    return MergeResult::kNoSelection;
+  }
+  if (!merge::IsHeaderEntry(first->name)) {
+    SetInformation("You must select a Header file", Colour::kYellow);
+    return MergeResult::kNoHeader;
+  }
+  merge_running_ = true;
+  SetInformation("Scanning", Colour::kWindow);
+
+  const std::string date = env_.clock ? env_.clock() : std::string();
+  merge::MergeWriter writer(merged_file_path_, mode_, env_.line_end, date);
+  bool header_taken = false;
+  bool mvps_taken = false;
+  std::string text;  // one buffer for every source: a large merge faults its pages in once
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    if (!entries_[i].ticked) continue;
+    const std::string name = entries_[i].name;  // a copy: unticking may raise a refill
+    const bool current_is_header = merge::IsHeaderEntry(name);
+    if (current_is_header) {
+      if (header_taken) SetTicked(i, false);
+      header_taken = true;
+    }
+    if (merge::IsMvpsEntry(name)) {
+      if (mvps_taken) SetTicked(i, false);
+      mvps_taken = true;
+    }
+    if (!entries_[i].ticked) continue;
+    support::ReadWholeFileInto(platform::JoinPath(source_folder_, name), text);
+    if (current_is_header) {
+      writer.AddHeader(text);
+    } else {
+      writer.AddSource(name, text);
+    }
+    if (on_progress) on_progress(std::to_string(i) + " of " + std::to_string(TickedCount()));
+  }
+  MergeResult result = MergeResult::kMerged;
+  switch (writer.Commit()) {
+    case merge::MergeWriter::CommitResult::kReplaced:
+      break;
+    case merge::MergeWriter::CommitResult::kWriteFailed:
+      result = MergeResult::kNotWritten;
+      break;
+    case merge::MergeWriter::CommitResult::kReplaceFailed:
+      Log("Failed to Kill " + merged_file_path_);
+      result = MergeResult::kNotReplaced;
+      break;
+  }
+  const std::string shown =
+      support::ReplaceAll(merged_file_path_, env_.program_folder + platform::PathSeparator(), "");
+  SetInformation("Merged " + GetFileInfo(merged_file_path_) + " - File:[ " + shown + " ]");
+  if (on_progress) on_progress("Write to HOSTS");
+  merge_running_ = false;
+  GetHostVersion(2);
+  return result;
+}
+
+// ---- Install ------------------------------------------------------------------------------------------
+
+std::vector<std::string> Session::DoHostUpdate(const std::string& file) {
+  std::vector<std::string> written;
+  log_sink_ = &written;
+  install::DoHostUpdate(file, hosts_file_path_, log_);
+  log_sink_ = nullptr;
+  return written;
+}
+
+Verdict Session::TestAndRefresh(bool auto_flush) {
+  const bool failed = install::InstallFailed(merged_.version_text, current_.version_text,
+                                             merged_file_path_, hosts_file_path_);
+  if (failed) {
+    current_.colour = Colour::kYellow;
+    merged_.colour = Colour::kYellow;
+    SetInformation("You may need to run as Administrator HOSTS Write Failed", Colour::kRed);
+    return Verdict::kFailed;
+  }
+  current_.colour = Colour::kWindow;
+  merged_.colour = Colour::kWindow;
+  SetInformation("Done " + GetFileInfo(merged_file_path_) + " - Copied to HOSTS", Colour::kGreen);
+  if (auto_flush) DoFlush();
+  return Verdict::kInstalled;
+}
+
+Verdict Session::CreateMergedHosts(bool auto_flush) {
+  WriteMergeFile();
+  return UpdateFromMerged(auto_flush);
+}
+
+Verdict Session::UpdateFromMerged(bool auto_flush) {
+  DoHostUpdate(merged_file_path_);
+  GetHostVersion(0);
+  return TestAndRefresh(auto_flush);
+}
+
+// ---- Programs -------------------------------------------------------------------------------------------
+
+void Session::OpenInEditor(const std::string& path) {
+  if (!platform::FileExists(path) || notepad_path_.empty()) return;
+  // Program and path as separate arguments, so a path with blanks reaches the editor whole.
+  env_.launcher->Start({notepad_path_, path}, platform::WindowStyle::kNormalFocus);
+}
+
+void Session::ShellOpen(const std::string& target) { support::ShellOpen(*env_.launcher, target); }
+
+bool Session::DoFlush() {
+  if (ipconfig_path_.empty()) return false;
+  return env_.launcher->Start(dns::FlushCommand(ipconfig_path_, env_.dialect),
+                              platform::WindowStyle::kMinimizedNoFocus);
+}
+
+void Session::StopDnsService() {
+  env_.launcher->Start(dns::StopServiceCommand(env_.dialect),
+                       platform::WindowStyle::kMinimizedNoFocus);
+}
+
+void Session::StartDnsService() {
+  env_.launcher->Start(dns::StartServiceCommand(env_.dialect),
+                       platform::WindowStyle::kMinimizedNoFocus);
+}
+
+// ---- DNS cache capture --------------------------------------------------------------------------------------
+
+std::string Session::CaptureFilePath() const {
+  return ProgramFile(std::string(dns::kCaptureFileName));
+}
+
+std::string Session::CaptureScriptPath() const {
+  return ProgramFile(dns::CaptureScriptName(env_.dialect));
+}
+
+bool Session::DoDnsDisplay() {
+  const std::string capture = CaptureFilePath();
+  if (platform::FileExists(capture)) {
+    platform::DeleteFile(capture);
+    if (platform::FileExists(capture)) {
+      Log("Failed to Kill " + std::string(dns::kCaptureFileName));
+    }
+  }
+  const std::string script = CaptureScriptPath();
+  if (platform::FileExists(script)) {
+    platform::DeleteFile(script);
+    if (platform::FileExists(script)) Log("Failed to Kill " + script);
+  }
+  if (ipconfig_path_.empty()) return false;
+  // Created afresh and only for its owner: it runs with this program's rights.
+  if (platform::CreatePrivateScript(script, dns::CaptureScriptText(ipconfig_path_, env_.dialect))) {
+    // The script names the capture file relative to the program folder it starts in.
+    env_.launcher->Start(dns::CaptureScriptCommand(script, env_.dialect),
+                         platform::WindowStyle::kMinimizedFocus, env_.program_folder);
+  }
+  return true;
+}
+
+std::optional<std::string> Session::PollCapture() {
+  const std::string capture = CaptureFilePath();
+  if (!platform::FileExists(capture)) return std::nullopt;
+  const std::string text = support::ReadWholeFile(capture);
+  if (!support::Contains(text, dns::kFinishedMarker)) return std::nullopt;
+  const std::string script = CaptureScriptPath();
+  if (platform::FileExists(script)) platform::DeleteFile(script);
+  return dns::BuildReport(text, env_.line_end);
+}
+
+void Session::CleanUp() {
+  for (const std::string& file : {CaptureScriptPath(), CaptureFilePath()}) {
+    if (platform::FileExists(file)) platform::DeleteFile(file);
+  }
+}
+
+}  // namespace vellomar::session

@@ -1,0 +1,200 @@
+#pragma once
+// The rules and state of one run, shared by the window and the command line: the system paths,
+// the source entries and their ticks, the address mode, the dated values of the installed and
+// the merged file, the merge, the install and its verdict, and the DNS cache capture. Every
+// outcome is a value (a result, a status text with its colour role); nothing here knows how it
+// is drawn.
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "merge/address_mode.h"
+#include "session/environment.h"
+#include "support/log.h"
+
+namespace vellomar::session {
+
+// Colour roles of the status line and the version boxes.
+enum class Colour { kWindow, kYellow, kRed, kGreen };
+
+// The status line: the outcome of the last action.
+struct Status {
+  std::string text;
+  Colour colour = Colour::kWindow;
+};
+
+// One entry of the source list: a file name exactly as the folder gives it, and its tick.
+struct Entry {
+  std::string name;
+  bool ticked = false;
+};
+
+// What the version report shows for one file.
+struct VersionSide {
+  std::string summary;       // line count and length; keeps its last value when unreadable
+  std::string version_text;  // the dated header lines
+  Colour colour = Colour::kWindow;
+};
+
+enum class MergeResult {
+  kMerged,         // the merged file holds the ticked entries
+  kNoSelection,    // refused: "You must select at least one"
+  kNoHeader,       // refused: "You must select a Header file"
+  kNotWritten,     // the new file could not be completed; the old one is unchanged
+  kNotReplaced,    // the new file was complete but could not take the old one's place
+  kAlreadyMerging  // a merge was under way; it is left alone
+};
+
+// The verdict on an install: whether the hosts file now carries the merged file.
+enum class Verdict { kInstalled, kFailed };
+
+class Session {
+ public:
+  explicit Session(Environment env);
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  const Environment& env() const { return env_; }
+
+  // Called with the write button's caption after each merged entry and at the end of a merge.
+  std::function<void(const std::string&)> on_progress;
+
+  // ---- Paths ------------------------------------------------------------------------------
+  // Start-up: the editor, the resolver tool and the hosts file from their candidates (first
+  // that exists, else empty), and the merged file in the program folder.
+  void ProbePaths();
+  const std::string& HostsFilePath() const { return hosts_file_path_; }
+  const std::string& MergedFilePath() const { return merged_file_path_; }
+  const std::string& NotepadPath() const { return notepad_path_; }
+  const std::string& IpconfigPath() const { return ipconfig_path_; }
+  // For the command line's --hosts, --output and --resolver.
+  void SetHostsFilePath(std::string path) { hosts_file_path_ = std::move(path); }
+  void SetMergedFilePath(std::string path) { merged_file_path_ = std::move(path); }
+  void SetIpconfigPath(std::string path) { ipconfig_path_ = std::move(path); }
+  // program folder + separator + name.
+  std::string ProgramFile(const std::string& name) const;
+
+  // ---- Status line ---------------------------------------------------------------------------
+  const Status& Information() const { return information_; }
+  // Sets the text and keeps the colour, or sets both.
+  void SetInformation(std::string text);
+  void SetInformation(std::string text, Colour colour);
+  // The last step of start-up: "Admin User", or the red hint that writing may fail.
+  void ReportAdminState();
+
+  // ---- Source catalogue ------------------------------------------------------------------------
+  const std::vector<Entry>& Entries() const { return entries_; }
+  // Changes whenever the list is refilled, so that a view knows to rebuild rather than retick.
+  std::size_t EntriesGeneration() const { return generation_; }
+  // The folder the entries were listed from; sources are read from here.
+  const std::string& SourceFolder() const { return source_folder_; }
+  std::string EntryPath(std::size_t index) const;
+  // Lists the sources again, ticks the first entry (which merges) and then, without merging,
+  // the entries that the installed hosts file names.
+  void ClearMergeList();
+  // Lists the sources again with nothing ticked and nothing merged.
+  void ListSources();
+  // A change of one entry's tick, the user's or the program's; a change starts a merge
+  // unless the rules hold it back. Setting the tick it already has does nothing.
+  void SetTicked(std::size_t index, bool ticked);
+  // The selection handler: merges unless the header reader is ticking or a merge it started
+  // is under way.
+  void MergeList_Click();
+  // Index of the entry with exactly this name; nullopt when there is none.
+  std::optional<std::size_t> FindEntry(const std::string& name) const;
+  // A click on a source file: its size summary in the status line, colour kept.
+  void ShowFileInfo(std::size_t index);
+  // The number of ticked entries.
+  std::size_t TickedCount() const;
+
+  // ---- Header reader and version report --------------------------------------------------------
+  // Line count and length of a file; empty text when there is none.
+  std::string GetFileInfo(const std::string& path) const;
+  // The dated lines of a file; refreshes the fields of its side and, reading the installed
+  // file, ticks the entries its start markers name without starting merges.
+  std::string GetFileInfo2(const std::string& path, bool is_current);
+  // Index 0: both sides; 1: the installed side; anything else: the merged side.
+  void GetHostVersion(int index);
+  const VersionSide& CurrentSide() const { return current_; }
+  const VersionSide& MergedSide() const { return merged_; }
+  const std::string& CurrentCreated() const { return current_created_; }
+  const std::string& CurrentUpdated() const { return current_updated_; }
+  const std::string& MergedCreated() const { return merged_created_; }
+  const std::string& MergedUpdated() const { return merged_updated_; }
+  // The rule of the version report: both dated values of the two files are equal.
+  bool VersionsMatch() const;
+
+  // ---- Address mode ------------------------------------------------------------------------------
+  merge::AddressMode Mode() const { return mode_; }
+  // A change of the mode rebuilds the merged file through the selection handler.
+  void SetMode(merge::AddressMode mode);
+
+  // ---- Merge -------------------------------------------------------------------------------------
+  // Builds the merged file from the ticked entries in list order: the first must be a header.
+  MergeResult WriteMergeFile();
+
+  // ---- Install ------------------------------------------------------------------------------------
+  // Copies `file` over the hosts file with the backup; returns the log texts it wrote.
+  std::vector<std::string> DoHostUpdate(const std::string& file);
+  // Compares the version texts and the bytes and sets the status line and box colours; a
+  // success with `auto_flush` flushes the resolver cache.
+  Verdict TestAndRefresh(bool auto_flush);
+  // The write button: merge, install, refresh both versions, verdict.
+  Verdict CreateMergedHosts(bool auto_flush);
+  // The menu's install of the merged file as it is: install, refresh, verdict.
+  Verdict UpdateFromMerged(bool auto_flush);
+
+  // ---- Programs ---------------------------------------------------------------------------------
+  // Opens a file in the text editor, when both exist.
+  void OpenInEditor(const std::string& path);
+  void ShellOpen(const std::string& target);
+  // Starts the resolver's cache flush; false when there is no resolver tool or it did not start.
+  bool DoFlush();
+  void StopDnsService();
+  void StartDnsService();
+
+  // ---- DNS cache capture --------------------------------------------------------------------------
+  // Removes the files of an earlier capture and starts a new one. True when it runs and the
+  // caller should poll it.
+  bool DoDnsDisplay();
+  // The report, once the capture file holds its finished marker; nullopt until then.
+  std::optional<std::string> PollCapture();
+  std::string CaptureFilePath() const;
+  std::string CaptureScriptPath() const;
+  // The end of the run: deletes the capture files.
+  void CleanUp();
+
+ private:
+  void Log(const std::string& message);
+
+  Environment env_;
+  support::LogTarget log_;
+  std::vector<std::string>* log_sink_ = nullptr;  // collects the log texts of one step
+
+  std::string hosts_file_path_;
+  std::string merged_file_path_;
+  std::string notepad_path_;
+  std::string ipconfig_path_;
+
+  Status information_{"Info", Colour::kWindow};
+  std::vector<Entry> entries_;
+  std::size_t generation_ = 0;
+  std::string source_folder_;
+  merge::AddressMode mode_ = merge::AddressMode::kUse127;
+
+  VersionSide current_;
+  VersionSide merged_;
+  std::string current_created_;
+  std::string current_updated_;
+  std::string merged_created_;
+  std::string merged_updated_;
+
+  bool selecting_from_hosts_ = false;  // the header reader is ticking an entry
+  bool merge_click_busy_ = false;      // a merge started by the selection handler is running
+  bool merge_running_ = false;         // WriteMergeFile is running
+};
+
+}  // namespace vellomar::session
