@@ -120,4 +120,35 @@ void DoHostUpdate(const std::string& this_file, const std::string& hosts_path,
   }
 }
 
+bool RestoreBackup(const std::string& hosts_path, const support::LogTarget& log) {
+  const std::string backup = hosts_path + std::string(kBackupSuffix);
+  std::string saved;
+  std::string current;
+  if (!platform::FileExists(hosts_path) || !support::ReadWholeFileInto(backup, saved) ||
+      saved.empty()) {
+    support::WriteLog(log, "Could not Find " + backup);
+    return false;
+  }
+  if (!support::ReadWholeFileInto(hosts_path, current)) {
+    support::WriteLog(log, "Could not Find " + hosts_path);
+    return false;
+  }
+  switch (PlaceContent(hosts_path, saved)) {
+    case Placement::kPlaced:
+      break;
+    case Placement::kNotDisplaced:
+      support::WriteLog(log, "Could not Kill " + hosts_path);
+      return false;
+    case Placement::kNotWritten:
+      support::WriteLog(log, "Could not Copy to " + hosts_path);
+      return false;
+  }
+  // The replaced file becomes the backup only now that the restore has taken effect.
+  const auto file = platform::CreateReplacementFile(backup, hosts_path);
+  if (!file || !file->Write(current) || file->Commit() != CommitResult::kReplaced) {
+    support::WriteLog(log, "Did not backup " + hosts_path);
+  }
+  return true;
+}
+
 }  // namespace vellomar::install

@@ -17,4 +17,10 @@ inline constexpr std::string_view kBackupSuffix = ".ZRB";
 void DoHostUpdate(const std::string& this_file, const std::string& hosts_path,
                   const support::LogTarget& log);
 
+// Puts the backup (hosts_path + ".ZRB") back in the place of the hosts file by the same safe
+// replacement, and only then keeps the replaced hosts file as the new backup. False, with the
+// hosts file unchanged, when there is no backup or it could not be put in place; each step that
+// does not take effect is logged as DoHostUpdate logs it.
+[[nodiscard]] bool RestoreBackup(const std::string& hosts_path, const support::LogTarget& log);
+
 }  // namespace vellomar::install

@@ -125,6 +125,21 @@ class Launcher {
 // The launcher of the real system.
 std::unique_ptr<Launcher> CreateSystemLauncher();
 
+// How a program that was waited for ended.
+struct RunResult {
+  bool started = false;    // the program could be run at all
+  bool timed_out = false;  // it was killed when its time was up
+  int exit_code = -1;      // its exit status; -1 when it did not end by exiting
+  std::string output;      // its standard output, when collected, cut at the limit
+};
+
+// Runs argv[0], a full path that is never searched for, with the arguments argv[1..] and waits
+// at most `timeout_ms` for it to end, killing it then. Its standard input is empty. With
+// `collect_output` its standard output is collected, up to `max_output` bytes (the rest is
+// read and dropped); otherwise it goes where this program's goes.
+RunResult RunAndWait(const std::vector<std::string>& argv, int timeout_ms, bool collect_output,
+                     std::size_t max_output = 0);
+
 // ---- Rights and instances -----------------------------------------------------------------
 
 // True when the program runs with the rights needed to write the system hosts file.
@@ -139,6 +154,11 @@ class InstanceLock {
 // Takes the lock keyed by `program_path`; nullptr when another running instance of the same
 // program file holds it.
 std::unique_ptr<InstanceLock> AcquireInstanceLock(const std::string& program_path);
+
+// Takes an exclusive lock on the folder that holds `file`, waiting up to `wait_ms` while another
+// process holds it, so that two installs over one hosts file never interleave. nullptr when
+// the folder cannot be locked in that time.
+std::unique_ptr<InstanceLock> LockFolderOf(const std::string& file, int wait_ms);
 
 }  // namespace vellomar::platform
 

@@ -82,6 +82,12 @@ void Session::SetTicked(std::size_t index, bool ticked) {
   MergeList_Click();
 }
 
+void Session::SetTickedQuietly(std::size_t index, bool ticked) {
+  selecting_from_hosts_ = true;
+  SetTicked(index, ticked);
+  selecting_from_hosts_ = false;
+}
+
 void Session::MergeList_Click() {
   if (selecting_from_hosts_) return;
   if (merge_click_busy_) return;
@@ -125,11 +131,7 @@ std::string Session::GetFileInfo2(const std::string& path, bool is_current) {
   created = report.created.value_or(fallback);
   updated = report.updated.value_or(fallback);
   for (const auto& name : report.source_names) {
-    if (const auto index = FindEntry(name)) {
-      selecting_from_hosts_ = true;
-      SetTicked(*index, true);
-      selecting_from_hosts_ = false;
-    }
+    if (const auto index = FindEntry(name)) SetTickedQuietly(*index, true);
   }
   return report.version_text;
 }
@@ -236,9 +238,27 @@ MergeResult Session::WriteMergeFile() {
 std::vector<std::string> Session::DoHostUpdate(const std::string& file) {
   std::vector<std::string> written;
   log_sink_ = &written;
-  install::DoHostUpdate(file, hosts_file_path_, log_);
+  if (LockHostsFolder()) install::DoHostUpdate(file, hosts_file_path_, log_);
   log_sink_ = nullptr;
+  install_lock_.reset();
   return written;
+}
+
+bool Session::RestoreBackup(std::vector<std::string>& log_texts) {
+  log_sink_ = &log_texts;
+  const bool restored = !hosts_file_path_.empty() && LockHostsFolder() &&
+                        install::RestoreBackup(hosts_file_path_, log_);
+  log_sink_ = nullptr;
+  install_lock_.reset();
+  return restored;
+}
+
+bool Session::LockHostsFolder() {
+  if (hosts_file_path_.empty()) return true;  // nothing will be written
+  install_lock_ = platform::LockFolderOf(hosts_file_path_, kInstallLockWaitMs);
+  if (install_lock_) return true;
+  Log("Could not lock the folder of " + hosts_file_path_);
+  return false;
 }
 
 Verdict Session::TestAndRefresh(bool auto_flush) {

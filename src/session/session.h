@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -100,6 +101,8 @@ class Session {
   // A change of one entry's tick, the user's or the program's; a change starts a merge
   // unless the rules hold it back. Setting the tick it already has does nothing.
   void SetTicked(std::size_t index, bool ticked);
+  // Ticks or unticks an entry without starting a merge, as the header reader does.
+  void SetTickedQuietly(std::size_t index, bool ticked);
   // The selection handler: merges unless the header reader is ticking or a merge it started
   // is under way.
   void MergeList_Click();
@@ -137,8 +140,12 @@ class Session {
   MergeResult WriteMergeFile();
 
   // ---- Install ------------------------------------------------------------------------------------
-  // Copies `file` over the hosts file with the backup; returns the log texts it wrote.
+  // Copies `file` over the hosts file with the backup; returns the log texts it wrote. Another
+  // install over the same hosts file, in any process, waits until this one is done.
   std::vector<std::string> DoHostUpdate(const std::string& file);
+  // Puts the backup back over the hosts file; true when it took effect. `log_texts` gets what
+  // was logged.
+  bool RestoreBackup(std::vector<std::string>& log_texts);
   // Compares the version texts and the bytes and sets the status line and box colours; a
   // success with `auto_flush` flushes the resolver cache.
   Verdict TestAndRefresh(bool auto_flush);
@@ -169,6 +176,10 @@ class Session {
 
  private:
   void Log(const std::string& message);
+  // Waits for other installs over the same hosts file; logs and is false when it cannot.
+  bool LockHostsFolder();
+  static constexpr int kInstallLockWaitMs = 30000;
+  std::unique_ptr<platform::InstanceLock> install_lock_;
 
   Environment env_;
   support::LogTarget log_;

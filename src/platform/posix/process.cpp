@@ -1,13 +1,17 @@
 // Program identity, process start, rights and the single-instance lock on POSIX systems.
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -145,6 +149,98 @@ std::string ProgramName() {
 
 std::unique_ptr<Launcher> CreateSystemLauncher() { return std::make_unique<SystemLauncher>(); }
 
+namespace {
+
+long long NowMs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+}  // namespace
+
+RunResult RunAndWait(const std::vector<std::string>& argv, int timeout_ms, bool collect_output,
+                     std::size_t max_output) {
+  RunResult result;
+  if (argv.empty() || argv[0].empty() || argv[0][0] != '/') return result;
+  std::vector<char*> args;
+  args.reserve(argv.size() + 1);
+  for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+
+  int output[2] = {-1, -1};
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) return result;
+  if (collect_output && ::pipe2(output, O_CLOEXEC) != 0) {
+    ::close(report[0]);
+    ::close(report[1]);
+    return result;
+  }
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int null_fd = ::open("/dev/null", O_RDONLY);
+    if (null_fd >= 0) ::dup2(null_fd, STDIN_FILENO);
+    if (collect_output) ::dup2(output[1], STDOUT_FILENO);
+    ::execv(args[0], args.data());
+    const int err = errno;
+    [[maybe_unused]] const auto written = ::write(report[1], &err, sizeof err);
+    ::_exit(127);
+  }
+  ::close(report[1]);
+  if (collect_output) ::close(output[1]);
+  if (child < 0) {
+    ::close(report[0]);
+    if (collect_output) ::close(output[0]);
+    return result;
+  }
+  int err = 0;
+  ssize_t got;
+  do {
+    got = ::read(report[0], &err, sizeof err);
+  } while (got < 0 && errno == EINTR);
+  ::close(report[0]);
+  result.started = got == 0;
+
+  const long long deadline = NowMs() + timeout_ms;
+  if (collect_output) {
+    char buffer[65536];
+    while (true) {
+      const long long left = deadline - NowMs();
+      if (left <= 0) {
+        result.timed_out = true;
+        break;
+      }
+      pollfd wait_for{output[0], POLLIN, 0};
+      const int ready = ::poll(&wait_for, 1, static_cast<int>(left));
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) continue;
+      const ssize_t n = ::read(output[0], buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      const std::size_t room = max_output - std::min(max_output, result.output.size());
+      result.output.append(buffer, std::min(room, static_cast<std::size_t>(n)));
+    }
+    ::close(output[0]);
+    if (result.timed_out) ::kill(child, SIGKILL);
+  }
+  int status = 0;
+  while (true) {
+    const pid_t done = ::waitpid(child, &status, result.timed_out ? 0 : WNOHANG);
+    if (done == child) break;
+    if (done < 0 && errno != EINTR) break;
+    if (done == 0) {
+      if (NowMs() >= deadline) {
+        result.timed_out = true;
+        ::kill(child, SIGKILL);
+      } else {
+        ::usleep(10000);
+      }
+    }
+  }
+  if (!result.timed_out && WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  return result;
+}
+
 bool IsUserAnAdmin() { return ::geteuid() == 0; }
 
 std::unique_ptr<InstanceLock> AcquireInstanceLock(const std::string& program_path) {
@@ -158,6 +254,26 @@ std::unique_ptr<InstanceLock> AcquireInstanceLock(const std::string& program_pat
   // A lock file that cannot be made must not keep the program from running at all.
   if (fd < 0) return std::make_unique<FileLock>(-1);
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<FileLock>(fd);
+}
+
+std::unique_ptr<InstanceLock> LockFolderOf(const std::string& file, int wait_ms) {
+  const auto slash = file.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : file.substr(0, slash);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  const long long deadline = NowMs() + wait_ms;
+  int locked;
+  while ((locked = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 &&
+         (errno == EWOULDBLOCK || errno == EINTR) && NowMs() < deadline) {
+    ::usleep(50000);
+  }
+  if (locked != 0) {
     ::close(fd);
     return nullptr;
   }

@@ -1,0 +1,446 @@
+#include "cli/command_line.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "catalogue/source_list.h"
+#include "catalogue/version_report.h"
+#include "dns/commands.h"
+#include "dns/report.h"
+#include "merge/merge_writer.h"
+#include "platform/platform.h"
+#include "session/session.h"
+#include "support/file_reader.h"
+
+namespace vellomar::cli {
+namespace {
+
+constexpr int kOk = 0;
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+constexpr int kProgramWaitMs = 60000;                         // a resolver or service command
+constexpr std::size_t kMaxListing = std::size_t{64} << 20;  // a cache listing read whole
+
+constexpr const char* kUsageText =
+    R"(Usage: vellomar-cli [--folder DIR] [--hosts FILE] [--resolver FILE] COMMAND [ARGS]
+
+Builds the system hosts file from the sources in DIR/Hostfiles (H_*.txt) and installs it,
+by the same rules as the Vellomar window.
+
+Commands:
+  list                      the source entries in list order; "* " marks those that the
+                            installed hosts file names, "  " the others
+  merge [--mode MODE] [--output FILE] HEADER [SOURCE...]
+                            merges the header entry and the sources, in list order, into
+                            FILE (default DIR/M_Hosts.txt) and prints its summary
+  update [--mode MODE] [--flush]
+                            merges the header entry and the sources that the installed hosts
+                            file names, then installs the result
+  install [--flush] [FILE]  installs FILE (default DIR/M_Hosts.txt) over the hosts file,
+                            keeping the old one as the backup (hosts file + ".ZRB")
+  status                    the dated lines of the installed and the merged file
+  restore                   puts the backup back; the replaced file becomes the backup
+  dns flush                 empties the resolver cache
+  dns show                  prints the resolver cache as a table
+
+Options:
+  --folder DIR     the program folder (default: the folder of this program, as the window)
+  --hosts FILE     the system hosts file (default: the one found at start-up)
+  --resolver FILE  the resolver tool (default: the one found at start-up)
+  --mode MODE      keep (addresses unchanged), 127.0.0.1 (0.0.0.0 becomes 127.0.0.1) or
+                   0.0.0.0 (127.0.0.1 becomes 0.0.0.0; the default)
+  --output FILE    where merge writes (default DIR/M_Hosts.txt)
+  --flush          flush the resolver cache after a successful install
+  --help           this text
+  --version        the version
+
+Exit status: 0 done (status: the files match); 1 failed (status: they differ);
+2 bad usage, missing or unreadable input (status: a file cannot be read).
+)";
+
+void Out(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+void Err(const std::string& text) {
+  const std::string line = "vellomar-cli: " + text + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+int Usage(const std::string& problem) {
+  Err(problem);
+  std::fputs(
+      "Usage: vellomar-cli [--folder DIR] [--hosts FILE] COMMAND [ARGS]\n"
+      "Try 'vellomar-cli --help' for more.\n",
+      stderr);
+  return kUsage;
+}
+
+// Runs each program it is asked to start and waits for it, so that the command line can say
+// whether a flush worked.
+class WaitingLauncher final : public platform::Launcher {
+ public:
+  bool Start(const std::vector<std::string>& argv, platform::WindowStyle /*style*/,
+             const std::string& /*working_folder*/) override {
+    last = platform::RunAndWait(argv, kProgramWaitMs, false);
+    return last.started && last.exit_code == 0;
+  }
+  bool ShellOpen(const std::string& /*target*/) override { return false; }
+
+  platform::RunResult last;
+};
+
+struct Options {
+  std::string folder;
+  std::optional<std::string> hosts;
+  std::optional<std::string> resolver;
+  std::optional<std::string> output;
+  merge::AddressMode mode = merge::AddressMode::kUse0000;
+  bool flush = false;
+  bool help = false;
+  bool version = false;
+  std::vector<std::string> words;  // the command and its operands
+};
+
+std::optional<merge::AddressMode> ParseMode(const std::string& text) {
+  if (text == "keep") return merge::AddressMode::kNoChange;
+  if (text == "127.0.0.1") return merge::AddressMode::kUse127;
+  if (text == "0.0.0.0") return merge::AddressMode::kUse0000;
+  return std::nullopt;
+}
+
+// Options may stand anywhere; "--" ends them. An error text, or nullopt.
+std::optional<std::string> Parse(const std::vector<std::string>& args, Options& options) {
+  bool options_end = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    if (options_end || arg.size() < 2 || arg[0] != '-') {
+      options.words.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      options_end = true;
+      continue;
+    }
+    std::optional<std::string> value;
+    if (const auto equals = arg.find('='); arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+      value = arg.substr(equals + 1);
+      arg.erase(equals);
+    }
+    const auto take = [&]() -> std::optional<std::string> {
+      if (value) return value;
+      if (i + 1 < args.size()) return args[++i];
+      return std::nullopt;
+    };
+    if (arg == "--help" || arg == "-h") {
+      options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
+    } else if (arg == "--flush") {
+      options.flush = true;
+    } else if (arg == "--folder" || arg == "--hosts" || arg == "--resolver" || arg == "--output" ||
+               arg == "--mode") {
+      const auto given = take();
+      if (!given || given->empty()) return arg + " needs a value";
+      if (arg == "--folder") options.folder = *given;
+      if (arg == "--hosts") options.hosts = *given;
+      if (arg == "--resolver") options.resolver = *given;
+      if (arg == "--output") options.output = *given;
+      if (arg == "--mode") {
+        const auto mode = ParseMode(*given);
+        if (!mode) return "unknown mode " + *given + " (keep, 127.0.0.1 or 0.0.0.0)";
+        options.mode = *mode;
+      }
+    } else {
+      return "unknown option " + arg;
+    }
+  }
+  return std::nullopt;
+}
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.find_last_of(platform::PathSeparator());
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}
+
+class Commands {
+ public:
+  Commands(const Options& options, platform::Launcher& launcher, session::Environment env)
+      : options_(options), launcher_(launcher), session_(std::move(env)) {
+    session_.ProbePaths();
+    if (options.hosts) session_.SetHostsFilePath(*options.hosts);
+    if (options.resolver) session_.SetIpconfigPath(*options.resolver);
+  }
+
+  int Run() {
+    const std::string& command = options_.words.front();
+    const std::vector<std::string> operands(options_.words.begin() + 1, options_.words.end());
+    const bool takes_operands = command == "merge" || command == "install" || command == "dns";
+    if (!takes_operands && !operands.empty()) return Usage(command + " takes no operands");
+    if (command == "list") return List();
+    if (command == "merge") return Merge(operands);
+    if (command == "update") return Update();
+    if (command == "install") return Install(operands);
+    if (command == "status") return Status();
+    if (command == "restore") return Restore();
+    if (command == "dns") return Dns(operands);
+    return Usage("unknown command " + command);
+  }
+
+ private:
+  // The source list as the window lists it; false, said on stderr, when there is none.
+  bool ListSources() {
+    const std::string folder = session_.SourceFolder();
+    if (!platform::FolderExists(folder)) {
+      Err("no source folder " + folder);
+      return false;
+    }
+    session_.ListSources();
+    return true;
+  }
+
+  bool NeedHosts() {
+    if (!session_.HostsFilePath().empty() && platform::FileExists(session_.HostsFilePath())) {
+      return true;
+    }
+    Err(session_.HostsFilePath().empty() ? "no hosts file found (use --hosts FILE)"
+                                         : "no hosts file " + session_.HostsFilePath());
+    return false;
+  }
+
+  int List() {
+    if (!ListSources()) return kUsage;
+    session_.GetFileInfo2(session_.HostsFilePath(), true);
+    for (const auto& entry : session_.Entries()) {
+      Out((entry.ticked ? "* " : "  ") + entry.name + "\n");
+    }
+    return kOk;
+  }
+
+  // Every source named must be in the list and readable, before anything is written.
+  bool CheckSource(const std::string& name, std::string& buffer) {
+    const std::string path = platform::JoinPath(session_.SourceFolder(), name);
+    if (!session_.FindEntry(name)) {
+      std::error_code ec;
+      if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
+        Err(path + " is not a source entry (a visible regular file named H_*.txt)");
+      } else {
+        Err("no source " + name + " in " + session_.SourceFolder() +
+            " (names as \"vellomar-cli list\" shows them)");
+      }
+      return false;
+    }
+    if (!support::ReadWholeFileInto(path, buffer)) {
+      Err("cannot read " + path);
+      return false;
+    }
+    return true;
+  }
+
+  // Merges the ticked entries into the merged file; prints its summary. kOk, or why not.
+  int MergeTicked() {
+    session_.SetMode(options_.mode);
+    switch (session_.WriteMergeFile()) {
+      case session::MergeResult::kMerged:
+        Out(session_.Information().text + "\n");
+        return kOk;
+      case session::MergeResult::kNoSelection:
+      case session::MergeResult::kNoHeader:
+        Err(session_.Information().text);
+        return kUsage;
+      case session::MergeResult::kNotWritten:
+      case session::MergeResult::kNotReplaced:
+      case session::MergeResult::kAlreadyMerging:
+        break;
+    }
+    Err("could not write " + session_.MergedFilePath());
+    return kFailed;
+  }
+
+  int Merge(const std::vector<std::string>& names) {
+    if (names.empty()) return Usage("merge needs a header entry");
+    if (!ListSources()) return kUsage;
+    if (!merge::IsHeaderEntry(names.front())) {
+      Err(names.front() + " is not a header entry (its name must contain \"header\")");
+      return kUsage;
+    }
+    std::string buffer;
+    for (const auto& name : names) {
+      if (!CheckSource(name, buffer)) return kUsage;
+    }
+    if (options_.output) {
+      if (!platform::FolderExists(FolderOf(*options_.output))) {
+        Err("no folder for " + *options_.output);
+        return kUsage;
+      }
+      session_.SetMergedFilePath(*options_.output);
+    }
+    for (const auto& name : names) session_.SetTickedQuietly(*session_.FindEntry(name), true);
+    return MergeTicked();
+  }
+
+  int Update() {
+    if (!ListSources() || !NeedHosts()) return kUsage;
+    // As start-up ticks them: the first entry, then those the installed file names.
+    if (!session_.Entries().empty()) session_.SetTickedQuietly(0, true);
+    session_.GetFileInfo2(session_.HostsFilePath(), true);
+    std::string buffer;
+    for (const auto& entry : session_.Entries()) {
+      if (entry.ticked && !CheckSource(entry.name, buffer)) return kUsage;
+    }
+    if (const int merged = MergeTicked(); merged != kOk) return merged;
+    return InstallMerged();
+  }
+
+  int Install(const std::vector<std::string>& operands) {
+    if (operands.size() > 1) return Usage("install takes one file at most");
+    if (!operands.empty()) session_.SetMergedFilePath(operands.front());
+    const std::string& file = session_.MergedFilePath();
+    std::string bytes;
+    if (!support::ReadWholeFileInto(file, bytes)) {
+      Err("cannot read " + file);
+      return kUsage;
+    }
+    if (bytes.empty()) {
+      Err(file + " is empty; an empty hosts file is never installed");
+      return kUsage;
+    }
+    if (!NeedHosts()) return kUsage;
+    return InstallMerged();
+  }
+
+  int InstallMerged() {
+    const std::vector<std::string> logged = session_.DoHostUpdate(session_.MergedFilePath());
+    for (const auto& text : logged) Err(text);
+    session_.GetHostVersion(0);
+    // The flush runs here rather than inside the verdict, so that its failure can be told.
+    const session::Verdict verdict = session_.TestAndRefresh(false);
+    if (verdict != session::Verdict::kInstalled) {
+      Err(session_.Information().text);
+      return kFailed;
+    }
+    Out(session_.Information().text + "\n");
+    if (options_.flush) return Flush();
+    return kOk;
+  }
+
+  int Status() {
+    session_.GetHostVersion(0);
+    int result = session_.VersionsMatch() ? kOk : kFailed;
+    const auto block = [&](const char* label, const std::string& path, const std::string& updated,
+                           const std::string& created) {
+      Out(std::string(label) + ": " + path + "\n");
+      if (!catalogue::IsReadableForReport(path)) {
+        Out("  (cannot be read)\n");
+        Err("cannot read " + (path.empty() ? std::string("the hosts file") : path));
+        result = kUsage;
+        return;
+      }
+      Out("  Updated: " + updated + "\n  Created: " + created + "\n");
+    };
+    block("Installed", session_.HostsFilePath(), session_.CurrentUpdated(),
+          session_.CurrentCreated());
+    block("Merged", session_.MergedFilePath(), session_.MergedUpdated(), session_.MergedCreated());
+    if (result == kOk) Out("The installed file is the merged file.\n");
+    if (result == kFailed) Out("The installed file is not the merged file.\n");
+    return result;
+  }
+
+  int Restore() {
+    if (!NeedHosts()) return kUsage;
+    std::vector<std::string> logged;
+    const bool restored = session_.RestoreBackup(logged);
+    for (const auto& text : logged) Err(text);
+    if (!restored) return kFailed;
+    Out("Restored " + session_.HostsFilePath() + " from its backup\n");
+    return kOk;
+  }
+
+  bool NeedResolver() {
+    if (!session_.IpconfigPath().empty()) return true;
+    Err(
+        "no resolver tool found: install systemd-resolved (which brings resolvectl), or name "
+        "one with --resolver FILE");
+    return false;
+  }
+
+  int Flush() {
+    if (!NeedResolver()) return kUsage;
+    if (session_.DoFlush()) {
+      Out("Flushed the resolver cache\n");
+      return kOk;
+    }
+    Err("the cache flush failed: " + Described(session_.IpconfigPath()));
+    return kFailed;
+  }
+
+  std::string Described(const std::string& program) const {
+    const auto* waiting = dynamic_cast<const WaitingLauncher*>(&launcher_);
+    if (waiting == nullptr || !waiting->last.started) return program + " could not be run";
+    if (waiting->last.timed_out) return program + " did not end in time";
+    return program + " ended with status " + std::to_string(waiting->last.exit_code);
+  }
+
+  int Dns(const std::vector<std::string>& operands) {
+    if (operands.size() != 1) return Usage("dns needs one of: flush, show");
+    if (operands.front() == "flush") return Flush();
+    if (operands.front() != "show") return Usage("unknown dns command " + operands.front());
+    if (!NeedResolver()) return kUsage;
+    const auto result = platform::RunAndWait(
+        dns::ListCacheCommand(session_.IpconfigPath(), session_.env().dialect), kProgramWaitMs,
+        true, kMaxListing);
+    if (!result.started || result.timed_out || result.exit_code != 0) {
+      Err("the cache listing failed: " + session_.IpconfigPath() +
+          (!result.started     ? " could not be run"
+           : result.timed_out ? " did not end in time"
+                              : " ended with status " + std::to_string(result.exit_code) +
+                                    " (resolvectl show-cache needs systemd 254 or later)"));
+      return kFailed;
+    }
+    const std::string report = dns::BuildReport(result.output, session_.env().line_end);
+    if (report.empty()) {
+      Err("the resolver tool listed no cache entries");
+      return kFailed;
+    }
+    Out(report);
+    return kOk;
+  }
+
+  const Options& options_;
+  platform::Launcher& launcher_;
+  session::Session session_;
+};
+
+}  // namespace
+
+int Main(const std::vector<std::string>& args) {
+  Options options;
+  if (const auto problem = Parse(args, options)) return Usage(*problem);
+  WaitingLauncher launcher;
+  session::Environment env = session::SystemEnvironment(launcher);
+  if (options.help) {
+    std::fputs(kUsageText, stdout);
+    return kOk;
+  }
+  if (options.version) {
+    Out("vellomar-cli " + session::VersionText(env) + "\n");
+    return kOk;
+  }
+  if (options.words.empty()) return Usage("no command given");
+  if (!options.folder.empty()) {
+    if (!platform::FolderExists(options.folder)) {
+      Err("no folder " + options.folder);
+      return kUsage;
+    }
+    env.program_folder = options.folder;
+  }
+  env.clock = session::LocalDateTimeText;
+  Commands commands(options, launcher, std::move(env));
+  return commands.Run();
+}
+
+}  // namespace vellomar::cli

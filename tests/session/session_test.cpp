@@ -1,0 +1,257 @@
+// The rules of a run, without a window: selection, re-ticking, merge outcomes, the verdict.
+#include "session/session.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "common/test_util.h"
+
+namespace vellomar::session {
+namespace {
+
+using namespace vellomar::testing;  // TempDir, WriteFile, ReadFile, Exists
+using V = std::vector<std::string>;
+
+std::string Header(const std::string& updated) {
+  return "# Sample header\n# ------- Updated: " + updated +
+         " -------\n# ------- Created: #CREATEDDATE# -------\n127.0.0.1 localhost\n::1 "
+         "localhost\n";
+}
+
+class SessionTest : public ::testing::Test {
+ protected:
+  SessionTest() {
+    ::mkdir(program.File("Hostfiles").c_str(), 0755);
+    Source("H_0Header.txt", Header("2026-12-01"));
+    Source("H_1mvps.txt", "0.0.0.0 a.example\n127.0.0.1 localhost\n");
+    Source("H_2Header.txt", "# second header\n");
+    Source("H_3mvps.txt", "127.0.0.1 b.example\n");
+    Source("H_4plain.txt", "0.0.0.0 c.example");
+    WriteFile(system.File("hosts"), "# hosts before\n127.0.0.1 localhost\n");
+    WriteFile(system.File("resolvectl"), "#!/bin/sh\n");
+  }
+  Environment Env() {
+    Environment env;
+    env.program_folder = program.path();
+    env.program_name = "vellomar";
+    env.hosts_candidates = {system.File("missing"), system.File("hosts")};
+    env.ipconfig_candidates = {system.File("resolvectl")};
+    env.line_end = support::LineEnd::kLf;
+    env.dialect = dns::Dialect::kPosix;
+    env.clock = [this] {
+      ++merges;
+      return std::string("07/12/2026 01:02:03");
+    };
+    env.is_admin = [] { return true; };
+    env.launcher = &launcher;
+    return env;
+  }
+  // The start-up of the window, without the window.
+  Session& Load() {
+    session = std::make_unique<Session>(Env());
+    session->ProbePaths();
+    session->GetHostVersion(0);
+    session->ClearMergeList();
+    session->SetMode(merge::AddressMode::kUse0000);
+    session->WriteMergeFile();
+    session->ReportAdminState();
+    return *session;
+  }
+  void Source(const std::string& name, const std::string& bytes) {
+    WriteFile(program.File("Hostfiles/" + name), bytes);
+  }
+  V Ticked() const {
+    V names;
+    for (const auto& entry : session->Entries()) {
+      if (entry.ticked) names.push_back(entry.name);
+    }
+    return names;
+  }
+  void TickOnly(const std::vector<std::size_t>& indexes) {
+    for (std::size_t i = 0; i < session->Entries().size(); ++i) session->SetTickedQuietly(i, false);
+    for (std::size_t i : indexes) session->SetTickedQuietly(i, true);
+  }
+  std::string Merged() const { return ReadFile(program.File("M_Hosts.txt")); }
+
+  TempDir program;
+  TempDir system;
+  RecordingLauncher launcher;
+  int merges = 0;
+  std::unique_ptr<Session> session;
+};
+
+TEST_F(SessionTest, StartUpProbesListsAndMergesWithTheInstalledSourcesTicked) {
+  WriteFile(system.File("hosts"),
+            "# [Start of H_4plain.txt entries]\n# [Start of H_9gone.txt,H_1mvps.txt entries]\n");
+  Session& s = Load();
+  EXPECT_EQ(s.HostsFilePath(), system.File("hosts"));
+  EXPECT_EQ(s.IpconfigPath(), system.File("resolvectl"));
+  EXPECT_EQ(s.NotepadPath(), "");
+  EXPECT_EQ(s.MergedFilePath(), program.File("M_Hosts.txt"));
+  EXPECT_EQ(s.SourceFolder(), program.File("Hostfiles"));
+  // The first entry's tick merges once; the installed names tick without merging; the mode
+  // change and the last step merge the whole selection.
+  EXPECT_EQ(Ticked(), (V{"H_0Header.txt", "H_1mvps.txt", "H_4plain.txt"}));
+  EXPECT_EQ(merges, 3);
+  EXPECT_EQ(s.Mode(), merge::AddressMode::kUse0000);
+  EXPECT_EQ(s.Information().text, "Admin User");
+  const std::string separator = "# " + std::string(57, '*') + "#\n\n";
+  EXPECT_EQ(Merged(),
+            "# Sample header\n# ------- Updated: 2026-12-01 -------\n# ------- Created: "
+            "07/12/2026 01:02:03 -------\n127.0.0.1 localhost\n::1 localhost\n\n"
+            "# [Start of H_1mvps.txt entries]\n0.0.0.0 a.example\n# 127.0.0.1 localhost\n\n"
+            "# [End of H_1mvps.txt entries]\n" +
+                separator +
+                "# [Start of H_4plain.txt entries]\n0.0.0.0 c.example\n"
+                "# [End of H_4plain.txt entries]\n" +
+                separator);
+
+  // A refill ticks the first entry again and starts just one merge.
+  TickOnly({});
+  merges = 0;
+  s.ClearMergeList();
+  EXPECT_EQ(merges, 1);
+  EXPECT_EQ(Ticked(), (V{"H_0Header.txt", "H_1mvps.txt", "H_4plain.txt"}));
+}
+
+TEST_F(SessionTest, MergeRefusalsLeaveTheFileAndTicksAlone) {
+  Session& s = Load();
+  const std::string before = Merged();
+  TickOnly({});
+  EXPECT_EQ(s.WriteMergeFile(), MergeResult::kNoSelection);
+  EXPECT_EQ(s.Information().text, "You must select at least one");
+  EXPECT_EQ(s.Information().colour, Colour::kYellow);
+  TickOnly({1, 2});  // a header further down does not help
+  EXPECT_EQ(s.WriteMergeFile(), MergeResult::kNoHeader);
+  EXPECT_EQ(s.Information().text, "You must select a Header file");
+  EXPECT_EQ(Merged(), before);
+  EXPECT_EQ(Ticked(), (V{"H_1mvps.txt", "H_2Header.txt"}));
+}
+
+TEST_F(SessionTest, ASecondHeaderOrMvpsEntryLosesItsTickWithoutANestedMerge) {
+  Session& s = Load();
+  for (const bool by_click : {true, false}) {
+    SCOPED_TRACE(by_click);
+    TickOnly({0, 1, 2, 3});
+    merges = 0;
+    EXPECT_EQ(by_click ? (s.MergeList_Click(), MergeResult::kMerged) : s.WriteMergeFile(),
+              MergeResult::kMerged);
+    EXPECT_EQ(merges, 1);
+    EXPECT_EQ(Ticked(), (V{"H_0Header.txt", "H_1mvps.txt"}));
+    EXPECT_EQ(Merged().find("second header"), std::string::npos);
+    EXPECT_EQ(Merged().find("b.example"), std::string::npos);
+  }
+}
+
+TEST_F(SessionTest, TicksAndModeChangesMergeOnceEachAndTheModeRewritesAddresses) {
+  Session& s = Load();
+  TickOnly({0, 3});
+  merges = 0;
+  s.SetTicked(4, true);
+  s.SetTicked(4, true);  // no change, no merge
+  EXPECT_EQ(merges, 1);
+  EXPECT_NE(Merged().find("\n0.0.0.0 b.example\n"), std::string::npos);
+  s.SetMode(merge::AddressMode::kUse127);
+  s.SetMode(merge::AddressMode::kUse127);
+  EXPECT_EQ(merges, 2);
+  EXPECT_NE(Merged().find("\n127.0.0.1 c.example\n# [End of H_4plain.txt entries]"),
+            std::string::npos);
+  s.SetMode(merge::AddressMode::kNoChange);
+  EXPECT_NE(Merged().find("\n0.0.0.0 c.example\n"), std::string::npos);
+  EXPECT_NE(Merged().find("\n127.0.0.1 b.example\n"), std::string::npos);
+}
+
+TEST_F(SessionTest, VersionSidesCompareTheDatedLines) {
+  Session& s = Load();
+  // The merged file carries the header's dates; the installed one has none.
+  EXPECT_EQ(s.MergedSide().colour, Colour::kYellow);
+  EXPECT_FALSE(s.VersionsMatch());
+  EXPECT_EQ(s.MergedUpdated(), "2026-12-01");
+  EXPECT_EQ(s.CurrentUpdated(), "Missing or non MVPS HOSTS File");
+  WriteFile(system.File("hosts"), Merged());
+  s.GetHostVersion(0);
+  EXPECT_TRUE(s.VersionsMatch());
+  EXPECT_EQ(s.MergedSide().colour, Colour::kWindow);
+  EXPECT_EQ(s.CurrentSide().version_text, s.MergedSide().version_text);
+  EXPECT_EQ(s.CurrentSide().summary, "7 Lines - len: 136");
+  // A file under 100 bytes is not read: empty text, the summary kept, the merged side yellow.
+  WriteFile(program.File("M_Hosts.txt"), "short\n");
+  s.GetHostVersion(2);
+  EXPECT_EQ(s.MergedSide().version_text, "");
+  EXPECT_EQ(s.MergedSide().colour, Colour::kYellow);
+  EXPECT_FALSE(s.MergedSide().summary.empty());
+}
+
+TEST_F(SessionTest, TheVerdictComesFromTheValuesAndTheBytes) {
+  Session& s = Load();
+  launcher.records.clear();
+  EXPECT_EQ(s.CreateMergedHosts(true), Verdict::kInstalled);
+  EXPECT_EQ(ReadFile(system.File("hosts")), Merged());
+  EXPECT_EQ(ReadFile(system.File("hosts.ZRB")), "# hosts before\n127.0.0.1 localhost\n");
+  EXPECT_EQ(s.Information().colour, Colour::kGreen);
+  EXPECT_EQ(s.Information().text, "Done 7 Lines - len: 136 - Copied to HOSTS");
+  ASSERT_EQ(launcher.records.size(), 1u);  // the flush
+  EXPECT_EQ(launcher.records[0].argv, (V{system.File("resolvectl"), "flush-caches"}));
+
+  // The same dated lines but other bytes: still a failure, with both boxes yellow.
+  WriteFile(system.File("hosts"), Merged() + "# edited by hand\n");
+  s.GetHostVersion(0);
+  EXPECT_EQ(s.TestAndRefresh(true), Verdict::kFailed);
+  EXPECT_EQ(s.Information().text, "You may need to run as Administrator HOSTS Write Failed");
+  EXPECT_EQ(s.Information().colour, Colour::kRed);
+  EXPECT_EQ(s.CurrentSide().colour, Colour::kYellow);
+  EXPECT_EQ(s.MergedSide().colour, Colour::kYellow);
+  EXPECT_EQ(launcher.records.size(), 1u);  // no flush after a failure
+}
+
+TEST_F(SessionTest, InstallAndRestoreReportWhatTheyLogged) {
+  Session& s = Load();
+  EXPECT_TRUE(s.DoHostUpdate(program.File("M_Hosts.txt")).empty());
+  std::vector<std::string> logged;
+  ASSERT_TRUE(s.RestoreBackup(logged));
+  EXPECT_TRUE(logged.empty());
+  EXPECT_EQ(ReadFile(system.File("hosts")), "# hosts before\n127.0.0.1 localhost\n");
+  EXPECT_EQ(ReadFile(system.File("hosts.ZRB")), Merged());  // the replaced file is kept
+
+  ::unlink(system.File("hosts.ZRB").c_str());
+  EXPECT_FALSE(s.RestoreBackup(logged));
+  EXPECT_EQ(logged, (V{"Could not Find " + system.File("hosts.ZRB")}));
+  EXPECT_EQ(ReadFile(system.File("hosts")), "# hosts before\n127.0.0.1 localhost\n");
+  EXPECT_EQ(ReadFile(program.File("vellomar_Log.txt")),
+            "Could not Find " + system.File("hosts.ZRB") + "\n");
+}
+
+// An install waits while another process installs over the same hosts file, and gives up
+// with a log line rather than interleaving when the other never finishes.
+TEST_F(SessionTest, InstallsOverOneHostsFileTakeTurns) {
+  Session& s = Load();
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t holder = ::fork();
+  if (holder == 0) {
+    const auto lock = platform::LockFolderOf(system.File("hosts"), 1000);
+    char byte = lock ? 1 : 0;
+    [[maybe_unused]] auto n = ::write(ready[1], &byte, 1);
+    ::usleep(700000);
+    ::_exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  ASSERT_EQ(byte, 1);
+  EXPECT_FALSE(platform::LockFolderOf(system.File("hosts"), 100));
+  // Waits for the holder, then installs.
+  EXPECT_TRUE(s.DoHostUpdate(program.File("M_Hosts.txt")).empty());
+  EXPECT_EQ(ReadFile(system.File("hosts")), Merged());
+  int status = 0;
+  ::waitpid(holder, &status, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+}
+
+}  // namespace
+}  // namespace vellomar::session
