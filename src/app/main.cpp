@@ -1,9 +1,19 @@
 #include <QApplication>
+#include <QCommandLineParser>
 
 #include "app/run.h"
 
 int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("vellomar"));
+  QApplication::setApplicationVersion(QStringLiteral(VELLOMAR_VERSION_TEXT));
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral(
+      "Builds the system hosts file from the sources in Hostfiles/ and installs it.\n"
+      "vellomar-cli does the same from the command line."));
+  parser.addHelpOption();
+  parser.addVersionOption();
+  parser.process(application);  // --help and --version answer and end here
   const auto launcher = vellomar::platform::CreateSystemLauncher();
   return vellomar::app::Run(application, vellomar::app::SystemEnvironment(*launcher),
                             vellomar::platform::ProgramPath());

@@ -16,27 +16,6 @@ class CatalogueTest : public FormTest {
   }
 };
 
-TEST_F(CatalogueTest, RefillTicksTheFirstEntryThenTheInstalledSourcesWithoutASecondMerge) {
-  Hosts(HeaderText("2026-12-01", "x") + "# [Start of H_Trackers.txt entries]\n" +
-        "# [Start of h_ads.txt entries]\n# [Start of H_TRACKERS.txt entries]\n" +
-        "# [Start of H_Gone.txt entries]\n# [Start of H_Trackers.txt entries]\n");
-  Source("h_ads.txt", "0.0.0.0 ads.example\n");  // first, and no header
-  Load();
-  const V names = {"h_ads.txt", "H_Header.txt", "H_mvps.txt", "H_Trackers.txt"};
-  EXPECT_EQ(Items(form->FileList), names);
-  EXPECT_EQ(Items(form->MergeList), names);
-  EXPECT_EQ(Ticked(), (V{"h_ads.txt", "H_Trackers.txt"}));
-  EXPECT_EQ(merges, 0);  // neither the restored ticks nor the start-up merge got past the checks
-
-  // A refill drops the user's ticks and restores the first entry and the installed sources.
-  Tick(0, false);
-  Tick(1, true);
-  EXPECT_EQ(merges, 1);  // now the header is the first ticked entry
-  form->RefreshListButton_Click();
-  EXPECT_EQ(Ticked(), (V{"h_ads.txt", "H_Trackers.txt"}));
-  EXPECT_EQ(Info(), "You must select a Header file");
-}
-
 TEST_F(CatalogueTest, ClearMergeListMergesOnceTheRefreshOnceMoreAndAMissingFolderEmptiesAll) {
   Hosts(HeaderText("2026-12-01") + "# [Start of H_Trackers.txt entries]\n");
   Load();

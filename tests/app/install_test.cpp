@@ -37,25 +37,6 @@ TEST_F(InstallTest, WriteButtonMergesInstallsWithBackupAndFlushesOnce) {
   EXPECT_EQ(Flushes(), 1);  // unticked: no flush
 }
 
-TEST_F(InstallTest, VerdictFailsOnDifferentVersionsAndOnDifferentBytes) {
-  Hosts(HeaderText("2025-01-01", "old") + std::string(100, '#'));
-  form->GetHostVersion(0);
-  form->TestAndRefresh();
-  EXPECT_EQ(Info(), "You may need to run as Administrator HOSTS Write Failed");
-  EXPECT_EQ(InfoColour(), kRed);
-  EXPECT_EQ(Colour(form->CurrentVersionText), kYellow);
-  EXPECT_EQ(Colour(form->MergedVersionText), kYellow);
-
-  Hosts(Merged() + "0.0.0.0 extra.example\n");  // same dated lines, other bytes
-  form->GetHostVersion(0);
-  EXPECT_EQ(form->CurrentVersionText->toPlainText(), form->MergedVersionText->toPlainText());
-  form->TestAndRefresh();
-  EXPECT_EQ(InfoColour(), kRed);
-  EXPECT_EQ(Colour(form->CurrentVersionText), kYellow);
-  EXPECT_EQ(Colour(form->MergedVersionText), kYellow);
-  EXPECT_EQ(Flushes(), 0);
-}
-
 TEST_F(InstallTest, MenuHoldsItsItemsAndRunsTheirCommands) {
   VellomarMenus& menus = form->Menus();
   V captions;

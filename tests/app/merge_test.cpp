@@ -1,6 +1,7 @@
 // The merge and the address mode, driven through the window.
 #include <QSignalSpy>
 #include <QTest>
+#include <cstdlib>
 
 #include "form_fixture.h"
 
@@ -49,23 +50,6 @@ TEST_F(MergeTest, TickingRebuildsTheFileAndCountsOnTheButtonWhenAHeaderComesFirs
   EXPECT_EQ(Merged(), before);
 }
 
-TEST_F(MergeTest, ASecondHeaderAndASecondMvpsEntryLoseTheirTicks) {
-  TickOnly({0, 1, 2, 3});
-  EXPECT_EQ(Ticked(), (V{"H_0Header.txt", "H_1mvps.txt"}));
-
-  // Also in a merge not started by a tick: the deselection's own click event must not start a
-  // nested merge over the file being written.
-  form->MergeList->blockSignals(true);
-  Tick(2, true);
-  Tick(3, true);
-  form->MergeList->blockSignals(false);
-  merges = 0;
-  form->WriteMergeFile();
-  EXPECT_EQ(merges, 1);
-  EXPECT_EQ(Ticked(), (V{"H_0Header.txt", "H_1mvps.txt"}));
-  EXPECT_EQ(Merged().find("b.example"), std::string::npos);
-}
-
 TEST_F(MergeTest, RightPressCyclesTheModeAndRebuildsOncePerChange) {
   TickOnly({0, 5});
   merges = 0;
@@ -95,6 +79,26 @@ TEST_F(MergeTest, AMergedFileThatCannotBeReplacedIsLoggedAndKept) {
   Tick(5, true);
   EXPECT_EQ(testing::ReadFile(P("vellomar_Log.txt")), "Failed to Kill " + P("M_Hosts.txt") + "\n");
   EXPECT_EQ(testing::ReadFile(P("M_Hosts.txt/keep")), "x");
+}
+
+// The command line merges byte for byte as the window does for the same ticks and mode.
+TEST_F(MergeTest, TheCommandLineMergesAsTheWindowDoes) {
+  Source("H_6lf.txt", "127.0.0.1 e.example\r\n# c\n0.0.0.0 f.example\n::1 localhost\n");
+  form->RefreshListButton_Click();
+  for (const int mode : {0, 1, 2}) {
+    SCOPED_TRACE(mode);
+    TickOnly({0, 1, 3, 4, 6});  // the second mvps entry loses its tick in both
+    form->SetUse127Value(mode);
+    form->WriteMergeFile();
+    const char* names[] = {"keep", "127.0.0.1", "0.0.0.0"};
+    const std::string command = std::string(VELLOMAR_CLI) + " --folder " + program.path() +
+                                " --hosts " + Sys("hosts") + " merge --mode " + names[mode] +
+                                " --output " + Sys("cli.txt") +
+                                " H_0Header.txt H_6lf.txt H_1mvps.txt H_3mvps.txt H_4plain.txt"
+                                " >/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(testing::ReadFile(Sys("cli.txt")), Merged());
+  }
 }
 
 }  // namespace
