@@ -12,7 +12,9 @@
 //          and given to a MergeWriter in the "Use 0.0.0.0" mode, committed over M_Hosts.txt
 //          (which flushes it to disk);
 //   cat    cat of the same files into one file (and once more followed by sync of that file);
-//   sed    sed 's/127\.0\.0\.1/0.0.0.0/g' of the same files into one file.
+//   sed    sed 's/127\.0\.0\.1/0.0.0.0/g' of the same files into one file;
+//   cli    vellomar-cli merge of the same files (linked into a Hostfiles folder of its own) as a
+//          whole process: start, listing, the check of every source, the merge and its Commit.
 // The merge runs in a forked child, so its peak resident memory is its own; the child also
 // times its reads, its writer and its Commit separately. Ratios are of medians.
 #include <sys/resource.h>
@@ -326,6 +328,27 @@ int main(int argc, char** argv) {
   const std::string sed_command =
       "sed 's/127\\.0\\.0\\.1/0.0.0.0/g' " + inputs + " > " + Quoted(sed_out);
   const std::string spawn_command = ": > " + Quoted(folder + "/spawn.out");
+  // The command line reads its sources from a program folder of its own: hard links to the
+  // same files, so that every contender reads the same pages.
+  const std::string cli_folder = folder + "/cli";
+  const std::string cli_out = folder + "/cli.out";
+  fs::create_directories(cli_folder + "/Hostfiles");
+  // The header sorts first in the list, as a header must be the first ticked entry.
+  std::string cli_names = "H_0_Header.txt";
+  for (const std::string& path : corpus.sources)
+    cli_names += " " + Quoted(fs::path(path).filename().string());
+  {
+    std::error_code ec;
+    fs::create_hard_link(corpus.header, cli_folder + "/Hostfiles/H_0_Header.txt", ec);
+    for (const std::string& path : corpus.sources) {
+      fs::create_hard_link(path, cli_folder + "/Hostfiles/" + fs::path(path).filename().string(),
+                           ec);
+    }
+  }
+  const std::string cli_command = "exec " + Quoted(VELLOMAR_CLI) + " --folder " +
+                                  Quoted(cli_folder) + " --hosts " + Quoted(folder + "/hosts") +
+                                  " merge --output " + Quoted(cli_out) + " " + cli_names +
+                                  " > /dev/null";
 
   std::printf("corpus: %zu files + header, %.1f MiB, %zu generated lines, line end %s\n",
               corpus.sources.size(), Mib(corpus.total_bytes), options.lines,
@@ -337,9 +360,11 @@ int main(int argc, char** argv) {
   RunShell("cat " + inputs + " > /dev/null");
   RunMergeInChild(corpus, target, options.line_end);
   RunShell(sed_command);
+  if (!RunShell(cli_command).ok) std::printf("vellomar-cli failed: %s\n", cli_command.c_str());
 
   Series merge_total, merge_commit, merge_before_commit, merge_read, merge_writer;
-  Series cat, cat_sync, sed, spawn;
+  Series cat, cat_sync, sed, spawn, cli;
+  long cli_rss_kb = 0;
   long merge_rss_kb = 0;
   long cat_rss_kb = 0;
   long sed_rss_kb = 0;
@@ -347,7 +372,7 @@ int main(int argc, char** argv) {
   for (int round = 0; round < options.rounds; ++round) {
     // Every run writes a fresh file, so none pays for freeing the previous one.
     std::error_code ec;
-    for (const std::string& path : {target, cat_out, sed_out}) fs::remove(path, ec);
+    for (const std::string& path : {target, cat_out, sed_out, cli_out}) fs::remove(path, ec);
     const MergeFigures merge = RunMergeInChild(corpus, target, options.line_end);
     all_ok = all_ok && merge.replaced;
     merge_total.Add(merge.total_ms);
@@ -371,6 +396,10 @@ int main(int argc, char** argv) {
     sed_rss_kb = std::max(sed_rss_kb, figures.max_rss_kb);
     figures = RunShell(spawn_command);
     spawn.Add(figures.ms);
+    figures = RunShell(cli_command);
+    all_ok = all_ok && figures.ok;
+    cli.Add(figures.ms);
+    cli_rss_kb = std::max(cli_rss_kb, figures.max_rss_kb);
   }
   const std::uintmax_t merged_bytes = fs::file_size(target);
   const std::uintmax_t sed_bytes = fs::file_size(sed_out);
@@ -391,6 +420,7 @@ int main(int argc, char** argv) {
   row("cat > file && sync file", cat_sync);
   row("sed 's/127.../0.0.0.0/g' > file", sed);
   row("sh -c ': > file' (process start only)", spawn);
+  row("vellomar-cli merge (whole process)", cli);
 
   const double merge_ms = merge_total.Median();
   const double merge_no_sync_ms = merge_before_commit.Median();
@@ -415,6 +445,13 @@ int main(int argc, char** argv) {
       "cat %.1f MiB, sed %.1f MiB\n",
       rss_mib, Mib(corpus.largest_bytes), rss_limit_mib, verdict(rss_mib <= rss_limit_mib),
       static_cast<double>(cat_rss_kb) / 1024.0, static_cast<double>(sed_rss_kb) / 1024.0);
+  const double cli_over_merge = cli.Median() / merge_ms;
+  std::printf("  vellomar-cli merge / merge in process %4.2f   (target <= 1.3: %s)\n",
+              cli_over_merge, verdict(cli_over_merge <= 1.3));
+  std::printf("  vellomar-cli merge / cat            %6.2f\n", cli.Median() / cat.Median());
+  std::printf("  sed / vellomar-cli merge            %6.2f\n", sed.Median() / cli.Median());
+  std::printf("peak resident memory: vellomar-cli merge %.1f MiB\n",
+              static_cast<double>(cli_rss_kb) / 1024.0);
   if (!all_ok) std::printf("WARNING: a run failed; the figures are not valid\n");
 
   std::error_code ec;

@@ -222,7 +222,7 @@ class Commands {
   }
 
   // Every source named must be in the list and readable, before anything is written.
-  bool CheckSource(const std::string& name, std::string& buffer) {
+  bool CheckSource(const std::string& name) {
     const std::string path = platform::JoinPath(session_.SourceFolder(), name);
     if (!session_.FindEntry(name)) {
       std::error_code ec;
@@ -234,7 +234,7 @@ class Commands {
       }
       return false;
     }
-    if (!support::ReadWholeFileInto(path, buffer)) {
+    if (!platform::CanReadFile(path)) {
       Err("cannot read " + path);
       return false;
     }
@@ -243,7 +243,6 @@ class Commands {
 
   // Merges the ticked entries into the merged file; prints its summary. kOk, or why not.
   int MergeTicked() {
-    session_.SetMode(options_.mode);
     switch (session_.WriteMergeFile()) {
       case session::MergeResult::kMerged:
         Out(session_.Information().text + "\n");
@@ -268,9 +267,8 @@ class Commands {
       Err(names.front() + " is not a header entry (its name must contain \"header\")");
       return kUsage;
     }
-    std::string buffer;
     for (const auto& name : names) {
-      if (!CheckSource(name, buffer)) return kUsage;
+      if (!CheckSource(name)) return kUsage;
     }
     if (options_.output) {
       if (!platform::FolderExists(FolderOf(*options_.output))) {
@@ -279,18 +277,19 @@ class Commands {
       }
       session_.SetMergedFilePath(*options_.output);
     }
+    session_.SetMode(options_.mode);  // before any tick, so that it merges nothing
     for (const auto& name : names) session_.SetTickedQuietly(*session_.FindEntry(name), true);
     return MergeTicked();
   }
 
   int Update() {
     if (!ListSources() || !NeedHosts()) return kUsage;
+    session_.SetMode(options_.mode);  // before any tick, so that it merges nothing
     // As start-up ticks them: the first entry, then those the installed file names.
     if (!session_.Entries().empty()) session_.SetTickedQuietly(0, true);
     session_.GetFileInfo2(session_.HostsFilePath(), true);
-    std::string buffer;
     for (const auto& entry : session_.Entries()) {
-      if (entry.ticked && !CheckSource(entry.name, buffer)) return kUsage;
+      if (entry.ticked && !CheckSource(entry.name)) return kUsage;
     }
     if (const int merged = MergeTicked(); merged != kOk) return merged;
     return InstallMerged();

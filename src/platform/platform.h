@@ -38,6 +38,9 @@ bool FileExists(const std::string& path);
 // True when the path names a folder (links followed).
 bool FolderExists(const std::string& path);
 
+// True when the ordinary file at `path` (links followed) can be opened for reading now.
+bool CanReadFile(const std::string& path);
+
 // Replaces `out` with the whole content of the ordinary file at `path` (links followed), read
 // straight into `out`'s storage, which keeps its capacity. False, with `out` empty, when the
 // file cannot be opened, is not an ordinary file, or holds more or fewer bytes at the end of
