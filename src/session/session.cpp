@@ -177,10 +177,12 @@ MergeResult Session::WriteMergeFile() {
                                   [](const Entry& entry) { return entry.ticked; });
   if (first == entries_.end()) {
     SetInformation("You must select at least one", Colour::kYellow);
+    merge_problem_ = information_.text;
     return MergeResult::kNoSelection;
   }
   if (!merge::IsHeaderEntry(first->name)) {
     SetInformation("You must select a Header file", Colour::kYellow);
+    merge_problem_ = information_.text;
     return MergeResult::kNoHeader;
   }
   merge_running_ = true;
@@ -226,7 +228,15 @@ MergeResult Session::WriteMergeFile() {
   }
   const std::string shown =
       support::ReplaceAll(merged_file_path_, env_.program_folder + platform::PathSeparator(), "");
-  SetInformation("Merged " + GetFileInfo(merged_file_path_) + " - File:[ " + shown + " ]");
+  if (result == MergeResult::kMerged) {
+    SetInformation("Merged " + GetFileInfo(merged_file_path_) + " - File:[ " + shown + " ]");
+    merge_problem_.reset();
+  } else {
+    // A full disk or a file size limit: the old file stays, and must not pass for the new one.
+    if (result == MergeResult::kNotWritten) Log("Could not Write " + merged_file_path_);
+    SetInformation("Merge failed: could not write " + shown, Colour::kRed);
+    merge_problem_ = information_.text;
+  }
   if (on_progress) on_progress("Write to HOSTS");
   merge_running_ = false;
   GetHostVersion(2);
@@ -283,6 +293,11 @@ Verdict Session::CreateMergedHosts(bool auto_flush) {
 }
 
 Verdict Session::UpdateFromMerged(bool auto_flush) {
+  if (merge_problem_) {
+    // The merged file on disk is an older one: installing it would report a false success.
+    SetInformation(*merge_problem_ + " - HOSTS not written", Colour::kRed);
+    return Verdict::kFailed;
+  }
   DoHostUpdate(merged_file_path_);
   GetHostVersion(0);
   return TestAndRefresh(auto_flush);

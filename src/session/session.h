@@ -151,7 +151,8 @@ class Session {
   Verdict TestAndRefresh(bool auto_flush);
   // The write button: merge, install, refresh both versions, verdict.
   Verdict CreateMergedHosts(bool auto_flush);
-  // The menu's install of the merged file as it is: install, refresh, verdict.
+  // The menu's install of the merged file as it is: install, refresh, verdict. Both refuse,
+  // installing nothing, while the last merge of the run was refused or failed.
   Verdict UpdateFromMerged(bool auto_flush);
 
   // ---- Programs ---------------------------------------------------------------------------------
@@ -203,6 +204,8 @@ class Session {
   std::string merged_created_;
   std::string merged_updated_;
 
+  // Why the merged file is not the current selection's, after a refused or failed merge.
+  std::optional<std::string> merge_problem_;
   bool selecting_from_hosts_ = false;  // the header reader is ticking an entry
   bool merge_click_busy_ = false;      // a merge started by the selection handler is running
   bool merge_running_ = false;         // WriteMergeFile is running

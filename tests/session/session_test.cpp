@@ -2,10 +2,12 @@
 #include "session/session.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -207,6 +209,41 @@ TEST_F(SessionTest, TheVerdictComesFromTheValuesAndTheBytes) {
   EXPECT_EQ(s.CurrentSide().colour, Colour::kYellow);
   EXPECT_EQ(s.MergedSide().colour, Colour::kYellow);
   EXPECT_EQ(launcher.records.size(), 1u);  // no flush after a failure
+}
+
+// The file of a refused or failed merge is an older one: it is never installed as current.
+TEST_F(SessionTest, NothingIsInstalledAfterARefusedOrFailedMerge) {
+  Session& s = Load();
+  const std::string hosts = ReadFile(system.File("hosts"));
+  TickOnly({1});
+  EXPECT_EQ(s.CreateMergedHosts(true), Verdict::kFailed);
+  EXPECT_EQ(s.Information().text, "You must select a Header file - HOSTS not written");
+  EXPECT_EQ(s.Information().colour, Colour::kRed);
+  EXPECT_EQ(s.UpdateFromMerged(true), Verdict::kFailed);
+  EXPECT_EQ(ReadFile(system.File("hosts")), hosts);
+  EXPECT_FALSE(Exists(system.File("hosts.ZRB")));
+
+  // A merge that cannot be written (here: past the file size limit) says so and logs it.
+  TickOnly({0, 4});
+  Source("H_4plain.txt", std::string(200000, '#'));
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{100000, 100000};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    const bool reported = s.WriteMergeFile() == MergeResult::kNotWritten &&
+                          s.Information().text == "Merge failed: could not write M_Hosts.txt" &&
+                          s.Information().colour == Colour::kRed &&
+                          s.CreateMergedHosts(false) == Verdict::kFailed;
+    ::_exit(reported ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ReadFile(system.File("hosts")), hosts);
+  EXPECT_NE(ReadFile(program.File("vellomar_Log.txt")).find("Could not Write " +
+                                                            program.File("M_Hosts.txt")),
+            std::string::npos);
 }
 
 TEST_F(SessionTest, InstallAndRestoreReportWhatTheyLogged) {
