@@ -317,6 +317,15 @@ struct MergeWriter::Impl {
     pending_size = 0;
   }
 
+  // Marks the merge too large when `size` more bytes would take it past the size cap; checked
+  // for each file before it is processed, so that an oversized source is refused before any of
+  // it is written.
+  bool Fits(std::size_t size) {
+    const std::uint64_t used = written + pending_size;
+    if (used > platform::kMaxFileBytes || size > platform::kMaxFileBytes - used) too_large = true;
+    return !too_large;
+  }
+
   // Hands bytes to the file unless the merged file would grow past the size cap.
   void WriteOut(std::string_view bytes) {
     if (too_large) return;
@@ -465,14 +474,14 @@ MergeWriter::~MergeWriter() = default;
 
 void MergeWriter::AddHeader(std::string_view text) {
   Impl& impl = *impl_;
-  if (!impl.file || impl.too_large) return;
+  if (!impl.file || !impl.Fits(text.size())) return;
   impl.AddText(text);
   impl.Emit(impl.line_end_text);
 }
 
 void MergeWriter::AddSource(std::string_view name, std::string_view text) {
   Impl& impl = *impl_;
-  if (!impl.file || impl.too_large) return;
+  if (!impl.file || !impl.Fits(text.size() + 2 * name.size())) return;
   const std::string_view end = impl.line_end_text;
   impl.Emit("# [Start of ");
   impl.Emit(name);
