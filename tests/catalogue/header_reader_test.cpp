@@ -166,7 +166,7 @@ TEST(ReadHeaderFileTest, GivesNothingAndNoSummaryWhereNoReadableFileExists) {
   testing::MakeSparseFile(dir.File("3g.txt"), std::uint64_t{3} << 30);
   testing::MakeSparseFile(dir.File("1t.txt"), std::uint64_t{1} << 40);
   using enum platform::ReadStatus;
-  for (const auto& [path, status] : std::vector<std::pair<std::string, platform::ReadStatus>>{
+  for (const auto& one : std::vector<std::pair<std::string, platform::ReadStatus>>{
            {dir.File("missing.txt"), kMissing},
            {dir.File(".hidden.txt"), kMissing},
            {dir.path(), kNotRegular},
@@ -174,6 +174,8 @@ TEST(ReadHeaderFileTest, GivesNothingAndNoSummaryWhereNoReadableFileExists) {
            {dir.File("fifo.txt"), kNotRegular},
            {dir.File("3g.txt"), kTooLarge},
            {dir.File("1t.txt"), kTooLarge}}) {
+    const std::string& path = one.first;  // clang 14 lambdas cannot capture bindings
+    const platform::ReadStatus status = one.second;
     SCOPED_TRACE(path);
     EXPECT_TRUE(testing::RunInChild([&] {
       const HeaderReport report = ReadHeaderFile(path, LineEnd::kCrLf);

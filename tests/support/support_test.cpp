@@ -96,7 +96,11 @@ TEST(ReadWholeFileTest, TellsWhyAFileWasNotRead) {
       {"/proc/self/status", {}, kChanged},
       {dir.File("secret"), ReadOptions{Links::kRefuse, testing::kNobody, {}}, kNotPermitted},
   };
-  for (const auto& [path, options, status] : cases) {
+  for (const auto& one : cases) {
+    // Named: clang 14 lambdas cannot capture structured bindings.
+    const std::string& path = std::get<0>(one);
+    const ReadOptions& options = std::get<1>(one);
+    const ReadStatus status = std::get<2>(one);
     SCOPED_TRACE(path);
     EXPECT_TRUE(testing::RunInChild([&] {
       std::string buffer = "left over";
