@@ -13,8 +13,7 @@ char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' +
 
 // matches[i][j]: name[0, i) matches pattern[0, j).
 bool Reference(std::string_view name, std::string_view pattern) {
-  std::vector<std::vector<char>> matches(name.size() + 1,
-                                         std::vector<char>(pattern.size() + 1, 0));
+  std::vector<std::vector<char>> matches(name.size() + 1, std::vector<char>(pattern.size() + 1, 0));
   matches[0][0] = 1;
   for (std::size_t j = 1; j <= pattern.size(); ++j) {
     matches[0][j] = pattern[j - 1] == '*' && matches[0][j - 1];

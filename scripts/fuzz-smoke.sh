@@ -17,7 +17,7 @@ for target in $targets; do
   mkdir -p "$corpus"
   echo "== $target: $seconds s"
   if ! (cd build-fuzz && "./fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
-        "corpus/$target" 2>&1 | grep -E "^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss_mb|==[0-9]+==ERROR|SUMMARY)"); then
+        "corpus/$target" 2>&1 | grep -E "^(Done [0-9]+ runs|stat::number_of_executed_units|stat::peak_rss_mb|==[0-9]+==ERROR|SUMMARY)"); then
     :
   fi
   if ls build-fuzz/crash-* build-fuzz/leak-* build-fuzz/timeout-* >/dev/null 2>&1; then
