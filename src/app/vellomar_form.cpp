@@ -203,6 +203,7 @@ void VellomarForm::CreateControls() {
 
 void VellomarForm::Form_Load() {
   session_.ProbePaths();
+  session_.RecoverInterruptedInstall();
   setWindowTitle(ToQ(WindowTitle(env().version_major, env().version_minor,
                                  env().version_revision)));
   session_.GetHostVersion(0);
@@ -484,24 +485,30 @@ int VellomarForm::AutoFlushDnsValue() const {
 
 void VellomarForm::DoDnsDisplay() {
   DeleteTimer->stop();
-  if (!session_.IpconfigPath().empty()) Menus().Mnu_ShowDns->setEnabled(false);
-  if (session_.DoDnsDisplay()) DeleteTimer->start();
+  const bool started = session_.DoDnsDisplay();
+  Menus().Mnu_ShowDns->setEnabled(!started);
+  if (started) DeleteTimer->start();
+  Draw();
 }
 
 void VellomarForm::DeleteTimer_Timer() {
-  const std::optional<std::string> report = session_.PollCapture();
-  if (!report) return;
-  DisplayDnsText->setPlainText(ToQ(*report));
-  SetBackColor(DisplayDnsText, WindowColour());
-  if (FromQ(DisplayDnsText->toPlainText()) != *report) SetBackColor(DisplayDnsText, kYellow);
-  const std::string capture = session_.CaptureFilePath();
-  if (Menus().Mnu_OpenDnsNotepad->isChecked()) {
-    if (platform::FileExists(capture)) session_.ShellOpen(capture);
-  } else {
-    DisplayDnsText->show();
-  }
+  const session::CapturePoll poll = session_.PollCapture();
+  if (poll.state == session::CaptureState::kPending) return;
   DeleteTimer->stop();
   Menus().Mnu_ShowDns->setEnabled(true);
+  if (poll.state == session::CaptureState::kFinished && !poll.report.empty()) {
+    DisplayDnsText->setPlainText(ToQ(poll.report));
+    SetBackColor(DisplayDnsText, WindowColour());
+    if (FromQ(DisplayDnsText->toPlainText()) != poll.report) SetBackColor(DisplayDnsText, kYellow);
+    const std::string capture = session_.CaptureFilePath();
+    if (Menus().Mnu_OpenDnsNotepad->isChecked()) {
+      if (platform::FileExists(capture)) session_.ShellOpen(capture);
+    } else {
+      DisplayDnsText->show();
+      DisplayDnsText->raise();
+    }
+  }
+  Draw();
 }
 
 void VellomarForm::DisplayDnsText_DblClick() {

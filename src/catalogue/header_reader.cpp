@@ -1,11 +1,9 @@
 #include "catalogue/header_reader.h"
 
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
+#include <new>
 #include <optional>
-#include <system_error>
 
 #include "platform/platform.h"
 #include "support/text.h"
@@ -197,44 +195,44 @@ class LineCounter {
   bool after_cr_ = false;
 };
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-// The length of the file at `path`, when the whole-file reader would look at it at all.
-std::optional<std::uint64_t> WholeLength(const std::string& path) {
-  if (!platform::FileExists(path)) return std::nullopt;
-  std::error_code ec;
-  const std::uintmax_t length = std::filesystem::file_size(path, ec);
-  if (ec) return std::nullopt;
-  return length;
+// Opens `path` as the whole-file reader does: hidden names are left out, and only a regular
+// file of at most the size cap is read.
+platform::InputFile OpenWhole(const std::string& path, platform::ReadStatus& status) {
+  const auto slash = path.find_last_of('/');
+  const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+  if (base >= path.size() || path[base] == '.') {
+    status = platform::ReadStatus::kMissing;
+    return {};
+  }
+  return platform::InputFile::Open(path, platform::Links::kFollow, status);
 }
 
-std::unique_ptr<std::FILE, FileCloser> OpenForChunks(const std::string& path) {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-  // The chunks go straight into the caller's buffer; a stdio buffer would only add a copy.
-  if (file) std::setvbuf(file.get(), nullptr, _IONBF, 0);
-  return file;
+// Reads up to `size` bytes, fewer only at the end of the file; nullopt on an error.
+std::optional<std::size_t> ReadChunk(platform::InputFile& file, char* into, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    const std::int64_t n = file.Read(into + done, size - done);
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
 }
 
-// Reads up to `size` bytes, fewer only at the end of the file or on an error.
-std::size_t ReadChunk(std::FILE* file, char* into, std::size_t size) {
-  return std::fread(into, 1, size, file);
-}
-
-// The line count of the file's text as the whole-file reader gives it: 0 when the file cannot
-// be opened or its length is not `length` once it has been read through.
-std::uint64_t CountFileLines(const std::string& path, std::uint64_t length, LineEnd line_end) {
-  const auto file = OpenForChunks(path);
-  if (!file) return 0;
+// The line count of the open file's text as the whole-file reader gives it; nullopt when a
+// read fails or its length is not what it was at the open once it has been read through.
+std::optional<std::uint64_t> CountFileLines(platform::InputFile& file, LineEnd line_end) {
   const auto buffer = std::make_unique<char[]>(kChunkBytes);
   LineCounter counter(line_end);
   while (true) {
-    const std::size_t got = ReadChunk(file.get(), buffer.get(), kChunkBytes);
-    counter.Add(buffer.get(), got);
-    if (got < kChunkBytes) break;
+    const auto got = ReadChunk(file, buffer.get(), kChunkBytes);
+    if (!got) return std::nullopt;
+    counter.Add(buffer.get(), *got);
+    if (*got < kChunkBytes) break;
+    // A file still growing past its length at the open is not read on for ever.
+    if (counter.seen() > file.Facts().size) return std::nullopt;
   }
-  if (std::ferror(file.get()) || counter.seen() != length) return 0;
+  if (counter.seen() != file.Facts().size) return std::nullopt;
   return counter.Lines();
 }
 
@@ -258,58 +256,74 @@ HeaderReport ReadHeader(std::string_view text, LineEnd line_end) {
 }
 
 HeaderReport ReadHeaderFile(const std::string& path, LineEnd line_end) {
-  const auto length = WholeLength(path);
-  if (!length) return {};
-  const auto file = OpenForChunks(path);
-  if (!file) return {};
-  HeaderScanner scanner(line_end);
-  // The buffer holds the start of a line not yet ended, then the bytes read after it. It grows
-  // only for a line longer than itself.
-  std::unique_ptr<char[]> buffer = std::make_unique<char[]>(kChunkBytes);
-  std::size_t capacity = kChunkBytes;
-  std::size_t kept = 0;
-  std::uint64_t total = 0;
-  bool reading = true;
-  while (true) {
-    if (kept == capacity) {
-      auto larger = std::make_unique<char[]>(capacity * 2);
-      std::memcpy(larger.get(), buffer.get(), kept);
-      buffer = std::move(larger);
-      capacity *= 2;
+  HeaderReport failed;
+  platform::InputFile file = OpenWhole(path, failed.status);
+  if (failed.status != platform::ReadStatus::kOk) return failed;
+  const std::uint64_t length = file.Facts().size;
+  try {
+    HeaderScanner scanner(line_end);
+    // The buffer holds the start of a line not yet ended, then the bytes read after it. It
+    // grows only for a line longer than itself, and never past the file's length, which is
+    // within the size cap.
+    std::unique_ptr<char[]> buffer = std::make_unique<char[]>(kChunkBytes);
+    std::size_t capacity = kChunkBytes;
+    std::size_t kept = 0;
+    std::uint64_t total = 0;
+    bool reading = true;
+    while (true) {
+      if (kept == capacity) {
+        if (capacity > length) break;  // the file grew: reported below
+        auto larger = std::make_unique<char[]>(capacity * 2);
+        std::memcpy(larger.get(), buffer.get(), kept);
+        buffer = std::move(larger);
+        capacity *= 2;
+      }
+      const std::size_t want = capacity - kept;
+      const auto got = ReadChunk(file, buffer.get() + kept, want);
+      if (!got) {
+        failed.status = platform::ReadStatus::kUnreadable;
+        return failed;
+      }
+      total += *got;
+      const std::size_t size = kept + *got;
+      if (*got < want || total > length) {
+        // The end of the file: what is left is the last line.
+        if (reading && total == length) scanner.Feed(std::string_view(buffer.get(), size));
+        break;
+      }
+      if (!reading) {
+        kept = 0;  // only reading on, so that a file that changes length is noticed
+        continue;
+      }
+      // The kept bytes hold no line break; the CR of a CR LF pair may be their last byte.
+      const std::size_t cut = AfterLastBreak(buffer.get(), kept, size, line_end);
+      if (cut == std::string_view::npos) {
+        kept = size;
+        continue;
+      }
+      reading = scanner.Feed(std::string_view(buffer.get(), cut));
+      kept = size - cut;
+      std::memmove(buffer.get(), buffer.get() + cut, kept);
     }
-    const std::size_t want = capacity - kept;
-    const std::size_t got = ReadChunk(file.get(), buffer.get() + kept, want);
-    total += got;
-    const std::size_t size = kept + got;
-    if (got < want) {
-      // The end of the file: what is left is the last line.
-      if (reading) scanner.Feed(std::string_view(buffer.get(), size));
-      break;
+    // The whole-file reader gives nothing for a file it could not read whole.
+    if (total != length) {
+      failed.status = platform::ReadStatus::kChanged;
+      return failed;
     }
-    if (!reading) {
-      kept = 0;  // only reading on, so that a file that changes length is noticed
-      continue;
-    }
-    // The kept bytes hold no line break; the CR of a CR LF pair may be their last byte.
-    const std::size_t cut = AfterLastBreak(buffer.get(), kept, size, line_end);
-    if (cut == std::string_view::npos) {
-      kept = size;
-      continue;
-    }
-    reading = scanner.Feed(std::string_view(buffer.get(), cut));
-    kept = size - cut;
-    std::memmove(buffer.get(), buffer.get() + cut, kept);
+    return std::move(scanner).Finish();
+  } catch (const std::bad_alloc&) {
+    failed.status = platform::ReadStatus::kTooLarge;
+    return failed;
   }
-  // The whole-file reader gives nothing for a file it could not read whole.
-  if (std::ferror(file.get()) || total != *length) return {};
-  return std::move(scanner).Finish();
 }
 
 std::string FileSummary(const std::string& path, LineEnd line_end) {
-  const auto length = WholeLength(path);
-  if (!length) return {};
-  return std::to_string(CountFileLines(path, *length, line_end)) +
-         " Lines - len: " + std::to_string(*length);
+  platform::ReadStatus status;
+  platform::InputFile file = OpenWhole(path, status);
+  if (status != platform::ReadStatus::kOk) return {};
+  // A file that cannot be read whole has the line count of empty text, as ever.
+  const std::uint64_t lines = CountFileLines(file, line_end).value_or(0);
+  return std::to_string(lines) + " Lines - len: " + std::to_string(file.Facts().size);
 }
 
 }  // namespace vellomar::catalogue

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/platform.h"
 #include "support/line_end.h"
 
 namespace vellomar::catalogue {
@@ -24,6 +25,8 @@ struct HeaderReport {
   // Names given by the start markers read, in file order, split at ',' with empty pieces
   // dropped (a name is never selected twice by its reader, but may be listed twice here).
   std::vector<std::string> source_names;
+  // For ReadHeaderFile: how the file was read; every field above is empty unless kOk.
+  platform::ReadStatus status = platform::ReadStatus::kOk;
 };
 
 // Reads the header of a hosts file's text. Lines are split by `line_end`; reading stops after
@@ -32,10 +35,13 @@ HeaderReport ReadHeader(std::string_view text, support::LineEnd line_end);
 
 // ReadHeader over the text that support::ReadWholeFile gives for `path` (empty when the file
 // does not exist or cannot be read whole), read in chunks instead of held in memory at once.
+// The file is opened once, without blocking, and must be a regular file of at most
+// platform::kMaxFileBytes; `status` in the report says why it was not read.
 HeaderReport ReadHeaderFile(const std::string& path, support::LineEnd line_end);
 
 // The size summary of the file at `path`: the line count, " Lines - len: " and the length in
-// bytes; empty text when no file exists there. The count is 64-bit.
+// bytes; empty text when no regular file of at most platform::kMaxFileBytes exists there. A
+// file that cannot be read through counts 0 lines. The count is 64-bit.
 std::string FileSummary(const std::string& path, support::LineEnd line_end);
 
 }  // namespace vellomar::catalogue

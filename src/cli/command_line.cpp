@@ -10,6 +10,7 @@
 
 #include "catalogue/source_list.h"
 #include "catalogue/version_report.h"
+#include "dns/capture.h"
 #include "dns/commands.h"
 #include "dns/report.h"
 #include "merge/merge_writer.h"
@@ -183,6 +184,13 @@ class Commands {
     if (!takes_operands && !operands.empty()) return Usage(command + " takes no operands");
     if (command == "list") return List();
     if (command == "merge") return Merge(operands);
+    if (command == "update" || command == "install" || command == "restore") {
+      session_.RecoverInterruptedInstall();
+    }
+    if (!session_.FolderProblem().empty() && (command == "merge" || command == "update")) {
+      Err(session_.FolderProblem());
+      return kUsage;
+    }
     if (command == "update") return Update();
     if (command == "install") return Install(operands);
     if (command == "status") return Status();
@@ -245,18 +253,26 @@ class Commands {
   int MergeTicked() {
     switch (session_.WriteMergeFile()) {
       case session::MergeResult::kMerged:
+        if (session_.Information().colour == session::Colour::kRed) {
+          Err(session_.Information().text);  // a source could not be read after all
+          return kFailed;
+        }
         Out(session_.Information().text + "\n");
         return kOk;
       case session::MergeResult::kNoSelection:
       case session::MergeResult::kNoHeader:
         Err(session_.Information().text);
         return kUsage;
+      case session::MergeResult::kRefusedFolder:
+        Err(session_.Information().text);
+        return kUsage;
       case session::MergeResult::kNotWritten:
       case session::MergeResult::kNotReplaced:
+      case session::MergeResult::kTooLarge:
       case session::MergeResult::kAlreadyMerging:
         break;
     }
-    Err("could not write " + session_.MergedFilePath());
+    Err(session_.Information().text);
     return kFailed;
   }
 
@@ -318,7 +334,8 @@ class Commands {
     session_.GetHostVersion(0);
     // The flush runs here rather than inside the verdict, so that its failure can be told.
     const session::Verdict verdict = session_.TestAndRefresh(false);
-    if (verdict != session::Verdict::kInstalled) {
+    if (verdict != session::Verdict::kInstalled ||
+        session_.LastInstall() == install::HostUpdateOutcome::Result::kDamaged) {
       Err(session_.Information().text);
       return kFailed;
     }
@@ -390,7 +407,7 @@ class Commands {
     if (operands.front() != "show") return Usage("unknown dns command " + operands.front());
     if (!NeedResolver()) return kUsage;
     const auto result = platform::RunAndWait(
-        dns::ListCacheCommand(session_.IpconfigPath(), session_.env().dialect), kProgramWaitMs,
+        dns::ListCommand(session_.IpconfigPath(), session_.env().dialect), kProgramWaitMs,
         true, kMaxListing);
     if (!result.started || result.timed_out || result.exit_code != 0) {
       Err("the cache listing failed: " + session_.IpconfigPath() +

@@ -40,10 +40,6 @@ std::vector<std::string> FlushCommand(const std::string& ipconfig_path, Dialect 
   return {ipconfig_path, dialect == Dialect::kWindows ? "/flushdns" : "flush-caches"};
 }
 
-std::vector<std::string> ListCacheCommand(const std::string& ipconfig_path, Dialect dialect) {
-  return {ipconfig_path, dialect == Dialect::kWindows ? "/displaydns" : "show-cache"};
-}
-
 std::vector<std::string> StopServiceCommand(Dialect dialect) {
   if (dialect == Dialect::kWindows) return {"net", "stop", "dnscache"};
   return {"systemctl", "stop", "systemd-resolved"};

@@ -17,8 +17,6 @@ inline constexpr std::string_view kFinishedMarker = "@finishednow@";
 
 // Empties the resolver cache: {ipconfig, "/flushdns"} or {ipconfig, "flush-caches"}.
 std::vector<std::string> FlushCommand(const std::string& ipconfig_path, Dialect dialect);
-// Lists the resolver cache: {ipconfig, "/displaydns"} or {ipconfig, "show-cache"}.
-std::vector<std::string> ListCacheCommand(const std::string& ipconfig_path, Dialect dialect);
 // Stops / starts the cache service: "net stop dnscache" or "systemctl stop systemd-resolved".
 std::vector<std::string> StopServiceCommand(Dialect dialect);
 std::vector<std::string> StartServiceCommand(Dialect dialect);

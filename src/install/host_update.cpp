@@ -2,31 +2,85 @@
 // backup and the new hosts file are each written beside their target and renamed over it, and
 // a hosts file that cannot be renamed over is rewritten in place with its old bytes kept for
 // putting back. So the system never goes without a whole hosts file.
+//
+// The marks that keep the hosts file from being written are off only between the commit's
+// rename (or rewrite) and their restoring; while they are off, a small note beside the hosts
+// file says which they were, so that RecoverInterruptedInstall can put them back after a kill.
 #include "install/host_update.h"
 
+#include <charconv>
 #include <memory>
+#include <new>
 
-#include "platform/platform.h"
 #include "support/file_reader.h"
 
 namespace vellomar::install {
 namespace {
 
 using CommitResult = platform::ReplacementFile::CommitResult;
+using Result = HostUpdateOutcome::Result;
 
 // How the new content fared; each failure has its own log line.
 enum class Placement {
   kPlaced,        // the hosts file holds the new content
   kNotDisplaced,  // the old hosts file could be neither renamed over nor opened for writing
   kNotWritten,    // writing the new content failed; the hosts file keeps its old content
+  kDamaged,       // a rewrite in place failed half-way and could not be undone
 };
+
+class Logger {
+ public:
+  Logger(const support::LogTarget& log, HostUpdateOutcome& outcome)
+      : log_(log), outcome_(outcome) {}
+  void operator()(std::string_view text, const std::string& path) {
+    std::string line = std::string(text) + path;
+    (void)support::WriteLog(log_, line);  // a lost line still shows in the outcome
+    outcome_.log_lines.push_back(std::move(line));
+  }
+
+ private:
+  const support::LogTarget& log_;
+  HostUpdateOutcome& outcome_;
+};
+
+// The note of the marks cleared on `target`: hidden, beside it.
+std::string NotePath(const std::string& target) {
+  const auto slash = target.find_last_of('/');
+  if (slash == std::string::npos) return "." + target + ".marks";
+  return target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".marks";
+}
+
+std::string NoteText(const platform::Protection& marks) {
+  return std::to_string(marks.flags) + " " + (marks.added_owner_write ? "1" : "0") + "\n";
+}
+
+std::optional<platform::Protection> ParseNote(std::string_view text) {
+  platform::Protection marks;
+  const char* end = text.data() + text.size();
+  const auto [after_flags, error] = std::from_chars(text.data(), end, marks.flags);
+  if (error != std::errc() || after_flags + 2 > end || after_flags[0] != ' ') return std::nullopt;
+  if (after_flags[1] != '0' && after_flags[1] != '1') return std::nullopt;
+  marks.added_owner_write = after_flags[1] == '1';
+  return marks;
+}
+
+bool WriteNote(const std::string& target, const platform::Protection& marks) {
+  const auto file = platform::CreateReplacementFile(NotePath(target));
+  if (!file) return false;
+  file->Write(NoteText(marks));
+  return file->Commit() == CommitResult::kReplaced;
+}
 
 // Puts a copy of the current hosts file at `backup`, replacing an older backup only once the
 // new one is complete. The backup takes the owner, group and mode of the hosts file.
-bool WriteBackup(const std::string& hosts_path, const std::string& backup) {
+bool WriteBackup(const std::string& target, const std::string& backup) {
   std::string bytes;
-  if (!support::ReadWholeFileInto(hosts_path, bytes)) return false;
-  const auto file = platform::CreateReplacementFile(backup, hosts_path);
+  if (platform::ReadFileChecked(target, bytes, platform::Links::kRefuse) !=
+      platform::ReadStatus::kOk) {
+    return false;
+  }
+  platform::RemoveStaleReplacements(backup);
+  const auto file = platform::CreateReplacementFile(backup, target);
   if (!file) return false;
   file->Write(bytes);
   return file->Commit() == CommitResult::kReplaced;
@@ -39,18 +93,45 @@ Placement FromInPlace(platform::InPlaceResult result) {
     case platform::InPlaceResult::kNotOpened:
       return Placement::kNotDisplaced;
     case platform::InPlaceResult::kKeptOld:
+      return Placement::kNotWritten;
     case platform::InPlaceResult::kDamaged:
       break;
   }
-  return Placement::kNotWritten;
+  return Placement::kDamaged;
 }
 
-Placement PlaceContent(const std::string& hosts_path, const std::string& bytes) {
-  // Created before the marks are cleared, so that it takes the mode the user gave the file.
-  auto file = platform::CreateReplacementFile(hosts_path, hosts_path);
-  if (file) file->Write(bytes);
+// Puts the marks back on `target`: the owner write bit first, as an immutable file's mode is
+// fixed. Logs what could not be restored; true when everything was.
+bool Restore(const std::string& target, const platform::Protection& removed, bool renamed,
+             const std::string& hosts_path, Logger& log) {
+  bool ok = true;
+  // A renamed file was created with the old mode and needs no owner bit taken away.
+  if (!renamed && !platform::RestoreOwnerWrite(target, removed)) {
+    log(kCouldNotRestoreMode, hosts_path);
+    ok = false;
+  }
+  if (!platform::RestoreProtection(target, removed)) {
+    log(kCouldNotRestoreFlags, hosts_path);
+    ok = false;
+  }
+  return ok;
+}
+
+Placement PlaceContent(const std::string& target, std::string_view bytes,
+                       const std::string& hosts_path, Logger& log) {
+  platform::RemoveStaleReplacements(target);
+  // Created before the marks are cleared, so that it takes the mode the user gave the file,
+  // and flushed to disk before, so that the marks are off for as short a time as can be.
+  auto file = platform::CreateReplacementFile(target, target);
+  if (file) {
+    file->Write(bytes);
+    if (!file->Sync()) return Placement::kNotWritten;
+  }
+  const platform::Protection marks =
+      platform::ProtectionOf(target).value_or(platform::Protection{});
+  const bool noted = (marks.flags != 0 || marks.added_owner_write) && WriteNote(target, marks);
   const platform::Protection removed =
-      platform::SetAttributesNormal(hosts_path).value_or(platform::Protection{});
+      platform::SetAttributesNormal(target).value_or(platform::Protection{});
 
   bool rewrite_in_place = file == nullptr;  // the folder takes no new file
   bool renamed = false;
@@ -73,80 +154,153 @@ Placement PlaceContent(const std::string& hosts_path, const std::string& bytes) 
     }
     file.reset();  // drops the temporary file unless it became the hosts file
   }
-  if (rewrite_in_place) placement = FromInPlace(platform::RewriteInPlace(hosts_path, bytes));
+  if (rewrite_in_place) placement = FromInPlace(platform::RewriteInPlace(target, bytes));
 
-  // A renamed file was created with the old mode; a file kept in place got the owner write
-  // bit for the write and loses it again. The marks go on last: an immutable file's mode is
-  // fixed.
-  if (!renamed) platform::RestoreOwnerWrite(hosts_path, removed);
-  platform::RestoreProtection(hosts_path, removed);
+  // Kept when a mark could not be put back: the next start tries again.
+  if (Restore(target, removed, renamed, hosts_path, log) && noted) {
+    (void)platform::RemoveEntry(NotePath(target));
+  }
   return placement;
 }
 
 }  // namespace
 
-void DoHostUpdate(const std::string& this_file, const std::string& hosts_path,
-                  const support::LogTarget& log) {
-  if (!platform::FileExists(this_file)) return;
+HostUpdateOutcome DoHostUpdate(const std::string& this_file, const std::string& hosts_path,
+                               const support::LogTarget& log) {
+  HostUpdateOutcome outcome;
+  if (!platform::FileExists(this_file)) return outcome;
   // The system never creates a hosts file where there was none.
-  if (!platform::FileExists(hosts_path)) return;
-
-  // Read once, so that exactly these bytes are written whatever happens to the file later;
-  // read before the backup is written, so that installing the backup itself swaps the two.
-  // An empty file cannot be told from an unreadable one and is never installed.
-  const std::string bytes = support::ReadWholeFile(this_file);
-
-  const std::string backup = hosts_path + std::string(kBackupSuffix);
-  if (!WriteBackup(hosts_path, backup)) {
-    // An older backup still in place is one that could not be replaced.
-    support::WriteLog(log, platform::FileExists(backup) ? "Could not Kill " + backup
-                                                        : "Did not backup " + hosts_path);
+  if (!platform::FileExists(hosts_path)) return outcome;
+  // Read once, through the descriptor that was checked, so that exactly these bytes are written
+  // whatever happens to the file later, and never a file that a link at its path points to;
+  // read before the backup is written, so that installing the backup itself swaps the two. An
+  // empty file cannot be told from an unreadable one and is never installed.
+  std::string bytes;
+  outcome.read_status = platform::ReadFileChecked(this_file, bytes, platform::Links::kRefuse);
+  if (outcome.read_status != platform::ReadStatus::kOk || bytes.empty()) {
+    Logger logger(log, outcome);
+    logger(kCouldNotFind, this_file);
+    outcome.result = Result::kNotRead;
+    return outcome;
   }
+  HostUpdateOutcome placed = InstallHostsBytes(bytes, hosts_path, log);
+  placed.read_status = outcome.read_status;
+  return placed;
+}
 
-  if (bytes.empty()) {
-    support::WriteLog(log, "Could not Find " + this_file);
-    return;
+HostUpdateOutcome InstallHostsBytes(std::string_view bytes, const std::string& hosts_path,
+                                    const support::LogTarget& log) {
+  HostUpdateOutcome outcome;
+  Logger logger(log, outcome);
+  if (bytes.empty() || bytes.size() > platform::kMaxFileBytes) {
+    outcome.result = Result::kNotRead;
+    outcome.read_status =
+        bytes.empty() ? platform::ReadStatus::kMissing : platform::ReadStatus::kTooLarge;
+    return outcome;
   }
+  // A link stays a link: what it points to is the hosts file that is replaced.
+  const auto target = platform::ResolvePath(hosts_path);
+  if (!target || !platform::FileExists(hosts_path)) return outcome;
+  try {
+    const std::string backup = hosts_path + std::string(kBackupSuffix);
+    outcome.backup_written = WriteBackup(*target, backup);
+    if (!outcome.backup_written) {
+      // An older backup still in place is one that could not be replaced.
+      if (platform::FileExists(backup)) {
+        logger(kCouldNotKill, backup);
+      } else {
+        logger(kDidNotBackup, hosts_path);
+      }
+    }
+    switch (PlaceContent(*target, bytes, hosts_path, logger)) {
+      case Placement::kPlaced:
+        outcome.result = Result::kInstalled;
+        break;
+      case Placement::kNotDisplaced:
+        logger(kCouldNotKill, hosts_path);
+        outcome.result = Result::kNotInstalled;
+        break;
+      case Placement::kNotWritten:
+        logger(kCouldNotCopy, hosts_path);
+        outcome.result = Result::kNotInstalled;
+        break;
+      case Placement::kDamaged:
+        logger(kMayBeDamaged, hosts_path);
+        outcome.result = Result::kDamaged;
+        break;
+    }
+  } catch (const std::bad_alloc&) {
+    logger(kCouldNotCopy, hosts_path);
+    outcome.result = Result::kNotInstalled;
+  }
+  return outcome;
+}
 
-  switch (PlaceContent(hosts_path, bytes)) {
-    case Placement::kPlaced:
-      break;
-    case Placement::kNotDisplaced:
-      support::WriteLog(log, "Could not Kill " + hosts_path);
-      break;
-    case Placement::kNotWritten:
-      support::WriteLog(log, "Could not Copy to " + hosts_path);
-      break;
+bool RecoverInterruptedInstall(const std::string& hosts_path, const support::LogTarget& log) {
+  const auto target = platform::ResolvePath(hosts_path);
+  if (!target) return false;
+  platform::RemoveStaleReplacements(*target);
+  platform::RemoveStaleReplacements(hosts_path + std::string(kBackupSuffix));
+  const std::string note_path = NotePath(*target);
+  std::string note;
+  if (platform::ReadFileChecked(note_path, note, platform::Links::kRefuse) !=
+      platform::ReadStatus::kOk) {
+    return false;
   }
+  const auto marks = ParseNote(note);
+  HostUpdateOutcome outcome;
+  Logger logger(log, outcome);
+  // A note that says nothing sensible is removed all the same: it can restore nothing.
+  bool restored = false;
+  if (marks && Restore(*target, *marks, false, hosts_path, logger)) {
+    logger(kRecoveredInstall, hosts_path);
+    restored = true;
+  }
+  if (!marks || restored) (void)platform::RemoveEntry(note_path);
+  return restored;
 }
 
 bool RestoreBackup(const std::string& hosts_path, const support::LogTarget& log) {
+  HostUpdateOutcome outcome;
+  Logger logger(log, outcome);
   const std::string backup = hosts_path + std::string(kBackupSuffix);
+  const auto target = platform::ResolvePath(hosts_path);
   std::string saved;
   std::string current;
-  if (!platform::FileExists(hosts_path) || !support::ReadWholeFileInto(backup, saved) ||
+  if (!target || !platform::FileExists(hosts_path) ||
+      platform::ReadFileChecked(backup, saved, platform::Links::kRefuse) !=
+          platform::ReadStatus::kOk ||
       saved.empty()) {
-    support::WriteLog(log, "Could not Find " + backup);
+    logger(kCouldNotFind, backup);
     return false;
   }
-  if (!support::ReadWholeFileInto(hosts_path, current)) {
-    support::WriteLog(log, "Could not Find " + hosts_path);
+  if (platform::ReadFileChecked(*target, current, platform::Links::kRefuse) !=
+      platform::ReadStatus::kOk) {
+    logger(kCouldNotFind, hosts_path);
     return false;
   }
-  switch (PlaceContent(hosts_path, saved)) {
-    case Placement::kPlaced:
-      break;
-    case Placement::kNotDisplaced:
-      support::WriteLog(log, "Could not Kill " + hosts_path);
-      return false;
-    case Placement::kNotWritten:
-      support::WriteLog(log, "Could not Copy to " + hosts_path);
-      return false;
-  }
-  // The replaced file becomes the backup only now that the restore has taken effect.
-  const auto file = platform::CreateReplacementFile(backup, hosts_path);
-  if (!file || !file->Write(current) || file->Commit() != CommitResult::kReplaced) {
-    support::WriteLog(log, "Did not backup " + hosts_path);
+  try {
+    switch (PlaceContent(*target, saved, hosts_path, logger)) {
+      case Placement::kPlaced:
+        break;
+      case Placement::kNotDisplaced:
+        logger(kCouldNotKill, hosts_path);
+        return false;
+      case Placement::kNotWritten:
+        logger(kCouldNotCopy, hosts_path);
+        return false;
+      case Placement::kDamaged:
+        logger(kMayBeDamaged, hosts_path);
+        return false;
+    }
+    // The replaced file becomes the backup only now that the restore has taken effect.
+    const auto file = platform::CreateReplacementFile(backup, *target);
+    if (!file || !file->Write(current) || file->Commit() != CommitResult::kReplaced) {
+      logger(kDidNotBackup, hosts_path);
+    }
+  } catch (const std::bad_alloc&) {
+    logger(kCouldNotCopy, hosts_path);
+    return false;
   }
   return true;
 }

@@ -288,7 +288,9 @@ struct MergeWriter::Impl {
   LocalhostState state;
   std::unique_ptr<char[]> pending;  // output not yet written
   std::size_t pending_size = 0;
-  std::string dated;  // a line with "#CREATEDDATE#" filled in
+  std::uint64_t written = 0;  // bytes handed to the file so far
+  bool too_large = false;     // the merged file would pass the size cap: nothing more is written
+  std::string dated;          // a line with "#CREATEDDATE#" filled in
 
   // Where `size` more bytes of output go, after writing out what is pending when they would
   // not fit; nullptr when they would not fit even then.
@@ -305,14 +307,34 @@ struct MergeWriter::Impl {
       CopyBytes(out, bytes.data(), bytes.size());
       pending_size += bytes.size();
     } else {
-      file->Write(bytes);
+      WriteOut(bytes);
     }
   }
 
   void Flush() {
     if (pending_size == 0) return;
-    file->Write(std::string_view(pending.get(), pending_size));
+    WriteOut(std::string_view(pending.get(), pending_size));
     pending_size = 0;
+  }
+
+  // Marks the merge too large when `size` more bytes would take it past the size cap; checked
+  // for each file before it is processed, so that an oversized source is refused before any of
+  // it is written.
+  bool Fits(std::size_t size) {
+    const std::uint64_t used = written + pending_size;
+    if (used > platform::kMaxFileBytes || size > platform::kMaxFileBytes - used) too_large = true;
+    return !too_large;
+  }
+
+  // Hands bytes to the file unless the merged file would grow past the size cap.
+  void WriteOut(std::string_view bytes) {
+    if (too_large) return;
+    if (bytes.size() > platform::kMaxFileBytes - written) {
+      too_large = true;
+      return;
+    }
+    written += bytes.size();
+    file->Write(bytes);
   }
 
   // The general path, for the few lines that hold the placeholder or are very long.
@@ -437,6 +459,8 @@ struct MergeWriter::Impl {
 MergeWriter::MergeWriter(std::string target_path, AddressMode mode, support::LineEnd line_end,
                          std::string date_text)
     : impl_(std::make_unique<Impl>()) {
+  // Temporary files of merges that were killed before they could remove their own.
+  platform::RemoveStaleReplacements(target_path);
   impl_->file = platform::CreateReplacementFile(target_path);
   impl_->mode = mode;
   impl_->line_end = line_end;
@@ -450,14 +474,14 @@ MergeWriter::~MergeWriter() = default;
 
 void MergeWriter::AddHeader(std::string_view text) {
   Impl& impl = *impl_;
-  if (!impl.file) return;
+  if (!impl.file || !impl.Fits(text.size())) return;
   impl.AddText(text);
   impl.Emit(impl.line_end_text);
 }
 
 void MergeWriter::AddSource(std::string_view name, std::string_view text) {
   Impl& impl = *impl_;
-  if (!impl.file) return;
+  if (!impl.file || !impl.Fits(text.size() + 2 * name.size())) return;
   const std::string_view end = impl.line_end_text;
   impl.Emit("# [Start of ");
   impl.Emit(name);
@@ -478,6 +502,11 @@ MergeWriter::CommitResult MergeWriter::Commit() {
   Impl& impl = *impl_;
   if (!impl.file) return CommitResult::kWriteFailed;
   impl.Flush();
+  if (impl.too_large) {
+    impl.file.reset();  // the temporary file goes; the target is unchanged
+    impl.pending.reset();
+    return CommitResult::kTooLarge;
+  }
   const auto result = impl.file->Commit();
   // Later calls find no file and do nothing.
   impl.file.reset();

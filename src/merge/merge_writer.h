@@ -29,13 +29,16 @@ struct LocalhostState {
 void ProcessLine(std::string_view line, AddressMode mode, LocalhostState& state, std::string& out);
 
 // Writes one merged file. Output goes to a temporary file beside the target, which replaces
-// the target only on Commit, so the target is never left partial.
+// the target only on Commit, so the target is never left partial. The temporary files of
+// earlier writers that were killed are removed first. A merged file larger than
+// platform::kMaxFileBytes is refused.
 class MergeWriter {
  public:
   enum class CommitResult {
     kReplaced,       // the target now holds the new merged file
     kWriteFailed,    // the new file could not be completed; the target is unchanged
     kReplaceFailed,  // the new file was complete but could not take the target's place
+    kTooLarge,       // the merged file would pass platform::kMaxFileBytes; the target is unchanged
   };
 
   // `date_text` replaces "#CREATEDDATE#" in every file; it holds no line end. When the

@@ -41,11 +41,90 @@ bool FolderExists(const std::string& path);
 // True when the ordinary file at `path` (links followed) can be opened for reading now.
 bool CanReadFile(const std::string& path);
 
+// The largest file the program reads whole or writes: 512 MiB. Hosts files are a few MiB at
+// most; anything larger is refused before a byte is read, so that a huge or sparse file can
+// neither hold the program up for minutes nor exhaust its memory.
+inline constexpr std::uint64_t kMaxFileBytes = std::uint64_t{512} << 20;
+
+// What became of reading a file. Every reader opens the path once, without blocking, and
+// judges the open file, never the path a second time.
+enum class ReadStatus {
+  kOk,
+  kMissing,      // nothing at the path (or a hidden name, for the existence-tested readers)
+  kNotRegular,   // a folder, pipe, device, or a link where links were refused
+  kTooLarge,     // longer than kMaxFileBytes, or no memory for it
+  kUnreadable,   // the open or a read was refused (EACCES, EIO...)
+  kChanged,      // the file changed length while it was read
+  kNotPermitted  // readable by this program, but not by the user it reads on behalf of
+};
+
+// Whether a reader follows a link at the path or refuses it.
+enum class Links { kFollow, kRefuse };
+
+// What the program needs to know about an open file or a folder.
+struct FileFacts {
+  std::uint64_t size = 0;
+  std::uint32_t owner = 0;
+  std::uint32_t group = 0;
+  std::uint32_t mode = 0;  // permission bits, 07777
+};
+
+// A file opened for reading: non-blocking, close-on-exec, and checked through its descriptor
+// to be a regular file of at most kMaxFileBytes. Move-only; closes on destruction.
+class InputFile {
+ public:
+  InputFile() = default;
+  ~InputFile();
+  InputFile(InputFile&& other) noexcept;
+  InputFile& operator=(InputFile&& other) noexcept;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  // Opens `path`; `status` is kOk exactly when the result is open.
+  static InputFile Open(const std::string& path, Links links, ReadStatus& status);
+
+  bool IsOpen() const { return handle_ >= 0; }
+  const FileFacts& Facts() const { return facts_; }
+  // Up to `size` bytes from the current position: the count read, 0 at the end, -1 on error.
+  std::int64_t Read(char* into, std::size_t size);
+  // The whole file into `out` (its storage reused): kOk, kChanged when the file does not hold
+  // exactly Facts().size bytes at the end of the read, kUnreadable, or kTooLarge.
+  ReadStatus ReadAll(std::string& out);
+
+ private:
+  std::intptr_t handle_ = -1;
+  FileFacts facts_;
+};
+
 // Replaces `out` with the whole content of the ordinary file at `path` (links followed), read
 // straight into `out`'s storage, which keeps its capacity. False, with `out` empty, when the
-// file cannot be opened, is not an ordinary file, or holds more or fewer bytes at the end of
-// the read than its length said at the start. No existence test: callers make their own.
+// file cannot be opened, is not an ordinary file, is larger than kMaxFileBytes, or holds more
+// or fewer bytes at the end of the read than its length said at the start. No existence test.
 bool ReadFileInto(const std::string& path, std::string& out);
+// As ReadFileInto, telling why it failed, and refusing a link at the path when asked.
+ReadStatus ReadFileChecked(const std::string& path, std::string& out, Links links);
+
+// `path` with every link and "." or ".." resolved; nullopt when it names nothing.
+std::optional<std::string> ResolvePath(const std::string& path);
+
+// The facts of the folder at `path` (links followed); nullopt when it is not a folder.
+std::optional<FileFacts> FolderFacts(const std::string& path);
+// The groups of user `uid` (its primary group first); empty when the user is unknown.
+std::vector<std::uint32_t> GroupsOfUser(std::uint32_t uid);
+// The effective user id of the program.
+std::uint32_t EffectiveUser();
+
+// Why a folder is unsafe for a program running as root to create, append to or run files in.
+enum class FolderSafety {
+  kSafe,
+  kMissing,       // no folder at the path
+  kOpenToOthers,  // it or a folder above it is writable by group or others, without sticky bit
+  kForeignOwner,  // it or a folder above it is owned by neither root nor the program's user
+};
+// The rule: every folder from `path` up to "/" (links resolved) must be owned by root or by
+// the effective user, and must not be writable by group or others unless its sticky bit is
+// set (as /tmp). Otherwise someone else can swap or plant entries under the program.
+FolderSafety CheckFolderSafety(const std::string& path);
 
 // The first candidate that passes the existence test, or empty text when none does.
 std::string FirstExisting(const std::vector<std::string>& candidates);
@@ -73,6 +152,38 @@ bool RestoreProtection(const std::string& path, const Protection& removed);
 // Deletes a file. True when it is gone afterwards (also when it was never there).
 bool DeleteFile(const std::string& path);
 
+// Appends `bytes` to the regular file at `path`, creating it (mode 0666 less the umask)
+// when missing; never through a link, never blocking on a pipe. True when all
+// bytes were written.
+bool AppendToLog(const std::string& path, std::string_view bytes);
+
+// Removes whatever entry is at `path` (a link itself, a pipe, a file) without looking at what
+// it points to. A folder is not removed.
+enum class RemoveResult { kRemoved, kAbsent, kFailed };
+[[nodiscard]] RemoveResult RemoveEntry(const std::string& path);
+
+// A file this program has just created, used only through its descriptor: another process
+// that swaps the path afterwards changes nothing that is written or read here.
+class OwnFile {
+ public:
+  virtual ~OwnFile() = default;
+  // Appends bytes at the end; false when they did not all reach the file.
+  [[nodiscard]] virtual bool Append(std::string_view bytes) = 0;
+  // The whole content (at most kMaxFileBytes).
+  [[nodiscard]] virtual ReadStatus ReadAll(std::string& out) = 0;
+  // The OS descriptor, for handing to a child process.
+  virtual std::intptr_t NativeHandle() const = 0;
+};
+// Creates `path` exclusively, never through a link, readable and writable by its owner only,
+// opened for reading and appending. nullptr when anything is at the path or the folder takes
+// no new file.
+std::unique_ptr<OwnFile> CreateOwnFile(const std::string& path);
+
+// Removes the temporary files (".<name>.new-<pid>-<n>") that CreateReplacementFile made for
+// `target` and whose writing process has ended: leftovers of a run that was killed. Returns
+// how many were removed.
+int RemoveStaleReplacements(const std::string& target);
+
 // Creates a new file exclusively (failing when anything exists at the path, links included),
 // readable, writable and runnable by its owner only, and writes `bytes` to it.
 bool CreatePrivateScript(const std::string& path, const std::string& bytes);
@@ -92,14 +203,18 @@ class ReplacementFile {
   virtual ~ReplacementFile() = default;
   // Appends bytes; false once any write has failed.
   virtual bool Write(std::string_view bytes) = 0;
+  // Flushes what was written to disk ahead of Commit, so that the commit itself is quick; false
+  // once any write or flush has failed.
+  virtual bool Sync() = 0;
   // Flushes the file to disk and renames it over the target. Call once.
   virtual CommitResult Commit() = 0;
 };
 
-// Creates the temporary file in the target's folder, exclusively and without following links.
-// When `like` names an existing file, the new file takes its owner, group and mode; otherwise
-// it is readable by all and writable by its owner, as the umask allows. nullptr when the
-// folder takes no new file.
+// Creates the temporary file in the target's folder, exclusively and without following links;
+// its name carries this process's id, so that RemoveStaleReplacements knows its writer. When
+// `like` names an existing file, the new file takes its owner, group and mode; otherwise it is
+// readable by all and writable by its owner, as the umask allows. nullptr when the folder
+// takes no new file, or when the owner or mode of `like` cannot be given to it.
 std::unique_ptr<ReplacementFile> CreateReplacementFile(const std::string& target,
                                                        const std::string& like = {});
 
@@ -112,6 +227,25 @@ enum class WindowStyle : int {
   kMinimizedNoFocus = 6,
 };
 
+// A child process started with its output going to a file. Never waited for by blocking.
+class ChildProcess {
+ public:
+  // Kills and reaps the child if it still runs.
+  virtual ~ChildProcess() = default;
+  // True once the child has ended; reaps it. Never blocks.
+  virtual bool HasEnded() = 0;
+  // Ends the child and every process it started, and reaps it.
+  virtual void Kill() = 0;
+};
+
+enum class StartResult { kStarted, kProgramMissing, kCannotStart };
+
+// Starts argv[0] (a full path; nothing is looked up, no shell) with argv[1..], its standard
+// input from the null device and its standard output and error appended to `output`, in a
+// process group of its own. nullptr, with `result` saying why, when it did not start.
+std::unique_ptr<ChildProcess> StartWithOutput(const std::vector<std::string>& argv, OwnFile& output,
+                                              StartResult& result);
+
 // Starts programs and asks the desktop shell to open things, never waiting for either.
 // Tests replace it with a recorder.
 class Launcher {
@@ -123,6 +257,11 @@ class Launcher {
                      const std::string& working_folder = {}) = 0;
   // Opens a file, folder or web address with its associated program.
   virtual bool ShellOpen(const std::string& target) = 0;
+  // As the free function StartWithOutput, which the real launcher uses.
+  virtual std::unique_ptr<ChildProcess> StartWithOutput(const std::vector<std::string>& argv,
+                                                        OwnFile& output, StartResult& result) {
+    return platform::StartWithOutput(argv, output, result);
+  }
 };
 
 // The launcher of the real system.
@@ -154,8 +293,25 @@ class InstanceLock {
   virtual ~InstanceLock() = default;
 };
 
-// Takes the lock keyed by `program_path`; nullptr when another running instance of the same
-// program file holds it.
+// The outcome of asking for the single-instance lock.
+struct LockResult {
+  enum class Kind {
+    kTaken,        // this instance holds the lock
+    kHeldByOther,  // another running instance of the same program file holds it
+    kUnavailable,  // no lock could be had for another reason; run as the single instance
+  };
+  Kind kind = Kind::kUnavailable;
+  std::unique_ptr<InstanceLock> lock;  // set for kTaken
+  std::string reason;                  // for kUnavailable: what went wrong, for the user
+};
+
+// Takes the lock keyed by `program_path` and the effective user, in $XDG_RUNTIME_DIR when it
+// is a private folder of the user, else in "vellomar-<uid>" under $TMPDIR (or /tmp), a folder
+// of mode 0700 created and checked to be the user's own folder and not a link.
+LockResult TakeInstanceLock(const std::string& program_path);
+
+// TakeInstanceLock as the window uses it: nullptr only when another instance holds the lock;
+// an empty lock object when no lock could be had (the program runs regardless).
 std::unique_ptr<InstanceLock> AcquireInstanceLock(const std::string& program_path);
 
 // Takes an exclusive lock on the folder that holds `file`, waiting up to `wait_ms` while another
@@ -179,10 +335,14 @@ enum class InPlaceResult {
   kDamaged,    // a step failed after writing began and the old bytes could not be put back
 };
 
-// Rewrites the file at `path` (links followed) to hold exactly `bytes`: reserves the space,
+// Rewrites the file at `path` (links not followed) to hold exactly `bytes`: reserves the space,
 // writes, cuts the file to length, flushes it to disk and reads it back. A failure after the
 // first byte is written puts the old bytes back.
 InPlaceResult RewriteInPlace(const std::string& path, std::string_view bytes);
+
+// The marks SetAttributesNormal would remove from `path`, without removing them; nullopt when
+// the file could not be examined.
+std::optional<Protection> ProtectionOf(const std::string& path);
 
 // Takes away again the owner write bit that `SetAttributesNormal` added, if it added one.
 // Call before `RestoreProtection`: an immutable file's mode cannot be changed. False when the

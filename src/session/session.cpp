@@ -24,6 +24,7 @@ Session::Session(Environment env)
   log_.echo = [this](std::string_view message) {
     if (log_sink_ != nullptr) log_sink_->emplace_back(message);
   };
+  if (env_.launcher != nullptr) capture_ = std::make_unique<dns::Capture>(*env_.launcher);
 }
 
 // ---- Paths -----------------------------------------------------------------------------------
@@ -33,6 +34,24 @@ void Session::ProbePaths() {
   ipconfig_path_ = platform::FirstExisting(env_.ipconfig_candidates);
   hosts_file_path_ = platform::FirstExisting(env_.hosts_candidates);
   merged_file_path_ = ProgramFile("M_Hosts.txt");
+  folder_problem_.clear();
+  if (platform::EffectiveUser() == 0) {
+    const auto safety = platform::CheckFolderSafety(env_.program_folder);
+    if (safety == platform::FolderSafety::kOpenToOthers ||
+        safety == platform::FolderSafety::kForeignOwner) {
+      // Another user could swap what root writes or appends there for a link or a pipe.
+      folder_problem_ = "Other users can change " + env_.program_folder +
+                        ": nothing is written there as root";
+      log_.path.clear();
+    }
+  }
+}
+
+void Session::RecoverInterruptedInstall() {
+  // Whether marks were put back or not, the log says so; the run goes on either way.
+  if (!hosts_file_path_.empty()) {
+    (void)install::RecoverInterruptedInstall(hosts_file_path_, log_);
+  }
 }
 
 std::string Session::ProgramFile(const std::string& name) const {
@@ -50,7 +69,9 @@ void Session::SetInformation(std::string text, Colour colour) {
 }
 
 void Session::ReportAdminState() {
-  if (env_.is_admin && env_.is_admin()) {
+  if (!folder_problem_.empty()) {
+    SetInformation(folder_problem_, Colour::kRed);
+  } else if (env_.is_admin && env_.is_admin()) {
     SetInformation("Admin User");
   } else {
     SetInformation("You may need to run as Administrator to write hosts", Colour::kRed);
@@ -185,8 +206,15 @@ MergeResult Session::WriteMergeFile() {
     merge_problem_ = information_.text;
     return MergeResult::kNoHeader;
   }
+  if (!folder_problem_.empty()) {
+    SetInformation(folder_problem_, Colour::kRed);
+    merge_problem_ = information_.text;
+    return MergeResult::kRefusedFolder;
+  }
   merge_running_ = true;
   SetInformation("Scanning", Colour::kWindow);
+  const support::ReadOptions read_options = support::SourceReadOptions(source_folder_);
+  std::string not_merged;  // the sources left out, each with the reason
 
   const std::string date = env_.clock ? env_.clock() : std::string();
   merge::MergeWriter writer(merged_file_path_, mode_, env_.line_end, date);
@@ -206,7 +234,15 @@ MergeResult Session::WriteMergeFile() {
       mvps_taken = true;
     }
     if (!entries_[i].ticked) continue;
-    support::ReadWholeFileInto(platform::JoinPath(source_folder_, name), text);
+    const std::string path = platform::JoinPath(source_folder_, name);
+    const platform::ReadStatus read = support::ReadWholeFileChecked(path, text, read_options);
+    if (read != platform::ReadStatus::kOk) {
+      // Never an empty block in its place: the next install would drop its entries silently.
+      Log("Could not Read " + path);
+      not_merged += (not_merged.empty() ? "" : ", ") + name + " (" +
+                    std::string(support::DescribeReadStatus(read)) + ")";
+      continue;
+    }
     if (current_is_header) {
       writer.AddHeader(text);
     } else {
@@ -225,12 +261,26 @@ MergeResult Session::WriteMergeFile() {
       Log("Failed to Kill " + merged_file_path_);
       result = MergeResult::kNotReplaced;
       break;
+    case merge::MergeWriter::CommitResult::kTooLarge:
+      result = MergeResult::kTooLarge;
+      break;
   }
   const std::string shown =
       support::ReplaceAll(merged_file_path_, env_.program_folder + platform::PathSeparator(), "");
-  if (result == MergeResult::kMerged) {
+  if (result == MergeResult::kMerged && not_merged.empty()) {
     SetInformation("Merged " + GetFileInfo(merged_file_path_) + " - File:[ " + shown + " ]");
     merge_problem_.reset();
+  } else if (result == MergeResult::kMerged) {
+    SetInformation("Merged " + GetFileInfo(merged_file_path_) + " - File:[ " + shown +
+                       " ] - not merged: " + not_merged,
+                   Colour::kRed);
+    merge_problem_.reset();
+  } else if (result == MergeResult::kTooLarge) {
+    Log("Could not Write " + merged_file_path_);
+    SetInformation("Merge failed: " + shown + " would be larger than " +
+                       std::to_string(platform::kMaxFileBytes >> 20) + " MiB",
+                   Colour::kRed);
+    merge_problem_ = information_.text;
   } else {
     // A full disk or a file size limit: the old file stays, and must not pass for the new one.
     if (result == MergeResult::kNotWritten) Log("Could not Write " + merged_file_path_);
@@ -248,7 +298,8 @@ MergeResult Session::WriteMergeFile() {
 std::vector<std::string> Session::DoHostUpdate(const std::string& file) {
   std::vector<std::string> written;
   log_sink_ = &written;
-  if (LockHostsFolder()) install::DoHostUpdate(file, hosts_file_path_, log_);
+  last_install_ = install::HostUpdateOutcome::Result::kNotInstalled;
+  if (LockHostsFolder()) last_install_ = install::DoHostUpdate(file, hosts_file_path_, log_).result;
   log_sink_ = nullptr;
   install_lock_.reset();
   return written;
@@ -300,7 +351,11 @@ Verdict Session::UpdateFromMerged(bool auto_flush) {
   }
   DoHostUpdate(merged_file_path_);
   GetHostVersion(0);
-  return TestAndRefresh(auto_flush);
+  const Verdict verdict = TestAndRefresh(auto_flush);
+  if (last_install_ == install::HostUpdateOutcome::Result::kDamaged) {
+    SetInformation("HOSTS may be damaged: " + hosts_file_path_, Colour::kRed);
+  }
+  return verdict;
 }
 
 // ---- Programs -------------------------------------------------------------------------------------------
@@ -335,47 +390,85 @@ std::string Session::CaptureFilePath() const {
   return ProgramFile(std::string(dns::kCaptureFileName));
 }
 
-std::string Session::CaptureScriptPath() const {
-  return ProgramFile(dns::CaptureScriptName(env_.dialect));
-}
-
 bool Session::DoDnsDisplay() {
+  if (!capture_) return false;
   const std::string capture = CaptureFilePath();
-  if (platform::FileExists(capture)) {
-    platform::DeleteFile(capture);
-    if (platform::FileExists(capture)) {
+  switch (capture_->Start(env_.program_folder, ipconfig_path_, env_.dialect)) {
+    case dns::Capture::StartError::kNone:
+      return true;
+    case dns::Capture::StartError::kNoTool:
+      SetInformation(
+          "No DNS cache tool: install systemd-resolved (it brings resolvectl) to show the cache",
+          Colour::kRed);
+      break;
+    case dns::Capture::StartError::kFolderUnsafe:
+      SetInformation("Other users can change " + env_.program_folder +
+                         ": no DNS cache capture there as root",
+                     Colour::kRed);
+      break;
+    case dns::Capture::StartError::kLeftover:
       Log("Failed to Kill " + std::string(dns::kCaptureFileName));
-    }
+      SetInformation("Could not remove " + capture + ": the DNS cache is not shown",
+                     Colour::kRed);
+      break;
+    case dns::Capture::StartError::kCannotCreate:
+      SetInformation("Could not create " + capture + ": the DNS cache is not shown",
+                     Colour::kRed);
+      break;
+    case dns::Capture::StartError::kToolMissing:
+    case dns::Capture::StartError::kCannotStart:
+      SetInformation("Could not start " + ipconfig_path_ + ": the DNS cache is not shown",
+                     Colour::kRed);
+      break;
   }
-  const std::string script = CaptureScriptPath();
-  if (platform::FileExists(script)) {
-    platform::DeleteFile(script);
-    if (platform::FileExists(script)) Log("Failed to Kill " + script);
-  }
-  if (ipconfig_path_.empty()) return false;
-  // Created afresh and only for its owner: it runs with this program's rights.
-  if (platform::CreatePrivateScript(script, dns::CaptureScriptText(ipconfig_path_, env_.dialect))) {
-    // The script names the capture file relative to the program folder it starts in.
-    env_.launcher->Start(dns::CaptureScriptCommand(script, env_.dialect),
-                         platform::WindowStyle::kMinimizedFocus, env_.program_folder);
-  }
-  return true;
+  return false;
 }
 
-std::optional<std::string> Session::PollCapture() {
-  const std::string capture = CaptureFilePath();
-  if (!platform::FileExists(capture)) return std::nullopt;
-  const std::string text = support::ReadWholeFile(capture);
-  if (!support::Contains(text, dns::kFinishedMarker)) return std::nullopt;
-  const std::string script = CaptureScriptPath();
-  if (platform::FileExists(script)) platform::DeleteFile(script);
-  return dns::BuildReport(text, env_.line_end);
+CapturePoll Session::PollCapture() {
+  CapturePoll poll;
+  if (!capture_) return poll;
+  const dns::Capture::PollResult result = capture_->Poll();
+  switch (result.state) {
+    case dns::Capture::State::kIdle:
+      return poll;
+    case dns::Capture::State::kPending:
+      if (capture_->Elapsed() <= capture_timeout_) {
+        poll.state = CaptureState::kPending;
+        return poll;
+      }
+      capture_->Cancel();
+      SetInformation(ipconfig_path_ + " did not list the DNS cache within " +
+                         (capture_timeout_.count() % 1000 == 0
+                              ? std::to_string(capture_timeout_.count() / 1000) + " s"
+                              : std::to_string(capture_timeout_.count()) + " ms") +
+                         " and was stopped",
+                     Colour::kRed);
+      poll.state = CaptureState::kTimedOut;
+      return poll;
+    case dns::Capture::State::kFinished:
+      poll.state = CaptureState::kFinished;
+      poll.report = dns::BuildReport(result.text, env_.line_end);
+      if (poll.report.empty()) {
+        SetInformation(ipconfig_path_ +
+                           " listed no DNS cache entries (resolvectl show-cache needs systemd "
+                           "254 or later)",
+                       Colour::kYellow);
+      }
+      return poll;
+    case dns::Capture::State::kFailed:
+      break;
+  }
+  SetInformation("The DNS cache capture in " + CaptureFilePath() + " could not be completed",
+                 Colour::kRed);
+  poll.state = CaptureState::kFailed;
+  return poll;
 }
 
 void Session::CleanUp() {
-  for (const std::string& file : {CaptureScriptPath(), CaptureFilePath()}) {
-    if (platform::FileExists(file)) platform::DeleteFile(file);
-  }
+  if (capture_) capture_->Cancel();
+  (void)platform::RemoveEntry(CaptureFilePath());
+  // The script that earlier versions ran the capture through.
+  (void)platform::RemoveEntry(ProgramFile(dns::CaptureScriptName(env_.dialect)));
 }
 
 }  // namespace vellomar::session

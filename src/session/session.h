@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "dns/capture.h"
+#include "install/host_update.h"
 #include "merge/address_mode.h"
 #include "session/environment.h"
 #include "support/log.h"
@@ -46,7 +48,22 @@ enum class MergeResult {
   kNoHeader,       // refused: "You must select a Header file"
   kNotWritten,     // the new file could not be completed; the old one is unchanged
   kNotReplaced,    // the new file was complete but could not take the old one's place
+  kTooLarge,       // the merged file would pass the size limit; the old one is unchanged
+  kRefusedFolder,  // running as root in a program folder that other users can change
   kAlreadyMerging  // a merge was under way; it is left alone
+};
+
+// How a DNS cache capture stands.
+enum class CaptureState {
+  kPending,   // the listing tool still runs
+  kFinished,  // the report is ready
+  kFailed,    // the capture could not be completed; the status line says why
+  kTimedOut,  // the tool took too long and was stopped; the status line says so
+  kIdle       // no capture runs
+};
+struct CapturePoll {
+  CaptureState state = CaptureState::kIdle;
+  std::string report;  // for kFinished
 };
 
 // The verdict on an install: whether the hosts file now carries the merged file.
@@ -65,8 +82,13 @@ class Session {
 
   // ---- Paths ------------------------------------------------------------------------------
   // Start-up: the editor, the resolver tool and the hosts file from their candidates (first
-  // that exists, else empty), and the merged file in the program folder.
+  // that exists, else empty), and the merged file in the program folder. Running as root, a
+  // program folder that other users can change is noted: nothing is written there.
   void ProbePaths();
+  // Puts back the marks of the hosts file that an install killed half-way left cleared.
+  void RecoverInterruptedInstall();
+  // Why nothing is written in the program folder; empty when it may be written.
+  const std::string& FolderProblem() const { return folder_problem_; }
   const std::string& HostsFilePath() const { return hosts_file_path_; }
   const std::string& MergedFilePath() const { return merged_file_path_; }
   const std::string& NotepadPath() const { return notepad_path_; }
@@ -143,6 +165,8 @@ class Session {
   // Copies `file` over the hosts file with the backup; returns the log texts it wrote. Another
   // install over the same hosts file, in any process, waits until this one is done.
   std::vector<std::string> DoHostUpdate(const std::string& file);
+  // What the last DoHostUpdate did.
+  install::HostUpdateOutcome::Result LastInstall() const { return last_install_; }
   // Puts the backup back over the hosts file; true when it took effect. `log_texts` gets what
   // was logged.
   bool RestoreBackup(std::vector<std::string>& log_texts);
@@ -165,15 +189,17 @@ class Session {
   void StartDnsService();
 
   // ---- DNS cache capture --------------------------------------------------------------------------
-  // Removes the files of an earlier capture and starts a new one. True when it runs and the
-  // caller should poll it.
+  // Removes the file of an earlier capture and starts a new one. True when it runs and the
+  // caller should poll it; otherwise the status line says why not.
   bool DoDnsDisplay();
-  // The report, once the capture file holds its finished marker; nullopt until then.
-  std::optional<std::string> PollCapture();
+  // The report once the listing tool has ended. A capture that runs past the time-out is
+  // stopped and its file removed.
+  CapturePoll PollCapture();
   std::string CaptureFilePath() const;
-  std::string CaptureScriptPath() const;
-  // The end of the run: deletes the capture files.
+  // The end of the run: stops a capture and deletes its file.
   void CleanUp();
+  // How long a capture may run before it is stopped (30 s; tests shorten it).
+  void SetCaptureTimeout(std::chrono::milliseconds timeout) { capture_timeout_ = timeout; }
 
  private:
   void Log(const std::string& message);
@@ -204,6 +230,10 @@ class Session {
   std::string merged_created_;
   std::string merged_updated_;
 
+  std::string folder_problem_;
+  std::unique_ptr<dns::Capture> capture_;
+  std::chrono::milliseconds capture_timeout_{30000};
+  install::HostUpdateOutcome::Result last_install_ = install::HostUpdateOutcome::Result::kNothingToDo;
   // Why the merged file is not the current selection's, after a refused or failed merge.
   std::optional<std::string> merge_problem_;
   bool selecting_from_hosts_ = false;  // the header reader is ticking an entry

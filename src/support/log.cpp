@@ -1,7 +1,5 @@
 #include "support/log.h"
 
-#include <cstdio>
-
 #include "platform/platform.h"
 
 namespace vellomar::support {
@@ -14,14 +12,9 @@ LogTarget ProgramLog(const std::string& program_folder, const std::string& progr
   return log;
 }
 
-void WriteLog(const LogTarget& log, std::string_view message) {
+bool WriteLog(const LogTarget& log, std::string_view message) {
   if (log.echo) log.echo(message);
-  std::FILE* file = std::fopen(log.path.c_str(), "ab");
-  if (file == nullptr) return;
-  std::string entry(message);
-  entry.append(LineEndText(log.line_end));
-  std::fwrite(entry.data(), 1, entry.size(), file);
-  std::fclose(file);
+  return platform::AppendToLog(log.path, std::string(message).append(LineEndText(log.line_end)));
 }
 
 }  // namespace vellomar::support

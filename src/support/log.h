@@ -21,8 +21,10 @@ LogTarget ProgramLog(const std::string& program_folder, const std::string& progr
                      LineEnd line_end = NativeLineEnd());
 
 // Appends `message` and the line end to the log file, creating it when missing. The file is
-// opened and closed on every call, so the entry is on disk when this returns. A failure loses
-// the entry silently; `echo` is told the message either way.
-void WriteLog(const LogTarget& log, std::string_view message);
+// opened and closed on every call, so the entry is on disk when this returns. The log is never
+// written through a link, nor into anything but a regular file (a pipe there cannot hold the
+// program up). True when the whole entry was written; callers that have nowhere to report a
+// lost entry may ignore it. `echo` is told the message either way.
+bool WriteLog(const LogTarget& log, std::string_view message);
 
 }  // namespace vellomar::support

@@ -2,6 +2,8 @@
 // Helpers shared by the tests: a private temporary folder, whole-file access and a launcher
 // that records instead of starting anything.
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,15 @@ void WriteFile(const std::string& path, const std::string& bytes);
 // The bytes of the file at `path`; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);  // anything at the path, links not followed
+
+// A sparse file of `size` bytes (no blocks written), for the size cap.
+void MakeSparseFile(const std::string& path, std::uint64_t size);
+
+// Runs `step` in a child process, as user and group `nobody` when `as_nobody`, killed after
+// `seconds`; true when it ran to its end and returned true. A step that blocks fails here
+// instead of holding the test up.
+bool RunInChild(const std::function<bool()>& step, bool as_nobody = false, unsigned seconds = 10);
+inline constexpr unsigned kNobody = 65534;
 
 // One start or shell open as the program asked for it.
 struct LaunchRecord {

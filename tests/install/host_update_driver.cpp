@@ -1,14 +1,20 @@
 // Runs one hosts replacement in a process of its own, so that tests can run it under a fault
-// injector or in a private mount namespace: host_update_driver <this_file> <hosts> <log>
+// injector or in a private mount namespace: host_update_driver <this_file> <hosts> <log>, or
+// the recovery of the next start: host_update_driver --recover <hosts> <log>
 #include <cstdio>
+#include <string>
 
 #include "install/host_update.h"
 
 int main(int argc, char** argv) {
   if (argc != 4) {
-    std::fputs("usage: host_update_driver <this_file> <hosts> <log>\n", stderr);
+    std::fputs("usage: host_update_driver <this_file>|--recover <hosts> <log>\n", stderr);
     return 2;
   }
-  vellomar::install::DoHostUpdate(argv[1], argv[2], {argv[3], vellomar::support::LineEnd::kLf, {}});
+  const vellomar::support::LogTarget log{argv[3], vellomar::support::LineEnd::kLf, {}};
+  if (std::string(argv[1]) == "--recover") {
+    return vellomar::install::RecoverInterruptedInstall(argv[2], log) ? 0 : 1;
+  }
+  vellomar::install::DoHostUpdate(argv[1], argv[2], log);
   return 0;
 }

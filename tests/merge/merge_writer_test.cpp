@@ -1,8 +1,11 @@
 #include "merge/merge_writer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -204,6 +207,45 @@ TEST(MergeWriterTest, FailedWriteLeavesTheOldFileAndNoTemporaryFile) {
   EXPECT_EQ(commit(dir.File("Taken"), 5), Result::kReplaceFailed);
   EXPECT_EQ(ReadFile(dir.File("Taken/inside.txt")), "kept");
   EXPECT_EQ(entries(), 2);
+
+  // A merged file past the size cap is refused before any of it is written: a source mapped
+  // from a sparse file (no memory behind it) as large as the cap does not fit behind a header.
+  const std::uint64_t cap = platform::kMaxFileBytes;
+  testing::MakeSparseFile(dir.File("Taken/cap"), cap);
+  const int fd = ::open(dir.File("Taken/cap").c_str(), O_RDONLY);
+  void* mapped = ::mmap(nullptr, cap, PROT_READ, MAP_PRIVATE, fd, 0);
+  ::close(fd);
+  ASSERT_NE(mapped, MAP_FAILED);
+  {
+    MergeWriter writer(target, kNoChange, kLf, kDate);
+    writer.AddHeader("# header");
+    writer.AddSource("H_a.txt", "0.0.0.0 a");
+    writer.AddSource("H_b.txt", std::string_view(static_cast<const char*>(mapped), cap));
+    EXPECT_EQ(writer.Commit(), Result::kTooLarge);
+  }
+  ::munmap(mapped, cap);
+  EXPECT_EQ(ReadFile(target), "old\r\n");
+  EXPECT_EQ(entries(), 2);
+}
+
+// Temporary files of merges that were killed (their writer's process is gone) are removed by
+// the next merge; one of a writer still running is not.
+TEST(MergeWriterTest, RemovesTheTemporaryFilesOfKilledMerges) {
+  TempDir dir;
+  const std::string target = dir.File("M_Hosts.txt");
+  const pid_t dead = ::fork();
+  if (dead == 0) ::_exit(0);
+  ::waitpid(dead, nullptr, 0);
+  const std::string stale = dir.File(".M_Hosts.txt.new-" + std::to_string(dead) + "-7");
+  const std::string older = dir.File(".M_Hosts.txt.new-123456789");  // from before the pid
+  const std::string running = dir.File(".M_Hosts.txt.new-1-7");      // pid 1 never ends
+  for (const auto& path : {stale, older, running}) testing::WriteFile(path, "partial");
+  MergeWriter writer(target, kNoChange, kLf, kDate);
+  writer.AddHeader("# header");
+  EXPECT_EQ(writer.Commit(), Result::kReplaced);
+  EXPECT_FALSE(testing::Exists(stale));
+  EXPECT_FALSE(testing::Exists(older));
+  EXPECT_TRUE(testing::Exists(running));
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "common/test_util.h"
@@ -86,14 +88,80 @@ TEST(LauncherTest, StartsWithoutWaitingAndReportsMissingPrograms) {
   EXPECT_FALSE(launcher->Start({}, WindowStyle::kNormalFocus));
 }
 
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    value ? ::setenv(name, value, 1) : ::unsetenv(name);
+  }
+  ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
 TEST(InstanceLockTest, SecondHolderOfTheSameProgramIsRefused) {
   TempDir dir;
-  auto first = AcquireInstanceLock(dir.File("vellomar"));
-  ASSERT_NE(first, nullptr);
+  const ScopedEnv runtime("XDG_RUNTIME_DIR", nullptr);
+  const ScopedEnv tmp("TMPDIR", dir.path().c_str());
+  auto first = TakeInstanceLock(dir.File("vellomar"));
+  ASSERT_EQ(first.kind, LockResult::Kind::kTaken) << first.reason;
+  const std::string folder = dir.File("vellomar-" + std::to_string(::geteuid()));
+  EXPECT_EQ(Mode(folder), 0700u);  // made private, not a shared /tmp name
+  EXPECT_EQ(TakeInstanceLock(dir.File("vellomar")).kind, LockResult::Kind::kHeldByOther);
   EXPECT_EQ(AcquireInstanceLock(dir.File("vellomar")), nullptr);
-  EXPECT_NE(AcquireInstanceLock(dir.File("other")), nullptr);
-  first.reset();
-  EXPECT_NE(AcquireInstanceLock(dir.File("vellomar")), nullptr);
+  EXPECT_EQ(TakeInstanceLock(dir.File("other")).kind, LockResult::Kind::kTaken);
+  first.lock.reset();
+  EXPECT_EQ(TakeInstanceLock(dir.File("vellomar")).kind, LockResult::Kind::kTaken);
+}
+
+// Another user who makes the lock folder first, or puts a link there, or opens it up, cannot
+// keep the program from starting nor point its lock elsewhere: the lock is reported
+// unavailable and the program runs. A runtime folder of another user is not used.
+TEST(InstanceLockTest, AFolderOthersControlIsReportedAndNeverStopsTheProgram) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a folder to another user";
+  for (const std::string kind : {"foreign", "link", "open"}) {
+    SCOPED_TRACE(kind);
+    TempDir dir;
+    const std::string folder = dir.File("vellomar-0");
+    ::mkdir(dir.File("elsewhere").c_str(), 0700);
+    if (kind == "link") {
+      ::symlink(dir.File("elsewhere").c_str(), folder.c_str());
+    } else {
+      ::mkdir(folder.c_str(), 0700);
+      if (kind == "foreign") ::chown(folder.c_str(), testing::kNobody, testing::kNobody);
+      if (kind == "open") ::chmod(folder.c_str(), 0777);
+    }
+    ::chown(dir.File("elsewhere").c_str(), testing::kNobody, testing::kNobody);
+    const ScopedEnv runtime("XDG_RUNTIME_DIR", dir.File("elsewhere").c_str());
+    const ScopedEnv tmp("TMPDIR", dir.path().c_str());
+    const auto result = TakeInstanceLock(dir.File("vellomar"));
+    EXPECT_EQ(result.kind, LockResult::Kind::kUnavailable);
+    EXPECT_NE(result.reason.find(folder), std::string::npos) << result.reason;
+    EXPECT_NE(AcquireInstanceLock(dir.File("vellomar")), nullptr);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.File("elsewhere")), {}), 0);
+  }
+}
+
+TEST(FolderSafetyTest, OnlyFoldersOfRootOrTheUserClosedToOthersAreSafe) {
+  TempDir dir;  // under the sticky, world-writable /tmp
+  ::chmod(dir.path().c_str(), 0755);
+  ::mkdir(dir.File("sub").c_str(), 0755);
+  EXPECT_EQ(CheckFolderSafety(dir.File("sub")), FolderSafety::kSafe);
+  ::chmod(dir.File("sub").c_str(), 01777);
+  EXPECT_EQ(CheckFolderSafety(dir.File("sub")), FolderSafety::kSafe);
+  ::chmod(dir.File("sub").c_str(), 0775);
+  EXPECT_EQ(CheckFolderSafety(dir.File("sub")), FolderSafety::kOpenToOthers);
+  ::chmod(dir.File("sub").c_str(), 0755);
+  ::chmod(dir.path().c_str(), 0777);  // a folder above counts too
+  EXPECT_EQ(CheckFolderSafety(dir.File("sub")), FolderSafety::kOpenToOthers);
+  ::chmod(dir.path().c_str(), 0755);
+  EXPECT_EQ(CheckFolderSafety(dir.File("missing")), FolderSafety::kMissing);
+  if (::geteuid() != 0) return;
+  ::chown(dir.File("sub").c_str(), testing::kNobody, testing::kNobody);
+  EXPECT_EQ(CheckFolderSafety(dir.File("sub")), FolderSafety::kForeignOwner);
 }
 
 TEST(ReplacementFileTest, ReplacesOnlyOnCommitTakingOwnerAndMode) {

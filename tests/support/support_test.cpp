@@ -1,4 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <tuple>
+#include <vector>
 
 #include "common/test_util.h"
 #include "support/centre.h"
@@ -18,15 +23,32 @@ using testing::WriteFile;
 TEST(WriteLogTest, AppendsEachMessageWithTheGivenLineEnd) {
   TempDir dir;
   const LogTarget crlf{dir.File("crlf_Log.txt"), LineEnd::kCrLf, {}};
-  WriteLog(crlf, "a");
-  WriteLog(crlf, "b");
-  WriteLog(crlf, "");
+  EXPECT_TRUE(WriteLog(crlf, "a"));
+  EXPECT_TRUE(WriteLog(crlf, "b"));
+  EXPECT_TRUE(WriteLog(crlf, ""));
   EXPECT_EQ(ReadFile(crlf.path), "a\r\nb\r\n\r\n");
   const LogTarget lf = ProgramLog(dir.path(), "vellomar", LineEnd::kLf);
   EXPECT_EQ(lf.path, dir.File("vellomar_Log.txt"));
   WriteFile(lf.path, "old\n");
-  WriteLog(lf, "Could not Kill /x/hosts");
+  EXPECT_TRUE(WriteLog(lf, "Could not Kill /x/hosts"));
   EXPECT_EQ(ReadFile(lf.path), "old\nCould not Kill /x/hosts\n");
+}
+
+// A link (dangling or not) at the log is not written through, and a pipe there does not hold
+// the program up: the entry is lost and the call says so.
+TEST(WriteLogTest, NeverWritesThroughALinkNorWaitsForAPipe) {
+  TempDir dir;
+  WriteFile(dir.File("target"), "keep");
+  ::symlink(dir.File("target").c_str(), dir.File("a_Log.txt").c_str());
+  ::symlink(dir.File("created").c_str(), dir.File("b_Log.txt").c_str());
+  ::mkfifo(dir.File("c_Log.txt").c_str(), 0666);
+  for (const char* name : {"a_Log.txt", "b_Log.txt", "c_Log.txt"}) {
+    SCOPED_TRACE(name);
+    const LogTarget log{dir.File(name), LineEnd::kLf, {}};
+    EXPECT_TRUE(testing::RunInChild([&] { return !WriteLog(log, "entry"); }, false, 5));
+  }
+  EXPECT_EQ(ReadFile(dir.File("target")), "keep");
+  EXPECT_FALSE(testing::Exists(dir.File("created")));
 }
 
 TEST(ReadWholeFileTest, GivesExactBytesOrEmptyTextWithBothReaders) {
@@ -43,12 +65,66 @@ TEST(ReadWholeFileTest, GivesExactBytesOrEmptyTextWithBothReaders) {
   };
   check(dir.File("ten.txt"), true, ten);
   check(dir.File("empty.txt"), true, "");
-  // Hidden files and folders fail the existence test; /proc files report a length of 0 but
-  // hold bytes, as a file that changes length while it is read.
-  for (const auto& path : {dir.File("missing.txt"), dir.File(".hidden"), dir.path(),
-                           std::string("/proc/self/status"), std::string()}) {
+  for (const auto& path :
+       {dir.File("missing.txt"), dir.File(".hidden"), dir.path(), std::string()}) {
     check(path, false, "");
   }
+}
+
+// Each way a source can fail to be read is told apart, at once and without a large buffer:
+// a pipe (which blocked the open), sparse files past the cap (minutes of NULs, or bad_alloc),
+// a link where links are refused, a file that changes length (a /proc file says 0 bytes and
+// holds more), a mode-000 file for a user, and a file root may read but the owner of the
+// folder it was found in may not.
+TEST(ReadWholeFileTest, TellsWhyAFileWasNotRead) {
+  TempDir dir;
+  using enum ReadStatus;
+  using platform::Links;
+  WriteFile(dir.File("secret"), "root only");
+  ::chmod(dir.File("secret").c_str(), 0600);
+  ::symlink(dir.File("secret").c_str(), dir.File("H_link.txt").c_str());
+  ::mkfifo(dir.File("H_fifo.txt").c_str(), 0666);
+  testing::MakeSparseFile(dir.File("H_3g.txt"), std::uint64_t{3} << 30);
+  testing::MakeSparseFile(dir.File("H_1t.txt"), std::uint64_t{1} << 40);
+  const ReadOptions no_links{Links::kRefuse, {}, {}};
+  const std::vector<std::tuple<std::string, ReadOptions, ReadStatus>> cases = {
+      {dir.File("H_link.txt"), {}, kOk},
+      {dir.File("H_link.txt"), no_links, kNotRegular},
+      {dir.File("H_fifo.txt"), {}, kNotRegular},
+      {dir.File("H_3g.txt"), {}, kTooLarge},
+      {dir.File("H_1t.txt"), {}, kTooLarge},
+      {"/proc/self/status", {}, kChanged},
+      {dir.File("secret"), ReadOptions{Links::kRefuse, testing::kNobody, {}}, kNotPermitted},
+  };
+  for (const auto& one : cases) {
+    // Named: clang 14 lambdas cannot capture structured bindings.
+    const std::string& path = std::get<0>(one);
+    const ReadOptions& options = std::get<1>(one);
+    const ReadStatus status = std::get<2>(one);
+    SCOPED_TRACE(path);
+    EXPECT_TRUE(testing::RunInChild([&] {
+      std::string buffer = "left over";
+      return ReadWholeFileChecked(path, buffer, options) == status &&
+             (status == kOk) == !buffer.empty();
+    }));
+  }
+  if (::geteuid() != 0) return;
+  // As root in a folder of `nobody`, sources are read as `nobody` could read them.
+  ::chown(dir.path().c_str(), testing::kNobody, testing::kNobody);
+  std::string buffer;
+  EXPECT_EQ(ReadWholeFileChecked(dir.File("secret"), buffer, SourceReadOptions(dir.path())),
+            kNotPermitted);
+  EXPECT_EQ(ReadWholeFileChecked(dir.File("H_link.txt"), buffer, SourceReadOptions(dir.path())),
+            kNotRegular);
+  ::chmod(dir.File("secret").c_str(), 0644);
+  EXPECT_EQ(ReadWholeFileChecked(dir.File("secret"), buffer, SourceReadOptions(dir.path())), kOk);
+  ::chmod(dir.File("secret").c_str(), 0);
+  EXPECT_TRUE(testing::RunInChild(
+      [&] {
+        std::string as_nobody;
+        return ReadWholeFileChecked(dir.File("secret"), as_nobody) == kUnreadable;
+      },
+      true));
 }
 
 TEST(ReadWholeFileIntoTest, ReusedBufferHoldsOnlyTheLatestFile) {

@@ -1,17 +1,24 @@
 // Files on POSIX systems: the existence test, protective marks, private scripts.
+#include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/fs.h>
+#include <pwd.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
+#include <utility>
 
 #include "platform/platform.h"
 
@@ -120,27 +127,164 @@ bool CanReadFile(const std::string& path) {
   return regular;
 }
 
-bool ReadFileInto(const std::string& path, std::string& out) {
-  // Non-blocking, so that a pipe put in the file's place cannot hold the open up.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+InputFile::~InputFile() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+}
+
+InputFile::InputFile(InputFile&& other) noexcept
+    : handle_(std::exchange(other.handle_, -1)), facts_(other.facts_) {}
+
+InputFile& InputFile::operator=(InputFile&& other) noexcept {
+  if (this != &other) {
+    if (handle_ >= 0) ::close(static_cast<int>(handle_));
+    handle_ = std::exchange(other.handle_, -1);
+    facts_ = other.facts_;
+  }
+  return *this;
+}
+
+InputFile InputFile::Open(const std::string& path, Links links, ReadStatus& status) {
+  InputFile file;
+  // Non-blocking, so that a pipe put in the file's place cannot hold the open up; the checks
+  // below are made on what was opened, so a swap of the path afterwards changes nothing.
+  int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  if (links == Links::kRefuse) flags |= O_NOFOLLOW;
+  const int fd = path.empty() ? -1 : ::open(path.c_str(), flags);
   if (fd < 0) {
-    out.clear();
-    return false;
+    if (path.empty() || errno == ENOENT || errno == ENOTDIR) {
+      status = ReadStatus::kMissing;
+    } else if (errno == ELOOP || errno == ENXIO || errno == EISDIR) {
+      status = ReadStatus::kNotRegular;  // a refused link; a socket
+    } else {
+      status = ReadStatus::kUnreadable;
+    }
+    return file;
   }
   struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0;
-  const std::size_t length = ok ? static_cast<std::size_t>(st.st_size) : 0;
-  // The old bytes are of no use: growing past the capacity should not copy them, and within
-  // the capacity only the bytes past the old size are filled before the read overwrites them.
-  if (length > out.capacity()) out.clear();
-  out.resize(length);
-  ok = ok && ReadExactly(fd, out.data(), length);
-  // One byte more would mean the file grew since its length was taken.
-  char probe;
-  ok = ok && ReadSome(fd, &probe, 1) == 0;
-  ::close(fd);
-  if (!ok) out.clear();
-  return ok;
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    status = ReadStatus::kUnreadable;
+    return file;
+  }
+  if (!S_ISREG(st.st_mode) || st.st_size < 0) {
+    ::close(fd);
+    status = ReadStatus::kNotRegular;
+    return file;
+  }
+  if (static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes) {
+    ::close(fd);
+    status = ReadStatus::kTooLarge;
+    return file;
+  }
+  file.handle_ = fd;
+  file.facts_ = {static_cast<std::uint64_t>(st.st_size), st.st_uid, st.st_gid,
+                 static_cast<std::uint32_t>(st.st_mode & 07777)};
+  status = ReadStatus::kOk;
+  return file;
+}
+
+std::int64_t InputFile::Read(char* into, std::size_t size) {
+  if (handle_ < 0) return -1;
+  return ReadSome(static_cast<int>(handle_), into, size);
+}
+
+ReadStatus InputFile::ReadAll(std::string& out) {
+  if (handle_ < 0) {
+    out.clear();
+    return ReadStatus::kUnreadable;
+  }
+  const int fd = static_cast<int>(handle_);
+  const auto length = static_cast<std::size_t>(facts_.size);
+  try {
+    // The old bytes are of no use: growing past the capacity should not copy them, and within
+    // the capacity only the bytes past the old size are filled before the read overwrites them.
+    if (length > out.capacity()) out.clear();
+    out.resize(length);
+  } catch (const std::bad_alloc&) {
+    std::string().swap(out);
+    return ReadStatus::kTooLarge;
+  }
+  ReadStatus status = ReadStatus::kOk;
+  errno = 0;
+  if (!ReadExactly(fd, out.data(), length)) {
+    status = errno == 0 ? ReadStatus::kChanged : ReadStatus::kUnreadable;  // shorter, or EIO
+  } else {
+    // One byte more would mean the file grew since its length was taken.
+    char probe;
+    const ssize_t extra = ReadSome(fd, &probe, 1);
+    if (extra != 0) status = extra > 0 ? ReadStatus::kChanged : ReadStatus::kUnreadable;
+  }
+  if (status != ReadStatus::kOk) out.clear();
+  return status;
+}
+
+ReadStatus ReadFileChecked(const std::string& path, std::string& out, Links links) {
+  ReadStatus status;
+  InputFile file = InputFile::Open(path, links, status);
+  if (status != ReadStatus::kOk) {
+    out.clear();
+    return status;
+  }
+  return file.ReadAll(out);
+}
+
+bool ReadFileInto(const std::string& path, std::string& out) {
+  return ReadFileChecked(path, out, Links::kFollow) == ReadStatus::kOk;
+}
+
+std::optional<std::string> ResolvePath(const std::string& path) {
+  char resolved[PATH_MAX];
+  if (path.empty() || ::realpath(path.c_str(), resolved) == nullptr) return std::nullopt;
+  return std::string(resolved);
+}
+
+std::optional<FileFacts> FolderFacts(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+  return FileFacts{static_cast<std::uint64_t>(st.st_size), st.st_uid, st.st_gid,
+                   static_cast<std::uint32_t>(st.st_mode & 07777)};
+}
+
+std::vector<std::uint32_t> GroupsOfUser(std::uint32_t uid) {
+  std::vector<char> text(16384);
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  if (::getpwuid_r(uid, &entry, text.data(), text.size(), &found) != 0 || found == nullptr) {
+    return {};
+  }
+  int count = 64;
+  std::vector<gid_t> groups(static_cast<std::size_t>(count));
+  if (::getgrouplist(entry.pw_name, entry.pw_gid, groups.data(), &count) < 0) {
+    groups.resize(static_cast<std::size_t>(count));
+    if (::getgrouplist(entry.pw_name, entry.pw_gid, groups.data(), &count) < 0) return {};
+  }
+  groups.resize(static_cast<std::size_t>(count));
+  std::vector<std::uint32_t> result{entry.pw_gid};
+  for (const gid_t group : groups) {
+    if (group != entry.pw_gid) result.push_back(group);
+  }
+  return result;
+}
+
+std::uint32_t EffectiveUser() { return ::geteuid(); }
+
+FolderSafety CheckFolderSafety(const std::string& path) {
+  char resolved[PATH_MAX];
+  if (path.empty() || ::realpath(path.c_str(), resolved) == nullptr) return FolderSafety::kMissing;
+  std::string folder = resolved;
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return FolderSafety::kMissing;
+  const uid_t me = ::geteuid();
+  while (true) {
+    if (::stat(folder.c_str(), &st) != 0) return FolderSafety::kMissing;
+    if (st.st_uid != 0 && st.st_uid != me) return FolderSafety::kForeignOwner;
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0) {
+      return FolderSafety::kOpenToOthers;
+    }
+    if (folder == "/") return FolderSafety::kSafe;
+    const auto slash = folder.find_last_of('/');
+    folder = slash == 0 ? std::string("/") : folder.substr(0, slash);
+  }
 }
 
 std::string FirstExisting(const std::vector<std::string>& candidates) {
@@ -160,8 +304,21 @@ std::vector<std::string> NotepadCandidates() {
 
 std::vector<std::string> IpconfigCandidates() { return {"/usr/bin/resolvectl", "/bin/resolvectl"}; }
 
+std::optional<Protection> ProtectionOf(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+  if (fd < 0) return std::nullopt;
+  Protection marks;
+  if (const auto flags = InodeFlags(fd)) marks.flags = *flags & kProtectiveFlags;
+  struct stat st {};
+  const bool examined = ::fstat(fd, &st) == 0;
+  marks.added_owner_write = examined && (st.st_mode & S_IWUSR) == 0;
+  ::close(fd);
+  if (!examined) return std::nullopt;
+  return marks;
+}
+
 std::optional<Protection> SetAttributesNormal(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) return std::nullopt;
   Protection removed;
   if (const auto flags = InodeFlags(fd); flags && (*flags & kProtectiveFlags) != 0) {
@@ -177,7 +334,7 @@ std::optional<Protection> SetAttributesNormal(const std::string& path) {
 
 bool RestoreProtection(const std::string& path, const Protection& removed) {
   if (removed.flags == 0) return true;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) return false;
   const auto flags = InodeFlags(fd);
   const bool ok = flags && SetInodeFlags(fd, *flags | removed.flags);
@@ -190,6 +347,90 @@ bool DeleteFile(const std::string& path) {
   if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;
   struct stat st {};
   return ::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+}
+
+bool AppendToLog(const std::string& path, std::string_view bytes) {
+  if (path.empty()) return false;
+  const int fd = ::open(path.c_str(),
+                        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  while (ok && !bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+    } else {
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+  }
+  return ::close(fd) == 0 && ok;
+}
+
+RemoveResult RemoveEntry(const std::string& path) {
+  if (path.empty()) return RemoveResult::kFailed;
+  if (::unlink(path.c_str()) == 0) return RemoveResult::kRemoved;
+  return errno == ENOENT ? RemoveResult::kAbsent : RemoveResult::kFailed;
+}
+
+namespace {
+
+class PosixOwnFile final : public OwnFile {
+ public:
+  explicit PosixOwnFile(int fd) : fd_(fd) {}
+  ~PosixOwnFile() override { ::close(fd_); }
+  PosixOwnFile(const PosixOwnFile&) = delete;
+  PosixOwnFile& operator=(const PosixOwnFile&) = delete;
+
+  bool Append(std::string_view bytes) override {
+    while (!bytes.empty()) {
+      const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+  }
+
+  ReadStatus ReadAll(std::string& out) override {
+    out.clear();
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return ReadStatus::kUnreadable;
+    if (static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes) return ReadStatus::kTooLarge;
+    try {
+      out.resize(static_cast<std::size_t>(st.st_size));
+    } catch (const std::bad_alloc&) {
+      std::string().swap(out);
+      return ReadStatus::kTooLarge;
+    }
+    std::size_t done = 0;
+    while (done < out.size()) {
+      const ssize_t n =
+          ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        out.clear();
+        return n == 0 ? ReadStatus::kChanged : ReadStatus::kUnreadable;
+      }
+      done += static_cast<std::size_t>(n);
+    }
+    return ReadStatus::kOk;
+  }
+
+  std::intptr_t NativeHandle() const override { return fd_; }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+std::unique_ptr<OwnFile> CreateOwnFile(const std::string& path) {
+  const int fd =
+      ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return nullptr;
+  return std::make_unique<PosixOwnFile>(fd);
 }
 
 bool CreatePrivateScript(const std::string& path, const std::string& bytes) {

@@ -66,6 +66,7 @@ InPlaceResult PutBack(int fd, const std::string& old_bytes) {
 InPlaceResult Rewrite(int fd, std::string_view bytes) {
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return InPlaceResult::kNotOpened;
+  if (static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes) return InPlaceResult::kKeptOld;
   const auto old_bytes = ReadFromStart(fd, static_cast<std::size_t>(st.st_size));
   if (!old_bytes) return InPlaceResult::kKeptOld;
 
@@ -92,7 +93,7 @@ InPlaceResult Rewrite(int fd, std::string_view bytes) {
 
 InPlaceResult RewriteInPlace(const std::string& path, std::string_view bytes) {
   // O_NONBLOCK keeps a fifo swapped in at the path from blocking the open; Rewrite refuses it.
-  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) return InPlaceResult::kNotOpened;
   const InPlaceResult result = Rewrite(fd, bytes);
   ::close(fd);
@@ -101,7 +102,7 @@ InPlaceResult RewriteInPlace(const std::string& path, std::string_view bytes) {
 
 bool RestoreOwnerWrite(const std::string& path, const Protection& removed) {
   if (!removed.added_owner_write) return true;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) return false;
   struct stat st {};
   const bool ok = ::fstat(fd, &st) == 0 && ::fchmod(fd, (st.st_mode & 07777) & ~S_IWUSR) == 0;

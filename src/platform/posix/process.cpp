@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -243,21 +245,196 @@ RunResult RunAndWait(const std::vector<std::string>& argv, int timeout_ms, bool 
 
 bool IsUserAnAdmin() { return ::geteuid() == 0; }
 
-std::unique_ptr<InstanceLock> AcquireInstanceLock(const std::string& program_path) {
+namespace {
+
+// True when `folder` (not followed if a link) is a folder of the effective user that nobody
+// else may write in; `why` says what is wrong otherwise.
+bool IsPrivateFolder(const std::string& folder, std::string& why) {
+  struct stat st {};
+  if (::lstat(folder.c_str(), &st) != 0) {
+    why = folder + ": " + std::strerror(errno);
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    why = folder + " is not a folder";
+  } else if (st.st_uid != ::geteuid()) {
+    why = folder + " belongs to another user";
+  } else if ((st.st_mode & 077) != 0) {
+    why = folder + " is open to other users";
+  } else {
+    return true;
+  }
+  return false;
+}
+
+// The folder for the lock: the user's runtime folder when it is the user's own, else a folder
+// of the user's own under the temporary folder, made when missing. Empty, with `why`, when
+// neither can be had.
+std::string LockFolder(std::string& why) {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  std::string folder = (runtime && *runtime) ? runtime : "/tmp";
-  char name[96];
-  std::snprintf(name, sizeof name, "/vellomar-%u-%016llx.lock", static_cast<unsigned>(::geteuid()),
+  // A runtime folder inherited from another user (as through sudo) is theirs to fill.
+  if (runtime && *runtime == '/' && IsPrivateFolder(runtime, why)) return runtime;
+  const char* tmp = std::getenv("TMPDIR");
+  const std::string base = (tmp && *tmp == '/') ? tmp : "/tmp";
+  const std::string folder = base + "/vellomar-" + std::to_string(::geteuid());
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    why = folder + ": " + std::strerror(errno);
+    return {};
+  }
+  // Made by someone else, a link, or opened up since: not a place for the lock.
+  if (!IsPrivateFolder(folder, why)) return {};
+  return folder;
+}
+
+}  // namespace
+
+LockResult TakeInstanceLock(const std::string& program_path) {
+  LockResult result;
+  const std::string folder = LockFolder(result.reason);
+  if (folder.empty()) return result;
+  char name[64];
+  std::snprintf(name, sizeof name, "/vellomar-%016llx.lock",
                 static_cast<unsigned long long>(StableHash(program_path)));
   const std::string lock_path = folder + name;
-  const int fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  // A lock file that cannot be made must not keep the program from running at all.
-  if (fd < 0) return std::make_unique<FileLock>(-1);
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  const int fd =
+      ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+  if (fd < 0) {
+    result.reason = lock_path + ": " + std::strerror(errno);
+    return result;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
     ::close(fd);
+    result.reason = lock_path + " is not a lock file of this user";
+    return result;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
+    ::close(fd);
+    if (err == EWOULDBLOCK) {
+      result.kind = LockResult::Kind::kHeldByOther;
+    } else {
+      result.reason = lock_path + ": " + std::strerror(err);
+    }
+    return result;
+  }
+  result.kind = LockResult::Kind::kTaken;
+  result.lock = std::make_unique<FileLock>(fd);
+  return result;
+}
+
+std::unique_ptr<InstanceLock> AcquireInstanceLock(const std::string& program_path) {
+  LockResult result = TakeInstanceLock(program_path);
+  switch (result.kind) {
+    case LockResult::Kind::kTaken:
+      return std::move(result.lock);
+    case LockResult::Kind::kHeldByOther:
+      return nullptr;
+    case LockResult::Kind::kUnavailable:
+      break;
+  }
+  // A lock that cannot be had must not keep the program from running at all.
+  return std::make_unique<FileLock>(-1);
+}
+
+// ---- Children with their output in a file --------------------------------------------------
+
+namespace {
+
+class PosixChild final : public ChildProcess {
+ public:
+  explicit PosixChild(pid_t pid) : pid_(pid) {}
+  ~PosixChild() override { Kill(); }
+  PosixChild(const PosixChild&) = delete;
+  PosixChild& operator=(const PosixChild&) = delete;
+
+  bool HasEnded() override {
+    if (pid_ <= 0) return true;
+    int status = 0;
+    pid_t got;
+    do {
+      got = ::waitpid(pid_, &status, WNOHANG);
+    } while (got < 0 && errno == EINTR);
+    if (got == 0) return false;
+    pid_ = -1;  // reaped (or, on an error, not ours to wait for)
+    return true;
+  }
+
+  void Kill() override {
+    if (pid_ <= 0) return;
+    // The child leads a process group of its own: whatever it started goes with it.
+    ::kill(-pid_, SIGKILL);
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_;
+};
+
+}  // namespace
+
+std::unique_ptr<ChildProcess> StartWithOutput(const std::vector<std::string>& argv, OwnFile& output,
+                                              StartResult& result) {
+  result = StartResult::kCannotStart;
+  if (argv.empty() || argv[0].empty() || argv[0].front() != '/') {
+    result = StartResult::kProgramMissing;
     return nullptr;
   }
-  return std::make_unique<FileLock>(fd);
+  std::vector<char*> args;
+  args.reserve(argv.size() + 1);
+  for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  const int out_fd = static_cast<int>(output.NativeHandle());
+  const int null_fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (null_fd < 0) return nullptr;
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) {
+    ::close(null_fd);
+    return nullptr;
+  }
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::setpgid(0, 0);
+    int err = 0;
+    if (::dup2(null_fd, STDIN_FILENO) < 0 || ::dup2(out_fd, STDOUT_FILENO) < 0 ||
+        ::dup2(out_fd, STDERR_FILENO) < 0) {
+      err = errno;
+    }
+    if (err == 0) {
+      ::execv(args[0], args.data());
+      err = errno;
+    }
+    [[maybe_unused]] const auto written = ::write(report[1], &err, sizeof err);
+    ::_exit(127);
+  }
+  ::close(null_fd);
+  ::close(report[1]);
+  if (child < 0) {
+    ::close(report[0]);
+    return nullptr;
+  }
+  // Also set here, so that the group exists before a Kill, whichever process runs first.
+  ::setpgid(child, child);
+  auto handle = std::make_unique<PosixChild>(child);
+  // The pipe closes on a successful exec; otherwise it brings the exec's error.
+  int err = 0;
+  ssize_t got;
+  do {
+    got = ::read(report[0], &err, sizeof err);
+  } while (got < 0 && errno == EINTR);
+  ::close(report[0]);
+  if (got != 0) {
+    handle.reset();  // reaps the child
+    result = (err == ENOENT || err == ENOTDIR) ? StartResult::kProgramMissing
+                                               : StartResult::kCannotStart;
+    return nullptr;
+  }
+  result = StartResult::kStarted;
+  return handle;
 }
 
 std::unique_ptr<InstanceLock> LockFolderOf(const std::string& file, int wait_ms) {

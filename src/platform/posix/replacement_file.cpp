@@ -1,9 +1,12 @@
 // Replacing a file through a temporary file in the same folder on POSIX systems.
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <random>
 #include <string>
 
@@ -19,6 +22,10 @@ std::string FolderOf(const std::string& path) {
 }
 
 std::string BaseNameOf(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+
+// The hidden name stem of the temporary files for `target`; the writer's process id and a
+// random number follow it.
+std::string TempStem(const std::string& target) { return "." + BaseNameOf(target) + ".new-"; }
 
 mode_t DefaultMode() {
   const mode_t mask = ::umask(022);
@@ -53,14 +60,24 @@ class PosixReplacementFile final : public ReplacementFile {
         ok_ = false;
         break;
       }
+      synced_ = false;
       bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return ok_;
+  }
+
+  bool Sync() override {
+    if (fd_ < 0) return false;
+    if (ok_ && !synced_) {
+      ok_ = ::fsync(fd_) == 0;
+      synced_ = ok_;
     }
     return ok_;
   }
 
   CommitResult Commit() override {
     if (fd_ < 0) return CommitResult::kWriteFailed;
-    if (ok_ && ::fsync(fd_) != 0) ok_ = false;
+    Sync();
     if (::close(fd_) != 0) ok_ = false;
     fd_ = -1;
     if (!ok_) return CommitResult::kWriteFailed;
@@ -78,6 +95,7 @@ class PosixReplacementFile final : public ReplacementFile {
   std::string temp_;
   int fd_;
   bool ok_ = true;
+  bool synced_ = false;
   bool committed_ = false;
 };
 
@@ -87,7 +105,7 @@ std::unique_ptr<ReplacementFile> CreateReplacementFile(const std::string& target
                                                        const std::string& like) {
   const std::string folder = FolderOf(target);
   // Hidden, so that a listing of the folder never shows a half-written file.
-  const std::string stem = folder + "/." + BaseNameOf(target) + ".new-";
+  const std::string stem = folder + "/" + TempStem(target) + std::to_string(::getpid()) + "-";
   std::random_device seed;
   std::mt19937 random(seed());
   for (int attempt = 0; attempt < 16; ++attempt) {
@@ -98,16 +116,50 @@ std::unique_ptr<ReplacementFile> CreateReplacementFile(const std::string& target
       return nullptr;
     }
     struct stat st {};
+    bool ok;
     if (!like.empty() && ::stat(like.c_str(), &st) == 0) {
-      // Owner first: changing the owner may clear set-id bits that the mode then restores.
-      [[maybe_unused]] const int chown_result = ::fchown(fd, st.st_uid, st.st_gid);
-      ::fchmod(fd, st.st_mode & 07777);
+      // Owner first: changing the owner may clear set-id bits that the mode then restores. A
+      // file that cannot take them would change who may write the target: refuse it.
+      ok = ::fchown(fd, st.st_uid, st.st_gid) == 0 && ::fchmod(fd, st.st_mode & 07777) == 0;
     } else {
-      ::fchmod(fd, DefaultMode());
+      ok = ::fchmod(fd, DefaultMode()) == 0;
+    }
+    if (!ok) {
+      ::close(fd);
+      ::unlink(temp.c_str());
+      return nullptr;
     }
     return std::make_unique<PosixReplacementFile>(target, temp, fd);
   }
   return nullptr;
+}
+
+int RemoveStaleReplacements(const std::string& target) {
+  const std::string folder = FolderOf(target);
+  const std::string stem = TempStem(target);
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return 0;
+  const int dir_fd = ::dirfd(dir);
+  int removed = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name.substr(0, stem.size()) != stem) continue;
+    // The writer's process id; a name without one is of an older version, whose writer is gone.
+    const std::string rest(name.substr(stem.size()));
+    char* end = nullptr;
+    const long pid = std::strtol(rest.c_str(), &end, 10);
+    const bool writer_gone = end == rest.c_str() || *end != '-' || pid <= 0 ||
+                             (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH);
+    if (!writer_gone || pid == ::getpid()) continue;
+    struct stat st {};
+    // Only files: a folder of that name is not a leftover of this program.
+    if (::fstatat(dir_fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) {
+      continue;
+    }
+    if (::unlinkat(dir_fd, entry->d_name, 0) == 0) ++removed;
+  }
+  ::closedir(dir);
+  return removed;
 }
 
 }  // namespace vellomar::platform
