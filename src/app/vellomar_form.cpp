@@ -217,6 +217,11 @@ void VellomarForm::Form_Load() {
   Draw();
 }
 
+void VellomarForm::AddNotice(const std::string& text) {
+  session_.SetInformation(session_.Information().text + " - " + text);
+  Draw();
+}
+
 void VellomarForm::CentreForm() {
   const QScreen* screen = this->screen();
   if (screen == nullptr) return;

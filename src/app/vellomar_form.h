@@ -33,6 +33,9 @@ class VellomarForm : public QWidget {
   // sets the address mode, builds a first merged file and reports the administrator state.
   void Form_Load();
 
+  // Adds a note to the end of the status line, keeping its colour.
+  void AddNotice(const std::string& text);
+
   // ---- Public methods ------------------------------------------------------------------
   void DoHostUpdate(const std::string& ThisFile);
   void GetHostVersion(int Index);

@@ -246,6 +246,41 @@ TEST_F(SessionTest, NothingIsInstalledAfterARefusedOrFailedMerge) {
             std::string::npos);
 }
 
+// A source that cannot be read safely is named and left out, never merged as an empty block.
+TEST_F(SessionTest, ASourceThatCannotBeReadIsReportedAndTheRestMerged) {
+  Session& s = Load();
+  ::symlink(system.File("hosts").c_str(), program.File("Hostfiles/H_5link.txt").c_str());
+  s.ListSources();
+  ASSERT_TRUE(s.FindEntry("H_5link.txt"));
+  s.SetTickedQuietly(0, true);
+  s.SetTickedQuietly(*s.FindEntry("H_5link.txt"), true);
+  s.SetTickedQuietly(*s.FindEntry("H_4plain.txt"), true);
+  EXPECT_EQ(s.WriteMergeFile(), MergeResult::kMerged);
+  EXPECT_EQ(s.Information().colour, Colour::kRed);
+  EXPECT_NE(s.Information().text.find(" - not merged: H_5link.txt ("), std::string::npos)
+      << s.Information().text;
+  EXPECT_EQ(Merged().find("H_5link.txt"), std::string::npos);
+  EXPECT_NE(Merged().find("c.example"), std::string::npos);
+  EXPECT_NE(ReadFile(program.File("vellomar_Log.txt"))
+                .find("Could not Read " + program.File("Hostfiles/H_5link.txt")),
+            std::string::npos);
+}
+
+// As root, nothing is written in a program folder that other users can change.
+TEST_F(SessionTest, RootWritesNothingInAFolderOthersCanChange) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root";
+  ::chmod(program.path().c_str(), 0777);
+  Session& s = Load();
+  EXPECT_EQ(s.Information().text,
+            "Other users can change " + program.path() + ": nothing is written there as root");
+  EXPECT_EQ(s.Information().colour, Colour::kRed);
+  EXPECT_FALSE(Exists(program.File("M_Hosts.txt")));
+  EXPECT_EQ(s.CreateMergedHosts(false), Verdict::kFailed);
+  EXPECT_EQ(ReadFile(system.File("hosts")), "# hosts before\n127.0.0.1 localhost\n");
+  EXPECT_FALSE(s.DoDnsDisplay());
+  EXPECT_FALSE(Exists(program.File("displaydns.txt")) || Exists(program.File("vellomar_Log.txt")));
+}
+
 TEST_F(SessionTest, InstallAndRestoreReportWhatTheyLogged) {
   Session& s = Load();
   EXPECT_TRUE(s.DoHostUpdate(program.File("M_Hosts.txt")).empty());
