@@ -9,6 +9,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <algorithm>
 #include <tuple>
@@ -46,9 +47,18 @@ QFont TerminalFont() {
   return font;
 }
 
+// A disabled box draws its text in black rather than the faint disabled grey, so that it reads
+// on every background it takes (white, yellow, green, red).
+void ReadableWhenDisabled(QWidget* box) {
+  QPalette palette = box->palette();
+  palette.setColor(QPalette::Disabled, QPalette::Text, Qt::black);
+  box->setPalette(palette);
+}
+
 void MakeVersionBox(QPlainTextEdit* box) {
   box->setReadOnly(true);
   box->setEnabled(false);
+  ReadableWhenDisabled(box);
   box->setFont(TerminalFont());
   box->setPlainText(QStringLiteral("Text1"));
 }
@@ -74,6 +84,15 @@ VellomarForm::VellomarForm(Environment env, QWidget* parent)
   setFont(dialog_font);
   setAcceptDrops(true);
   CreateControls();
+  // Nothing but the report box would follow a resize: the window keeps the size it is laid
+  // out for.
+  setFixedSize(size());
+  // The command menu from the keyboard as well, at the window's centre.
+  for (const QKeySequence& keys : {QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)}) {
+    auto* shortcut = new QShortcut(keys, this);
+    connect(shortcut, &QShortcut::activated, this,
+            [this] { Menus().Mnu_File->exec(mapToGlobal(rect().center())); });
+  }
   session_.on_progress = [this](const std::string& caption) {
     CreateMergedHosts->setText(ToQ(caption));
     emit MergeProgress(CreateMergedHosts->text());
@@ -112,6 +131,7 @@ void VellomarForm::CreateControls() {
   Place(InformationText, 300, 4560, 4455, 285);
   InformationText->setReadOnly(true);
   InformationText->setEnabled(false);
+  ReadableWhenDisabled(InformationText);
   InformationText->setText(QStringLiteral("Info"));
 
   Label1 = Make<ClickLabel>(this, "Label1", "Double click to edit the file");
@@ -214,7 +234,19 @@ void VellomarForm::Form_Load() {
   session_.SetMode(merge::AddressMode::kUse0000);
   session_.WriteMergeFile();
   session_.ReportAdminState();
+  session_.ShowListingNotice();
   Draw();
+}
+
+void VellomarForm::DrawSummary(QLabel* summary, const QString& text) {
+  // The summary grows with its text up to the check box on its right, and no further: a
+  // longer one is cut with an ellipsis and shown whole in the tool tip.
+  const QCheckBox* neighbour = summary == CurrentHostsFileInfo ? AutoFlushDns : Use_127;
+  const int room = std::max(0, neighbour->geometry().left() - 4 - summary->x());
+  const QString shown = summary->fontMetrics().elidedText(text, Qt::ElideRight, room);
+  if (summary->text() != shown) summary->setText(shown);
+  summary->setToolTip(shown == text ? QStringLiteral("Click to refresh Version info") : text);
+  summary->resize(std::min(room, summary->sizeHint().width()), summary->height());
 }
 
 void VellomarForm::AddNotice(const std::string& text) {
@@ -260,8 +292,11 @@ void VellomarForm::Draw() {
       FileList->clear();
       MergeList->clear();
       for (const auto& entry : entries) {
+        // Names are shown as UTF-8 where they are; the entries keep their bytes.
         FileList->addItem(ToQ(entry.name));
+        FileList->item(FileList->count() - 1)->setToolTip(ToQ(entry.name));
         auto* item = new QListWidgetItem(ToQ(entry.name));
+        item->setToolTip(ToQ(entry.name));
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
         MergeList->addItem(item);
       }
@@ -274,14 +309,13 @@ void VellomarForm::Draw() {
   const session::Status& status = session_.Information();
   SetBackColor(InformationText, ColourOf(status.colour));
   InformationText->setText(ToQ(status.text));
+  InformationText->setCursorPosition(0);  // a long text shows its start
+  InformationText->setToolTip(ToQ(status.text));
 
   for (auto [side, box, summary] :
        {std::tuple{&session_.CurrentSide(), CurrentVersionText, CurrentHostsFileInfo},
         std::tuple{&session_.MergedSide(), MergedVersionText, MergedHostsFileInfo}}) {
-    if (summary->text() != ToQ(side->summary)) {
-      summary->setText(ToQ(side->summary));
-      summary->adjustSize();
-    }
+    DrawSummary(summary, ToQ(side->summary));
     SetBackColor(box, ColourOf(side->colour));
     if (box->toPlainText() != ToQ(side->version_text)) box->setPlainText(ToQ(side->version_text));
   }
@@ -323,8 +357,14 @@ void VellomarForm::resizeEvent(QResizeEvent* event) {
 }
 
 void VellomarForm::mousePressEvent(QMouseEvent* event) {
-  // Presses over the window itself and over the disabled text boxes arrive here.
-  Form_MouseDown(ButtonMask(event->button()), ShiftMask(event->modifiers()));
+  // Only presses over the window itself and over the disabled text boxes raise the window's
+  // handler: an enabled control that leaves a press to its parent (a button, a label) keeps
+  // it to itself.
+  QWidget* control = childAt(event->position().toPoint());
+  while (control != nullptr && control->parentWidget() != this) control = control->parentWidget();
+  if (control == nullptr || !control->isEnabled()) {
+    Form_MouseDown(ButtonMask(event->button()), ShiftMask(event->modifiers()));
+  }
   event->accept();
 }
 
@@ -396,6 +436,7 @@ void VellomarForm::RefreshListButton_Click() {
   session_.GetHostVersion(0);
   session_.ClearMergeList();
   session_.WriteMergeFile();
+  session_.ShowListingNotice();
   Draw();
 }
 
@@ -418,6 +459,7 @@ void VellomarForm::GetHostVersion(int Index) {
 
 void VellomarForm::CurrentHostsFileInfo_Click() { GetHostVersion(1); }
 
+// The box is disabled for the whole run, so a double click never arrives here.
 void VellomarForm::CurrentVersionText_DblClick() { GetHostVersion(1); }
 
 void VellomarForm::MergedHostsFileInfo_Click() { GetHostVersion(2); }
@@ -503,8 +545,7 @@ void VellomarForm::DeleteTimer_Timer() {
   Menus().Mnu_ShowDns->setEnabled(true);
   if (poll.state == session::CaptureState::kFinished && !poll.report.empty()) {
     DisplayDnsText->setPlainText(ToQ(poll.report));
-    SetBackColor(DisplayDnsText, WindowColour());
-    if (FromQ(DisplayDnsText->toPlainText()) != poll.report) SetBackColor(DisplayDnsText, kYellow);
+    SetBackColor(DisplayDnsText, poll.fits ? WindowColour() : kYellow);
     const std::string capture = session_.CaptureFilePath();
     if (Menus().Mnu_OpenDnsNotepad->isChecked()) {
       if (platform::FileExists(capture)) session_.ShellOpen(capture);

@@ -134,6 +134,7 @@ class VellomarForm : public QWidget {
   // Brings every control in line with the session's state.
   void Draw();
   QColor ColourOf(session::Colour colour) const;
+  void DrawSummary(QLabel* summary, const QString& text);
   void CentreForm();
 
   session::Session session_;

@@ -85,10 +85,29 @@ void Session::ListSources() {
   // whatever folder the process happens to start in.
   source_folder_ = ProgramFile(std::string(catalogue::kSourceFolderName));
   entries_.clear();
+  listing_notice_.clear();
+  std::string unlisted;
   if (const auto names = catalogue::ListSources(source_folder_)) {
-    for (const auto& name : *names) entries_.push_back({name, false});
+    for (const auto& name : *names) {
+      if (support::Contains(name, ",") || support::Contains(name, " entries]")) {
+        unlisted += (unlisted.empty() ? "" : ", ") + name;
+        continue;
+      }
+      entries_.push_back({name, false});
+    }
+  } else {
+    listing_notice_ = "No source folder " + source_folder_;
+  }
+  if (!unlisted.empty()) {
+    listing_notice_ = "Not listed, as a start marker cannot hold \",\" or \" entries]\": " + unlisted;
+    Log(listing_notice_);
   }
   ++generation_;
+}
+
+void Session::ShowListingNotice() {
+  if (listing_notice_.empty()) return;
+  SetInformation(information_.text + " - " + listing_notice_, Colour::kRed);
 }
 
 void Session::ClearMergeList() {
@@ -334,7 +353,12 @@ Verdict Session::TestAndRefresh(bool auto_flush) {
   current_.colour = Colour::kWindow;
   merged_.colour = Colour::kWindow;
   SetInformation("Done " + GetFileInfo(merged_file_path_) + " - Copied to HOSTS", Colour::kGreen);
-  if (auto_flush) DoFlush();
+  // Without a resolver tool there is no cache to flush; a tool that cannot start is said.
+  if (auto_flush && !ipconfig_path_.empty() &&
+      !env_.launcher->Start(dns::FlushCommand(ipconfig_path_, env_.dialect),
+                            platform::WindowStyle::kMinimizedNoFocus)) {
+    SetInformation(information_.text + " - but " + ipconfig_path_ + " could not flush the cache");
+  }
   return Verdict::kInstalled;
 }
 
@@ -361,27 +385,52 @@ Verdict Session::UpdateFromMerged(bool auto_flush) {
 // ---- Programs -------------------------------------------------------------------------------------------
 
 void Session::OpenInEditor(const std::string& path) {
-  if (!platform::FileExists(path) || notepad_path_.empty()) return;
+  if (!platform::FileExists(path)) return;
+  if (notepad_path_.empty()) {
+    SetInformation("No text editor found: install one, for example mousepad or gedit",
+                   Colour::kRed);
+    return;
+  }
   // Program and path as separate arguments, so a path with blanks reaches the editor whole.
-  env_.launcher->Start({notepad_path_, path}, platform::WindowStyle::kNormalFocus);
+  if (!env_.launcher->Start({notepad_path_, path}, platform::WindowStyle::kNormalFocus)) {
+    SetInformation("Could not start " + notepad_path_, Colour::kRed);
+  }
 }
 
-void Session::ShellOpen(const std::string& target) { support::ShellOpen(*env_.launcher, target); }
+void Session::ShellOpen(const std::string& target) {
+  if (!support::ShellOpen(*env_.launcher, target)) {
+    SetInformation("Could not open " + target + " (is xdg-open installed?)", Colour::kRed);
+  }
+}
 
 bool Session::DoFlush() {
-  if (ipconfig_path_.empty()) return false;
-  return env_.launcher->Start(dns::FlushCommand(ipconfig_path_, env_.dialect),
-                              platform::WindowStyle::kMinimizedNoFocus);
+  if (ipconfig_path_.empty()) {
+    SetInformation("No DNS cache tool: install systemd-resolved (it brings resolvectl) to flush",
+                   Colour::kRed);
+    return false;
+  }
+  if (env_.launcher->Start(dns::FlushCommand(ipconfig_path_, env_.dialect),
+                           platform::WindowStyle::kMinimizedNoFocus)) {
+    return true;
+  }
+  SetInformation("Could not start " + ipconfig_path_ + " to flush the DNS cache", Colour::kRed);
+  return false;
 }
 
 void Session::StopDnsService() {
-  env_.launcher->Start(dns::StopServiceCommand(env_.dialect),
-                       platform::WindowStyle::kMinimizedNoFocus);
+  const auto command = dns::StopServiceCommand(env_.dialect);
+  if (!env_.launcher->Start(command, platform::WindowStyle::kMinimizedNoFocus)) {
+    SetInformation("Could not start " + command.front() + " to stop the DNS cache service",
+                   Colour::kRed);
+  }
 }
 
 void Session::StartDnsService() {
-  env_.launcher->Start(dns::StartServiceCommand(env_.dialect),
-                       platform::WindowStyle::kMinimizedNoFocus);
+  const auto command = dns::StartServiceCommand(env_.dialect);
+  if (!env_.launcher->Start(command, platform::WindowStyle::kMinimizedNoFocus)) {
+    SetInformation("Could not start " + command.front() + " to start the DNS cache service",
+                   Colour::kRed);
+  }
 }
 
 // ---- DNS cache capture --------------------------------------------------------------------------------------
@@ -448,6 +497,12 @@ CapturePoll Session::PollCapture() {
     case dns::Capture::State::kFinished:
       poll.state = CaptureState::kFinished;
       poll.report = dns::BuildReport(result.text, env_.line_end);
+      if (poll.report.size() > kReportBoxCapacity) {
+        // Judged on what is put in, not on what a widget gives back.
+        const auto cut = poll.report.rfind('\n', kReportBoxCapacity);
+        poll.report.resize(cut == std::string::npos ? kReportBoxCapacity : cut + 1);
+        poll.fits = false;
+      }
       if (poll.report.empty()) {
         SetInformation(ipconfig_path_ +
                            " listed no DNS cache entries (resolvectl show-cache needs systemd "

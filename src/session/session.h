@@ -63,8 +63,12 @@ enum class CaptureState {
 };
 struct CapturePoll {
   CaptureState state = CaptureState::kIdle;
-  std::string report;  // for kFinished
+  std::string report;  // for kFinished: as much of the report as the report box takes
+  bool fits = true;    // false when the report was cut to the box's capacity
 };
+
+// The most text the report box is given; a longer report is cut at a line end and marked.
+inline constexpr std::size_t kReportBoxCapacity = std::size_t{4} << 20;
 
 // The verdict on an install: whether the hosts file now carries the merged file.
 enum class Verdict { kInstalled, kFailed };
@@ -118,8 +122,15 @@ class Session {
   // Lists the sources again, ticks the first entry (which merges) and then, without merging,
   // the entries that the installed hosts file names.
   void ClearMergeList();
-  // Lists the sources again with nothing ticked and nothing merged.
+  // Lists the sources again with nothing ticked and nothing merged. A name that the start
+  // markers of a merged file could not give back whole ("," or " entries]" in it) is not
+  // listed: its entries would be dropped by the next start-up. Such names and a missing source
+  // folder make ListingNotice() say so.
   void ListSources();
+  // What the last listing left out or could not find; empty when it listed everything.
+  const std::string& ListingNotice() const { return listing_notice_; }
+  // Adds ListingNotice(), if any, to the status line in red.
+  void ShowListingNotice();
   // A change of one entry's tick, the user's or the program's; a change starts a merge
   // unless the rules hold it back. Setting the tick it already has does nothing.
   void SetTicked(std::size_t index, bool ticked);
@@ -181,6 +192,7 @@ class Session {
 
   // ---- Programs ---------------------------------------------------------------------------------
   // Opens a file in the text editor, when both exist.
+  // Each of these says in the status line when the program could not be started.
   void OpenInEditor(const std::string& path);
   void ShellOpen(const std::string& target);
   // Starts the resolver's cache flush; false when there is no resolver tool or it did not start.
@@ -231,6 +243,7 @@ class Session {
   std::string merged_updated_;
 
   std::string folder_problem_;
+  std::string listing_notice_;
   std::unique_ptr<dns::Capture> capture_;
   std::chrono::milliseconds capture_timeout_{30000};
   install::HostUpdateOutcome::Result last_install_ = install::HostUpdateOutcome::Result::kNothingToDo;

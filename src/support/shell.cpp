@@ -2,10 +2,10 @@
 
 namespace vellomar::support {
 
-void ShellOpen(platform::Launcher& launcher, const std::string& target) {
+bool ShellOpen(platform::Launcher& launcher, const std::string& target) {
   std::string copy = target;
   if (!copy.empty() && copy.back() == platform::PathSeparator()) copy.pop_back();
-  launcher.ShellOpen(copy);
+  return launcher.ShellOpen(copy);
 }
 
 }  // namespace vellomar::support

@@ -8,7 +8,7 @@
 namespace vellomar::support {
 
 // Hands `target` to the desktop shell without waiting; one trailing separator is removed
-// first. A target that cannot be opened is ignored.
-void ShellOpen(platform::Launcher& launcher, const std::string& target);
+// first. False when the shell's opener could not be started.
+bool ShellOpen(platform::Launcher& launcher, const std::string& target);
 
 }  // namespace vellomar::support
