@@ -7,9 +7,9 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScreen>
-#include <QShortcut>
 #include <QSignalBlocker>
 #include <algorithm>
 #include <tuple>
@@ -87,12 +87,7 @@ VellomarForm::VellomarForm(Environment env, QWidget* parent)
   // Nothing but the report box would follow a resize: the window keeps the size it is laid
   // out for.
   setFixedSize(size());
-  // The command menu from the keyboard as well, at the window's centre.
-  for (const QKeySequence& keys : {QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)}) {
-    auto* shortcut = new QShortcut(keys, this);
-    connect(shortcut, &QShortcut::activated, this,
-            [this] { Menus().Mnu_File->exec(mapToGlobal(rect().center())); });
-  }
+
   session_.on_progress = [this](const std::string& caption) {
     CreateMergedHosts->setText(ToQ(caption));
     emit MergeProgress(CreateMergedHosts->text());
@@ -366,6 +361,19 @@ void VellomarForm::mousePressEvent(QMouseEvent* event) {
     Form_MouseDown(ButtonMask(event->button()), ShiftMask(event->modifiers()));
   }
   event->accept();
+}
+
+void VellomarForm::keyPressEvent(QKeyEvent* event) {
+  // The command menu from the keyboard too, at the window's centre: the keys that the focused
+  // control leaves alone arrive here.
+  const bool menu_key = event->key() == Qt::Key_Menu ||
+                        (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
+  if (!menu_key) {
+    QWidget::keyPressEvent(event);
+    return;
+  }
+  event->accept();
+  Menus().Mnu_File->exec(mapToGlobal(rect().center()));
 }
 
 void VellomarForm::closeEvent(QCloseEvent* event) {

@@ -1,4 +1,5 @@
 // The source lists and the version report, driven through the window.
+#include <QTest>
 #include <filesystem>
 
 #include "form_fixture.h"
@@ -94,6 +95,32 @@ TEST_F(CatalogueTest, ClicksShowTheSummaryAndDoubleClicksOpenTheFileWithoutTouch
             (Runs{{"open", P("Hostfiles/H_Trackers.txt")}, {Sys("editor"), P("M_Hosts.txt")}}));
   EXPECT_EQ(launcher.records[1].style, platform::WindowStyle::kNormalFocus);
   EXPECT_EQ(Ticked(), V{"H_Header.txt"});
+}
+
+// File names are bytes: a Latin-1 name goes from the listing to the read, the marker, the
+// summary and the editor unchanged, however the list shows it; real clicks tick it.
+TEST_F(CatalogueTest, ANameThatIsNotUtf8KeepsItsBytesFromListToMarker) {
+  const std::string name = "H_x\xE9.txt";
+  Source(name, "0.0.0.0 cafe.example\n");
+  Load();
+  const int row = 3;  // the last
+  ASSERT_EQ(form->MergeList->count(), 4);
+  form->MergeList->scrollToItem(form->MergeList->item(row));
+  QTest::mouseClick(form->MergeList->viewport(), Qt::LeftButton, {},
+                    form->MergeList->visualItemRect(form->MergeList->item(row)).center());
+  EXPECT_EQ(form->MergeList->item(row)->checkState(), Qt::Checked);
+  EXPECT_NE(Merged().find("# [Start of " + name + " entries]\n0.0.0.0 cafe.example\n"),
+            std::string::npos);
+  form->FileList->setCurrentRow(row);
+  form->FileList_Click();
+  EXPECT_EQ(Info(), "2 Lines - len: 21");
+  launcher.records.clear();
+  form->FileList_DblClick();
+  EXPECT_EQ(Launched(), (Runs{{"open", P("Hostfiles/" + name)}}));
+  // The installed file names it again at the next start.
+  Hosts(Merged());
+  Load();
+  EXPECT_EQ(form->MergeList->item(row)->checkState(), Qt::Checked);
 }
 
 }  // namespace

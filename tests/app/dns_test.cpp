@@ -60,6 +60,13 @@ TEST_F(DnsTest, ACaptureRunsTheToolIntoAFreshFileAndTheTickShowsTheTable) {
   EXPECT_EQ(testing::ReadFile(Capture()).find("old listing"), std::string::npos);
   EXPECT_FALSE(testing::Exists(Script()));
 
+  // Whether the report fits is judged by what was put in: a no-break space or a byte that is
+  // not UTF-8, which the box shows differently, is no reason for yellow.
+  testing::WriteFile(tool, "#!/bin/sh\nprintf 'caf\\303\\251\\302\\240x\\377.example IN A 1.2.3.4\\n'\n");
+  form->Menus().Mnu_ShowDns->trigger();
+  EXPECT_NE(shown().indexOf("1.2.3.4"), -1);
+  EXPECT_EQ(VellomarForm::BackColor(form->DisplayDnsText), form->WindowColour());
+
   // A double click hides the box; on a yellow box it first opens the whole capture.
   launcher.records.clear();
   form->DisplayDnsText_DblClick();

@@ -1,6 +1,7 @@
 // The main window: controls, layout, start-up, single instance and clean-up.
 #include <QApplication>
 #include <QTest>
+#include <cmath>
 #include <tuple>
 
 #include "app/layout.h"
@@ -105,9 +106,13 @@ TEST_F(FormTest, StartUpProbesNamesAndReportsTheAdministrator) {
   EXPECT_EQ(form->NotepadPath(), "");
 }
 
-TEST_F(FormTest, RightClickOnTheWindowOrADisabledBoxOpensTheMenu) {
+// Real mouse and key events: the menu opens over the window and the disabled boxes, from the
+// Menu key and Shift+F10, and never over an enabled control, which keeps its own press.
+TEST_F(FormTest, TheMenuOpensOverTheWindowDisabledBoxesAndFromTheKeyboardOnly) {
   Load();
   form->show();
+  form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
   QMenu* menu = form->Menus().Mnu_File;
   int popups = 0;  // the popup is modal: close it once shown, and count
   QObject::connect(menu, &QMenu::aboutToShow, [&] {
@@ -117,11 +122,92 @@ TEST_F(FormTest, RightClickOnTheWindowOrADisabledBoxOpensTheMenu) {
   QTest::mousePress(form.get(), Qt::RightButton);
   QTest::mousePress(form->CurrentVersionText->viewport(), Qt::RightButton);
   QTest::mousePress(form->InformationText, Qt::RightButton);
-  EXPECT_EQ(popups, 3);
+  QTest::keyClick(form.get(), Qt::Key_F10, Qt::ShiftModifier);
+  QTest::keyClick(form->MergeList, Qt::Key_Menu);
+  EXPECT_EQ(popups, 5);
   QTest::mousePress(form.get(), Qt::LeftButton);
-  QTest::mousePress(form->MergeList->viewport(), Qt::RightButton);
-  QTest::mousePress(form->Use_127, Qt::RightButton);
-  EXPECT_EQ(popups, 3);
+  for (QWidget* control :
+       std::initializer_list<QWidget*>{form->MergeList->viewport(), form->FileList->viewport(),
+                                       form->CreateMergedHosts, form->Label1,
+                                       form->CurrentHostsFileInfo, form->AutoFlushDns,
+                                       form->Use_127}) {
+    QTest::mousePress(control, Qt::RightButton);
+    EXPECT_EQ(popups, 5) << control->objectName().toStdString();
+  }
+  EXPECT_EQ(form->Use127Value(), 1);  // its own right press toggled it
+
+  // The visible report box lies over the check box beneath it and keeps its own menu.
+  form->DisplayDnsText->show();
+  form->DisplayDnsText->raise();
+  const QPoint over_mode = form->Use_127->geometry().center();
+  QWidget* hit = form->childAt(over_mode);
+  EXPECT_TRUE(hit == form->DisplayDnsText || form->DisplayDnsText->isAncestorOf(hit));
+  QTest::mousePress(hit, Qt::RightButton, {}, hit->mapFrom(form.get(), over_mode));
+  EXPECT_EQ(popups, 5);
+  EXPECT_EQ(form->Use127Value(), 1);
+}
+
+// WCAG contrast of the colours the window really draws with.
+double Luminance(const QColor& c) {
+  const auto channel = [](double v) {
+    v /= 255.0;
+    return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+  };
+  return 0.2126 * channel(c.red()) + 0.7152 * channel(c.green()) + 0.0722 * channel(c.blue());
+}
+double Contrast(const QColor& a, const QColor& b) {
+  const double la = Luminance(a);
+  const double lb = Luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+TEST_F(FormTest, EveryTextReadsOnEveryBackgroundItTakes) {
+  Load();
+  for (QWidget* box : std::initializer_list<QWidget*>{
+           form->InformationText, form->CurrentVersionText, form->MergedVersionText}) {
+    for (const QColor& back : {form->WindowColour(), kYellow, kGreen, kRed}) {
+      VellomarForm::SetBackColor(box, back);
+      const QPalette& palette = box->palette();
+      EXPECT_GE(Contrast(palette.color(QPalette::Disabled, QPalette::Text),
+                         palette.color(QPalette::Disabled, QPalette::Base)),
+                4.5)
+          << box->objectName().toStdString() << " on " << back.name().toStdString();
+    }
+  }
+  for (const QColor& back : {form->WindowColour(), kYellow}) {
+    VellomarForm::SetBackColor(form->DisplayDnsText, back);
+    EXPECT_GE(Contrast(form->DisplayDnsText->palette().color(QPalette::Text), back), 4.5);
+  }
+  for (QWidget* text : std::initializer_list<QWidget*>{form->Label1, form->CurrentHostsFileInfo,
+                                                       form->AutoFlushDns, form->Use_127}) {
+    EXPECT_GE(Contrast(text->palette().color(QPalette::WindowText),
+                       form->palette().color(QPalette::Window)),
+              4.5);
+  }
+}
+
+// Real-size files: 7-digit summaries stop short of the check boxes, whole in the tool tip;
+// a long status text shows its start; the window keeps its size.
+TEST_F(FormTest, LongTextsNeitherOverlapNorHideTheirStart) {
+  std::string big;
+  for (int i = 0; i < 52522; ++i) big += "0.0.0.0 host" + std::to_string(i) + ".example.com\n";
+  big.resize(1663521, '#');
+  Hosts(big);
+  Source("H_0_Header.txt", big);
+  Load();
+  form->show();
+  for (auto [summary, box] : {std::pair{form->CurrentHostsFileInfo, form->AutoFlushDns},
+                              std::pair{form->MergedHostsFileInfo, form->Use_127}}) {
+    EXPECT_LT(summary->geometry().right(), box->geometry().left()) << FromQ(summary->text());
+    EXPECT_NE(summary->toolTip().indexOf("len: 16"), -1) << FromQ(summary->toolTip());
+  }
+  EXPECT_EQ(form->CurrentHostsFileInfo->toolTip().toStdString(),
+            "52523 Lines - len: 1663521");
+  admin = false;
+  Load();
+  EXPECT_EQ(form->InformationText->cursorPosition(), 0);
+  EXPECT_EQ(form->InformationText->toolTip(), form->InformationText->text());
+  EXPECT_EQ(form->minimumSize(), form->maximumSize());
 }
 
 TEST_F(FormTest, UnloadDeletesOnlyTheCaptureFiles) {

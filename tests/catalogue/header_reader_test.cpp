@@ -183,6 +183,11 @@ TEST(ReadHeaderFileTest, GivesNothingAndNoSummaryWhereNoReadableFileExists) {
              report.source_names.empty() && FileSummary(path, LineEnd::kCrLf).empty();
     }));
   }
+  // A file whose length changes while it is read (a /proc file says 0 bytes, then holds more)
+  // gives no header lines rather than part of them.
+  const HeaderReport changing = ReadHeaderFile("/proc/self/status", LineEnd::kLf);
+  EXPECT_EQ(changing.status, kChanged);
+  EXPECT_TRUE(changing.version_text.empty() && changing.source_names.empty());
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <functional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -279,6 +281,74 @@ TEST_F(SessionTest, RootWritesNothingInAFolderOthersCanChange) {
   EXPECT_EQ(ReadFile(system.File("hosts")), "# hosts before\n127.0.0.1 localhost\n");
   EXPECT_FALSE(s.DoDnsDisplay());
   EXPECT_FALSE(Exists(program.File("displaydns.txt")) || Exists(program.File("vellomar_Log.txt")));
+}
+
+// Names a start marker cannot give back are not listed, and a missing folder lists nothing;
+// both are said rather than dropping sources silently at the next start-up.
+TEST_F(SessionTest, NamesTheMarkersCannotHoldAndAMissingFolderAreSaid) {
+  Source("H_a,b.txt", "0.0.0.0 ab.example\n");
+  Source("H_x entries].txt", "0.0.0.0 x.example\n");
+  Session& s = Load();
+  EXPECT_FALSE(s.FindEntry("H_a,b.txt") || s.FindEntry("H_x entries].txt"));
+  EXPECT_EQ(s.Entries().size(), 5u);
+  const std::string notice =
+      "Not listed, as a start marker cannot hold \",\" or \" entries]\": H_a,b.txt, H_x "
+      "entries].txt";
+  EXPECT_EQ(s.ListingNotice(), notice);
+  s.ShowListingNotice();
+  EXPECT_EQ(s.Information().text, "Admin User - " + notice);
+  EXPECT_EQ(s.Information().colour, Colour::kRed);
+  EXPECT_NE(ReadFile(program.File("vellomar_Log.txt")).find(notice + "\n"), std::string::npos);
+
+  ::rename(program.File("Hostfiles").c_str(), program.File("Moved").c_str());
+  ::chdir(program.File("Moved").c_str());  // never the process's own folder instead
+  s.ClearMergeList();
+  EXPECT_TRUE(s.Entries().empty());
+  EXPECT_EQ(s.ListingNotice(), "No source folder " + program.File("Hostfiles"));
+  ::chdir("/");
+}
+
+// A launcher whose programs never start.
+class DeadLauncher final : public platform::Launcher {
+ public:
+  bool Start(const std::vector<std::string>&, platform::WindowStyle, const std::string&) override {
+    return false;
+  }
+  bool ShellOpen(const std::string&) override { return false; }
+};
+
+TEST_F(SessionTest, ProgramsThatDoNotStartAreSaid) {
+  DeadLauncher dead;
+  Environment env = Env();
+  env.launcher = &dead;
+  env.notepad_candidates = {system.File("resolvectl")};
+  Session s(env);
+  s.ProbePaths();
+  s.ListSources();
+  s.SetTickedQuietly(0, true);
+  ASSERT_EQ(s.WriteMergeFile(), MergeResult::kMerged);
+  EXPECT_EQ(s.CreateMergedHosts(true), Verdict::kInstalled);
+  EXPECT_EQ(s.Information().colour, Colour::kGreen);
+  EXPECT_EQ(s.Information().text, "Done 7 Lines - len: 136 - Copied to HOSTS - but " +
+                                      system.File("resolvectl") + " could not flush the cache");
+  const std::vector<std::pair<std::function<void()>, std::string>> steps = {
+      {[&] { s.DoFlush(); }, "Could not start " + system.File("resolvectl") + " to flush the DNS cache"},
+      {[&] { s.StopDnsService(); }, "Could not start systemctl to stop the DNS cache service"},
+      {[&] { s.StartDnsService(); }, "Could not start systemctl to start the DNS cache service"},
+      {[&] { s.ShellOpen("https://example.org/"); },
+       "Could not open https://example.org/ (is xdg-open installed?)"},
+      {[&] { s.OpenInEditor(s.MergedFilePath()); }, "Could not start " + system.File("resolvectl")},
+  };
+  for (const auto& [step, says] : steps) {
+    s.SetInformation("", Colour::kWindow);
+    step();
+    EXPECT_EQ(s.Information().text, says);
+    EXPECT_EQ(s.Information().colour, Colour::kRed);
+  }
+  s.SetIpconfigPath("");
+  EXPECT_FALSE(s.DoFlush());
+  EXPECT_EQ(s.Information().text,
+            "No DNS cache tool: install systemd-resolved (it brings resolvectl) to flush");
 }
 
 TEST_F(SessionTest, InstallAndRestoreReportWhatTheyLogged) {
