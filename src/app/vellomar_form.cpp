@@ -181,6 +181,8 @@ void VellomarForm::CreateControls() {
     box->setGeometry(place.right() + 1 - width, place.top(), width, height);
   }
 
+  WidenForSummaries();
+
   DeleteTimer = new QTimer(this);
   DeleteTimer->setObjectName(QStringLiteral("DeleteTimer"));
   DeleteTimer->setInterval(2000);
@@ -231,6 +233,36 @@ void VellomarForm::Form_Load() {
   session_.ReportAdminState();
   session_.ShowListingNotice();
   Draw();
+}
+
+void VellomarForm::WidenForSummaries() {
+  // Real lists give 7-digit line counts and lengths of millions: the window grows to the right
+  // by what such summaries need beyond its laid-out width, and the boxes, the lists and the
+  // buttons share the extra width, so that nothing overlaps and long names show more.
+  const int widest = fontMetrics().horizontalAdvance(QStringLiteral("9999999 Lines - len: 999999999"));
+  int needed = width();
+  for (auto [summary, box] : {std::pair{CurrentHostsFileInfo, AutoFlushDns},
+                              std::pair{MergedHostsFileInfo, Use_127}}) {
+    needed = std::max(needed, summary->x() + widest + 8 + box->width() + 2);
+  }
+  const int extra = needed - width();
+  if (extra <= 0) return;
+  const int half = extra / 2;
+  resize(width() + extra, height());
+  for (QWidget* box : std::initializer_list<QWidget*>{CurrentVersionText, MergedVersionText,
+                                                       InformationText}) {
+    box->resize(box->width() + extra, box->height());
+  }
+  for (QWidget* box : std::initializer_list<QWidget*>{AutoFlushDns, Use_127}) {
+    box->move(box->x() + extra, box->y());
+  }
+  for (QWidget* left : std::initializer_list<QWidget*>{MergeList, CreateMergedHosts}) {
+    left->resize(left->width() + half, left->height());
+  }
+  for (QWidget* right : std::initializer_list<QWidget*>{FileList, RefreshListButton}) {
+    right->setGeometry(right->x() + half, right->y(), right->width() + extra - half,
+                       right->height());
+  }
 }
 
 void VellomarForm::DrawSummary(QLabel* summary, const QString& text) {

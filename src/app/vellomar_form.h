@@ -136,6 +136,7 @@ class VellomarForm : public QWidget {
   void Draw();
   QColor ColourOf(session::Colour colour) const;
   void DrawSummary(QLabel* summary, const QString& text);
+  void WidenForSummaries();
   void CentreForm();
 
   session::Session session_;
