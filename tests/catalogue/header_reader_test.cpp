@@ -156,6 +156,7 @@ TEST(FileSummaryTest, CountsLinesPerDialectAndGivesTheLength) {
 }
 
 TEST(ReadHeaderFileTest, GivesNothingAndNoSummaryWhereNoFileExists) {
+  if (testing::OnWindows()) GTEST_SKIP() << "hides a file by a leading '.', which Windows does not";
   TempDir dir;
   WriteFile(dir.File(".hidden.txt"), "# [Start of H_a.txt entries]\r\n");
   for (const auto& path :
