@@ -41,10 +41,10 @@ cmake --build --preset windows-cross
 mkdir -p "$WINEPREFIX"
 "$wineserver_bin" -p
 trap '"$wineserver_bin" -k 2>/dev/null || true' EXIT
-# Create the prefix once, before the tests start in parallel; later runs find it ready.
-if [ ! -d "$WINEPREFIX/drive_c/windows/system32" ]; then
-  echo "Creating the Wine prefix in $WINEPREFIX"
-  "$wine_bin" wineboot -i >/dev/null 2>&1 || true
-fi
+# Boot the prefix (creating it on the first run) before the tests start in parallel. The
+# system processes Wine starts then stay with the persistent server and hold /dev/null, not the
+# output of CTest, which would otherwise wait for them to end.
+[ -d "$WINEPREFIX/drive_c/windows/system32" ] || echo "Creating the Wine prefix in $WINEPREFIX"
+"$wine_bin" wineboot >/dev/null 2>&1 || true
 
 ctest --preset windows-cross
