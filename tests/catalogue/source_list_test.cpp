@@ -29,6 +29,9 @@ TEST(MatchesPatternTest, WildcardsMatchAndAsciiCaseIsIgnored) {
 }
 
 TEST(ListSourcesTest, ListsVisibleOrdinaryMatchingFilesSortedWithoutRegardToCase) {
+  if (testing::OnWindows())
+    GTEST_SKIP() << "needs control characters in names, symbolic links and dot files "
+                    "as hidden";
   namespace fs = std::filesystem;
   TempDir dir;
   // Control bytes in a name would break the marker line it is written into.
@@ -48,6 +51,7 @@ TEST(ListSourcesTest, ListsVisibleOrdinaryMatchingFilesSortedWithoutRegardToCase
 }
 
 TEST(IsReadableForReportTest, NeedsAVisibleFileOfAtLeastAHundredBytes) {
+  if (testing::OnWindows()) GTEST_SKIP() << "hides a file by a leading '.', which Windows does not";
   TempDir dir;
   WriteFile(dir.File("short.txt"), std::string(99, 'x'));
   WriteFile(dir.File("enough.txt"), std::string(100, 'x'));

@@ -6,19 +6,28 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 
 namespace vellomar::testing {
 
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "vellomar-test-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    ADD_FAILURE() << "cannot make a temporary folder";
+  const auto base = std::filesystem::temp_directory_path();
+  std::random_device seed;
+  std::mt19937 random(seed());
+  for (int attempt = 0; attempt < 16 && path_.empty(); ++attempt) {
+    const auto candidate = base / ("vellomar-test-" + std::to_string(random() % 1000000000u));
+    std::error_code ec;
+    // create_directory is false for a folder that was there already: that one is someone else's.
+    if (std::filesystem::create_directory(candidate, ec)) {
+      std::filesystem::permissions(candidate, std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::replace, ec);
+      path_ = candidate.string();
+    }
   }
-  path_ = pattern;
+  if (path_.empty()) ADD_FAILURE() << "cannot make a temporary folder";
 }
 
 TempDir::~TempDir() {
@@ -36,7 +45,9 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-std::string TempDir::File(const std::string& name) const { return path_ + "/" + name; }
+std::string TempDir::File(const std::string& name) const { return platform::JoinPath(path_, name); }
+
+bool OnWindows() { return platform::NativeOsFamily() == platform::OsFamily::kWindows; }
 
 void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

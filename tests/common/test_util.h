@@ -21,12 +21,20 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::string& path() const { return path_; }
-  // path() + "/" + name
+  // path(), the system's separator, name
   std::string File(const std::string& name) const;
 
  private:
   std::string path_;
 };
+
+// True when the tests run on Windows (under Wine on Linux), where the POSIX means some tests
+// need (hidden dot files, modes, links, /bin/sh, /proc) do not exist.
+bool OnWindows();
+
+// Limits the size of the files this process may write, as a full file system would; false
+// where the system has no such limit (Windows).
+bool LimitFileSize(std::uint64_t bytes);
 
 // Writes `bytes` to `path`, replacing it; fails the current test when it cannot.
 void WriteFile(const std::string& path, const std::string& bytes);

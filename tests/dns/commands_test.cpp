@@ -1,9 +1,9 @@
 #include "dns/commands.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -46,12 +46,13 @@ TEST(DnsCommandsTest, WritesTheCaptureScriptByteForByte) {
 }
 
 TEST(DnsCommandsTest, CaptureScriptRunsOnlyTheListingToolWhateverItsPath) {
+  if (testing::OnWindows()) GTEST_SKIP() << "runs read.sh with /bin/sh; Windows runs read.bat";
   const std::string listing = "Scope protocol=dns\nx.example IN A 192.0.2.1\n";
   for (const char* folder : {"plain", "it's a", "x;touch pwned;$(touch pwned)`touch pwned`"}) {
     SCOPED_TRACE(folder);
     TempDir dir;
     testing::WriteFile(dir.File("listing.txt"), listing);
-    ASSERT_EQ(::mkdir(dir.File(folder).c_str(), 0700), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(dir.File(folder)));
     const std::string tool = dir.File(folder) + "/resolvectl";
     ASSERT_TRUE(platform::CreatePrivateScript(
         tool, "#!/bin/sh\n[ \"$1\" = show-cache ] && exec cat listing.txt\nexit 3\n"));

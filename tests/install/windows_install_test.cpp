@@ -1,0 +1,164 @@
+// Merging and installing on Windows (or under Wine), into a hosts file in a temporary folder.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#undef DeleteFile  // the macro would rename platform::DeleteFile
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+
+#include "common/test_util.h"
+#include "install/host_update.h"
+#include "merge/address_mode.h"
+#include "merge/merge_writer.h"
+#include "support/line_end.h"
+
+namespace vellomar::install {
+namespace {
+
+using namespace vellomar::testing;  // TempDir, WriteFile, ReadFile, Exists
+
+const std::string kOld = "127.0.0.1 localhost\r\n# old hosts\r\n";
+
+DWORD AttributesOf(const std::string& path) { return ::GetFileAttributesA(path.c_str()); }
+
+std::ptrdiff_t Entries(const std::string& dir) {
+  return std::distance(std::filesystem::directory_iterator(dir), {});
+}
+
+// A file held open by another program, with what it lets others do meanwhile. Sharing rules
+// hold per handle, so a handle of this process stands for that program.
+class Holder {
+ public:
+  Holder(const std::string& path, DWORD access, DWORD share)
+      : handle_(::CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr)) {
+    EXPECT_NE(handle_, INVALID_HANDLE_VALUE) << path;
+  }
+  ~Holder() {
+    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
+  }
+  Holder(const Holder&) = delete;
+  Holder& operator=(const Holder&) = delete;
+
+ private:
+  HANDLE handle_;
+};
+
+// A temporary folder laid out like a system: etc\hosts, the merged file, the log.
+struct Layout {
+  TempDir dir;
+  std::string etc = dir.File("etc");
+  std::string hosts = etc + "\\hosts";
+  std::string backup = hosts + ".ZRB";
+  std::string merged = dir.File("M_Hosts.txt");
+  support::LogTarget log{dir.File("vellomar_Log.txt"), support::NativeLineEnd()};
+
+  Layout() {
+    std::filesystem::create_directories(etc);
+    WriteFile(hosts, kOld);
+  }
+  // Merges a header and one source in the native line end into M_Hosts.txt.
+  std::string Merge(const std::string& source) const {
+    merge::MergeWriter writer(merged, merge::AddressMode::kUse0000, support::NativeLineEnd(),
+                              "07/12/2025 01:08:00");
+    writer.AddHeader("# Head #CREATEDDATE#\r\n");
+    writer.AddSource("H_A.txt", source);
+    EXPECT_EQ(writer.Commit(), merge::MergeWriter::CommitResult::kReplaced);
+    return ReadFile(merged);
+  }
+  void Update() const { DoHostUpdate(merged, hosts, log); }
+};
+
+TEST(WindowsHostUpdateTest, InstallsTheMergedFileOverAReadOnlyHostsAndKeepsItsMark) {
+  Layout s;
+  const std::string merged = s.Merge("127.0.0.1 ads.example\r\n127.0.0.1 localhost");
+  EXPECT_EQ(merged,
+            "# Head 07/12/2025 01:08:00\r\n\r\n"
+            "# [Start of H_A.txt entries]\r\n0.0.0.0 ads.example\r\n127.0.0.1 localhost\r\n"
+            "# [End of H_A.txt entries]\r\n# " +
+                std::string(57, '*') + "#\r\n\r\n");
+  ASSERT_TRUE(::SetFileAttributesA(s.hosts.c_str(), FILE_ATTRIBUTE_READONLY));
+  s.Update();
+  EXPECT_EQ(ReadFile(s.hosts), merged);
+  EXPECT_EQ(ReadFile(s.backup), kOld);
+  EXPECT_NE(AttributesOf(s.hosts) & FILE_ATTRIBUTE_READONLY, 0u);
+  // The backup carries no mark that would stop the next install from replacing it.
+  EXPECT_EQ(AttributesOf(s.backup) & FILE_ATTRIBUTE_READONLY, 0u);
+
+  const std::string second = s.Merge("0.0.0.0 track.example");
+  s.Update();
+  EXPECT_EQ(ReadFile(s.hosts), second);
+  EXPECT_EQ(ReadFile(s.backup), merged);
+  EXPECT_NE(AttributesOf(s.hosts) & FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_FALSE(Exists(s.log.path));
+  EXPECT_EQ(Entries(s.etc), 2);
+  ::SetFileAttributesA(s.hosts.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(WindowsHostUpdateTest, AHiddenOrSystemHostsIsTakenForMissing) {
+  for (const DWORD mark : {FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM}) {
+    Layout s;
+    s.Merge("0.0.0.0 ads.example");
+    ASSERT_TRUE(::SetFileAttributesA(s.hosts.c_str(), mark));
+    s.Update();
+    EXPECT_EQ(ReadFile(s.hosts), kOld);
+    EXPECT_EQ(AttributesOf(s.hosts) & mark, mark);
+    EXPECT_EQ(Entries(s.etc), 1);
+    EXPECT_FALSE(Exists(s.log.path));
+  }
+}
+
+// Nothing is lost whoever holds which file: the hosts file holds its old or its whole new
+// content, and each step that did not take effect is logged.
+TEST(WindowsHostUpdateTest, FilesHeldOpenByOtherProgramsLoseNothing) {
+  {  // A reader that lets others write but not delete: the hosts file is rewritten in place.
+    Layout s;
+    const std::string merged = s.Merge("0.0.0.0 a");
+    const Holder reader(s.hosts, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    s.Update();
+    EXPECT_EQ(ReadFile(s.hosts), merged);
+    EXPECT_EQ(ReadFile(s.backup), kOld);
+    EXPECT_FALSE(Exists(s.log.path));
+    EXPECT_EQ(Entries(s.etc), 2);
+  }
+  {  // One that lets nobody write: the hosts file stays as it was.
+    Layout s;
+    s.Merge("0.0.0.0 a");
+    const Holder locker(s.hosts, GENERIC_READ, FILE_SHARE_READ);
+    s.Update();
+    EXPECT_EQ(ReadFile(s.hosts), kOld);
+    EXPECT_EQ(ReadFile(s.backup), kOld);
+    EXPECT_EQ(ReadFile(s.log.path), "Could not Kill " + s.hosts + "\r\n");
+    EXPECT_EQ(Entries(s.etc), 2);
+  }
+  {  // A merged file still being written is not installed at all.
+    Layout s;
+    s.Merge("0.0.0.0 a");
+    const Holder writer(s.merged, GENERIC_WRITE, FILE_SHARE_READ);
+    s.Update();
+    EXPECT_EQ(ReadFile(s.hosts), kOld);
+    EXPECT_EQ(ReadFile(s.log.path), "Could not Find " + s.merged + "\r\n");
+  }
+  {  // A merge over an M_Hosts.txt that another program holds keeps the old file whole.
+    Layout s;
+    const std::string merged = s.Merge("0.0.0.0 a");
+    const Holder reader(s.merged, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    merge::MergeWriter writer(s.merged, merge::AddressMode::kUse0000, support::NativeLineEnd(),
+                              "now");
+    writer.AddHeader("# other\r\n");
+    EXPECT_EQ(writer.Commit(), merge::MergeWriter::CommitResult::kReplaceFailed);
+    EXPECT_EQ(ReadFile(s.merged), merged);
+    EXPECT_EQ(Entries(s.dir.path()), 2);  // etc and M_Hosts.txt: no temporary file left
+  }
+}
+
+}  // namespace
+}  // namespace vellomar::install

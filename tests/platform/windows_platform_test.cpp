@@ -1,0 +1,384 @@
+// The Windows platform layer, run on Windows or under Wine. Every file lives in a temporary
+// folder; programs started are copies of windows_probe, never the system's own.
+#include "platform/platform.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#undef DeleteFile  // the macro would rename platform::DeleteFile
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/test_util.h"
+#include "dns/commands.h"
+#include "support/file_reader.h"
+#include "support/line_end.h"
+#include "support/shell.h"
+
+namespace vellomar::platform {
+namespace {
+
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+using Lines = std::vector<std::string>;
+
+DWORD AttributesOf(const std::string& path) { return ::GetFileAttributesA(path.c_str()); }
+
+void Mark(const std::string& path, DWORD attributes) {
+  ASSERT_TRUE(::SetFileAttributesA(path.c_str(), attributes)) << path;
+}
+
+// A handle on a file as another program would hold it: the access it asked for and what it
+// lets others do meanwhile.
+class Holder {
+ public:
+  Holder(const std::string& path, DWORD access, DWORD share)
+      : handle_(::CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr)) {
+    EXPECT_NE(handle_, INVALID_HANDLE_VALUE) << path;
+  }
+  ~Holder() {
+    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
+  }
+  Holder(const Holder&) = delete;
+  Holder& operator=(const Holder&) = delete;
+
+ private:
+  HANDLE handle_;
+};
+
+// An environment variable set for the life of the object, and put back afterwards.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const char* value) : name_(name) {
+    char old[32768];
+    const DWORD size = ::GetEnvironmentVariableA(name, old, sizeof old);
+    if (size > 0 && size < sizeof old) old_ = std::string(old, size);
+    ::SetEnvironmentVariableA(name, value);
+  }
+  ~ScopedEnvironment() { ::SetEnvironmentVariableA(name_, old_ ? old_->c_str() : nullptr); }
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// Waits up to 20 seconds for `done`, which a process started without waiting brings about.
+bool Eventually(const std::function<bool()>& done) {
+  for (int i = 0; i < 400; ++i) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return done();
+}
+
+// The names in `folder` that pass the existence test.
+Lines VisibleFiles(const std::string& folder) {
+  Lines names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (FileExists(entry.path().string())) names.push_back(entry.path().filename().string());
+  }
+  return names;
+}
+
+// A copy of the probe program at `path`.
+void PlaceProbe(const std::string& path) {
+  char full[MAX_PATH];
+  ASSERT_NE(::GetFullPathNameA(VELLOMAR_WINDOWS_PROBE, MAX_PATH, full, nullptr), 0u);
+  ASSERT_TRUE(::CopyFileA(full, path.c_str(), FALSE)) << path;
+}
+
+TEST(WindowsExistenceTest, FindsNormalFilesAndSkipsHiddenSystemFoldersAndPatterns) {
+  TempDir dir;
+  for (const char* name : {"plain", "readonly", "hidden", "system", "both"}) {
+    WriteFile(dir.File(name), "x");
+  }
+  Mark(dir.File("readonly"), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+  Mark(dir.File("hidden"), FILE_ATTRIBUTE_HIDDEN);
+  Mark(dir.File("system"), FILE_ATTRIBUTE_SYSTEM);
+  Mark(dir.File("both"), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY);
+  std::filesystem::create_directory(dir.File("folder"));
+  EXPECT_TRUE(FileExists(dir.File("plain")));
+  EXPECT_TRUE(FileExists(dir.File("readonly")));
+  // A real lookup would take the pattern; the existence test names one file exactly.
+  for (const auto& path :
+       {dir.File("hidden"), dir.File("system"), dir.File("both"), dir.File("folder"),
+        dir.File("missing"), dir.File("p*"), dir.File("plai?"), std::string()}) {
+    EXPECT_FALSE(FileExists(path)) << path;
+  }
+  EXPECT_EQ(FirstExisting({dir.File("hidden"), dir.File("system"), dir.File("folder"),
+                           dir.File("readonly"), dir.File("plain")}),
+            dir.File("readonly"));
+  EXPECT_TRUE(FolderExists(dir.File("folder")));
+  EXPECT_FALSE(FolderExists(dir.File("plain")));
+}
+
+TEST(WindowsProgramTest, NamesTheProgramAndWritesNativePathsAndLines) {
+  EXPECT_EQ(ProgramName(), "platform_test");
+  EXPECT_EQ(JoinPath(ProgramFolder(), "platform_test.exe"), ProgramPath());
+  EXPECT_NE(ProgramFolder().back(), '\\');
+  EXPECT_EQ(JoinPath("C:\\", "hosts"), "C:\\hosts");
+  EXPECT_EQ(JoinPath("C:\\Tools", "Vellomar_Log.txt"), "C:\\Tools\\Vellomar_Log.txt");
+  EXPECT_EQ(support::NativeLineEnd(), support::LineEnd::kCrLf);
+  EXPECT_EQ(dns::NativeDialect(), dns::Dialect::kWindows);
+  // The shell gets a folder without its one trailing backslash.
+  testing::RecordingLauncher launcher;
+  support::ShellOpen(launcher, "C:\\Tools\\");
+  support::ShellOpen(launcher, "C:\\Tools\\\\");
+  ASSERT_EQ(launcher.records.size(), 2u);
+  EXPECT_EQ(launcher.records[0].argv, Lines{"C:\\Tools"});
+  EXPECT_EQ(launcher.records[1].argv, Lines{"C:\\Tools\\"});
+}
+
+TEST(WindowsStartupPathsTest, SystemRootComesFirstThenTheFixedPlaces) {
+  TempDir root;
+  std::filesystem::create_directories(root.File("system32\\drivers\\etc"));
+  const std::string hosts = root.File("system32\\drivers\\etc\\hosts");
+  WriteFile(hosts, "127.0.0.1 localhost\r\n");
+  WriteFile(root.File("notepad.exe"), "");
+  WriteFile(root.File("system32\\ipconfig.exe"), "");
+  const ScopedEnvironment system_root("SystemRoot", root.path().c_str());
+  EXPECT_EQ(HostsCandidates(), (Lines{hosts, "c:\\windows\\system32\\drivers\\etc\\hosts",
+                                      "c:\\winnt\\system32\\drivers\\etc\\hosts"}));
+  EXPECT_EQ(NotepadCandidates(), (Lines{root.File("notepad.exe"), "c:\\windows\\notepad.exe",
+                                        "c:\\winnt\\notepad.exe"}));
+  EXPECT_EQ(FirstExisting(IpconfigCandidates()), root.File("system32\\ipconfig.exe"));
+  EXPECT_EQ(FirstExisting(HostsCandidates()), hosts);
+  // A hidden hosts file is not found: the probe goes on to the fixed places.
+  Mark(hosts, FILE_ATTRIBUTE_HIDDEN);
+  EXPECT_NE(FirstExisting(HostsCandidates()), hosts);
+}
+
+TEST(WindowsReadTest, GivesExactBytesOrNothingWhileAnotherProgramWrites) {
+  TempDir dir;
+  const std::string ten("ab\r\ncd\n\0e\r", 10);
+  const std::string path = dir.File("ten.txt");
+  WriteFile(path, ten);
+  WriteFile(dir.File("empty.txt"), "");
+  WriteFile(dir.File("hidden.txt"), "secret");
+  Mark(dir.File("hidden.txt"), FILE_ATTRIBUTE_HIDDEN);
+  std::string out = "left over";
+  EXPECT_TRUE(ReadFileInto(path, out));
+  EXPECT_EQ(out, ten);
+  EXPECT_TRUE(ReadFileInto(dir.File("empty.txt"), out));
+  EXPECT_EQ(out, "");
+  {
+    const Holder reader(path, GENERIC_READ, FILE_SHARE_READ);
+    EXPECT_EQ(support::ReadWholeFile(path), ten);  // other readers do not stand in the way
+  }
+  {
+    const Holder writer(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    out = "left over";
+    EXPECT_FALSE(ReadFileInto(path, out));
+    EXPECT_EQ(out, "");
+  }
+  EXPECT_EQ(support::ReadWholeFile(path), ten);
+  for (const auto& missing : {dir.File("hidden.txt"), dir.path(), dir.File("missing.txt")}) {
+    EXPECT_EQ(support::ReadWholeFile(missing), "") << missing;
+  }
+}
+
+TEST(WindowsAttributesTest, ClearsReadOnlyHiddenAndSystemAndPutsThemBack) {
+  TempDir dir;
+  const std::string path = dir.File("hosts");
+  WriteFile(path, "x");
+  constexpr DWORD kMarks = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  Mark(path, kMarks | FILE_ATTRIBUTE_ARCHIVE);
+  const auto removed = SetAttributesNormal(path);
+  ASSERT_TRUE(removed.has_value());
+  EXPECT_EQ(removed->flags, kMarks);
+  EXPECT_EQ(AttributesOf(path) & (kMarks | FILE_ATTRIBUTE_ARCHIVE), FILE_ATTRIBUTE_ARCHIVE);
+  WriteFile(path, "writable now");
+  EXPECT_TRUE(RestoreOwnerWrite(path, *removed));
+  EXPECT_TRUE(RestoreProtection(path, *removed));
+  EXPECT_EQ(AttributesOf(path) & kMarks, kMarks);
+  EXPECT_FALSE(SetAttributesNormal(dir.File("missing")).has_value());
+  Mark(path, FILE_ATTRIBUTE_NORMAL);
+  EXPECT_TRUE(DeleteFile(path));
+  EXPECT_TRUE(DeleteFile(path));  // gone already
+}
+
+TEST(WindowsReplacementFileTest, ReplacesOnCommitOnlyAndNeverShowsAPartialFile) {
+  TempDir dir;
+  const std::string target = dir.File("M_Hosts.txt");
+  WriteFile(target, "old");
+  if (auto abandoned = CreateReplacementFile(target)) abandoned->Write("partial");
+  auto file = CreateReplacementFile(target, target);
+  ASSERT_NE(file, nullptr);
+  EXPECT_TRUE(file->Write("new\r\n"));
+  EXPECT_EQ(VisibleFiles(dir.path()), Lines{"M_Hosts.txt"});  // the new file is hidden
+  EXPECT_EQ(ReadFile(target), "old");
+  EXPECT_EQ(file->Commit(), ReplacementFile::CommitResult::kReplaced);
+  file.reset();
+  EXPECT_EQ(ReadFile(target), "new\r\n");
+  EXPECT_EQ(AttributesOf(target) & FILE_ATTRIBUTE_HIDDEN, 0u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+  // A new target, a folder in the way, a missing folder.
+  file = CreateReplacementFile(dir.File("new.txt"));
+  ASSERT_NE(file, nullptr);
+  file->Write("first");
+  EXPECT_EQ(file->Commit(), ReplacementFile::CommitResult::kReplaced);
+  EXPECT_EQ(ReadFile(dir.File("new.txt")), "first");
+  std::filesystem::create_directory(dir.File("occupied"));
+  file = CreateReplacementFile(dir.File("occupied"));
+  ASSERT_NE(file, nullptr);
+  file->Write("x");
+  EXPECT_NE(file->Commit(), ReplacementFile::CommitResult::kReplaced);
+  file.reset();
+  EXPECT_TRUE(FolderExists(dir.File("occupied")));
+  EXPECT_EQ(CreateReplacementFile(dir.File("missing\\hosts")), nullptr);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3);
+}
+
+// Sharing rules hold per open handle, so a handle of this process stands for the other
+// program (an editor, a virus scanner) that holds the file.
+TEST(WindowsReplacementFileTest, ATargetHeldOpenIsReportedBusyAndCanBeRewrittenInPlace) {
+  TempDir dir;
+  const std::string target = dir.File("hosts");
+  WriteFile(target, "old hosts, longer than the new one\r\n");
+  {
+    const Holder editor(target, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    auto file = CreateReplacementFile(target, target);
+    ASSERT_NE(file, nullptr);
+    file->Write("new\r\n");
+    EXPECT_EQ(file->Commit(), ReplacementFile::CommitResult::kTargetBusy);
+    file.reset();
+    EXPECT_EQ(ReadFile(target), "old hosts, longer than the new one\r\n");
+    EXPECT_EQ(RewriteInPlace(target, "new\r\n"), InPlaceResult::kRewritten);
+    EXPECT_EQ(RewriteInPlace(target, std::string(70000, 'y')), InPlaceResult::kRewritten);
+    EXPECT_EQ(ReadFile(target), std::string(70000, 'y'));
+  }
+  {
+    const Holder locker(target, GENERIC_READ, FILE_SHARE_READ);  // lets nobody write
+    EXPECT_EQ(RewriteInPlace(target, "new\r\n"), InPlaceResult::kNotOpened);
+  }
+  EXPECT_EQ(ReadFile(target), std::string(70000, 'y'));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+TEST(WindowsLongPathTest, FilesPastMaxPathWorkAndAStartThereFailsPlainly) {
+  TempDir dir;
+  std::string folder = dir.path();
+  std::wstring wide_folder = L"\\\\?\\" + std::filesystem::path(dir.path()).wstring();
+  while (folder.size() < 300) {
+    folder += "\\" + std::string(40, 'f');
+    wide_folder += L"\\" + std::wstring(40, L'f');
+    ASSERT_TRUE(::CreateDirectoryW(wide_folder.c_str(), nullptr));
+  }
+  const std::string hosts = folder + "\\hosts";
+  ASSERT_TRUE(CreatePrivateScript(hosts, "old"));
+  EXPECT_TRUE(FileExists(hosts));
+  EXPECT_TRUE(FolderExists(folder));
+  EXPECT_EQ(support::ReadWholeFile(hosts), "old");
+  auto file = CreateReplacementFile(hosts, hosts);
+  ASSERT_NE(file, nullptr);
+  file->Write("new");
+  EXPECT_EQ(file->Commit(), ReplacementFile::CommitResult::kReplaced);
+  file.reset();
+  EXPECT_EQ(support::ReadWholeFile(hosts), "new");
+  EXPECT_EQ(RewriteInPlace(hosts, "newer"), InPlaceResult::kRewritten);
+  EXPECT_EQ(support::ReadWholeFile(hosts), "newer");
+  EXPECT_TRUE(SetAttributesNormal(hosts).has_value());
+  // The system starts no process in a folder that long.
+  EXPECT_FALSE(CreateSystemLauncher()->Start({"cmd"}, WindowStyle::kMinimizedNoFocus, folder));
+  EXPECT_TRUE(DeleteFile(hosts));
+  EXPECT_FALSE(FileExists(hosts));
+  // The folders go one by one: the removal of the temporary folder does not reach this deep.
+  while (wide_folder.size() > 4 + std::filesystem::path(dir.path()).wstring().size()) {
+    ASSERT_TRUE(::RemoveDirectoryW(wide_folder.c_str()));
+    wide_folder.erase(wide_folder.find_last_of(L'\\'));
+  }
+}
+
+TEST(WindowsLauncherTest, PassesEveryArgumentWholeAndSearchesNoCurrentFolder) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.File("with blank"));
+  const std::string probe = dir.File("with blank\\probe.exe");
+  PlaceProbe(probe);
+  auto launcher = CreateSystemLauncher();
+  const Lines arguments = {"a b",     "",     "say \"hi\"", "back\\slash\\", "tab\there",
+                           "two\\\\", "\\\"", "%PATH%",     "x&y|z"};
+  Lines argv = {probe};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  ASSERT_TRUE(launcher->Start(argv, WindowStyle::kMinimizedNoFocus, dir.path()));
+  std::string expected;
+  for (const auto& argument : arguments) expected += argument + "\n";
+  EXPECT_TRUE(Eventually([&] { return ReadFile(dir.File("args.txt")) == expected; }))
+      << ReadFile(dir.File("args.txt"));
+
+  // A program named without a folder is not taken from the current folder.
+  PlaceProbe(dir.File("vellomar-planted.exe"));
+  char old_folder[MAX_PATH];
+  ASSERT_NE(::GetCurrentDirectoryA(MAX_PATH, old_folder), 0u);
+  ASSERT_TRUE(::SetCurrentDirectoryA(dir.path().c_str()));
+  EXPECT_FALSE(launcher->Start({"vellomar-planted"}, WindowStyle::kNormalFocus));
+  EXPECT_FALSE(launcher->Start({"vellomar-planted.exe"}, WindowStyle::kNormalFocus));
+  ::SetCurrentDirectoryA(old_folder);
+  EXPECT_FALSE(launcher->Start({dir.File("missing.exe")}, WindowStyle::kNormalFocus));
+  EXPECT_FALSE(launcher->Start({}, WindowStyle::kNormalFocus));
+}
+
+TEST(WindowsLauncherTest, TheCaptureBatchRunsInCmdAndEndsWithTheMarker) {
+  TempDir dir;
+  const std::string ipconfig = dir.File("ipconfig.exe");  // the probe, never the real tool
+  PlaceProbe(ipconfig);
+  const std::string script = dir.File(dns::CaptureScriptName(dns::NativeDialect()));
+  EXPECT_EQ(script, dir.File("read.bat"));
+  ASSERT_TRUE(CreatePrivateScript(script, dns::CaptureScriptText(ipconfig, dns::NativeDialect())));
+  EXPECT_FALSE(CreatePrivateScript(script, "exists already"));
+  auto launcher = CreateSystemLauncher();
+  ASSERT_TRUE(launcher->Start(dns::CaptureScriptCommand(script, dns::NativeDialect()),
+                              WindowStyle::kMinimizedFocus, dir.path()));
+  const std::string capture = dir.File(std::string(dns::kCaptureFileName));
+  // Read as the report polls it: nothing while the batch holds the file open for writing.
+  std::string text;
+  EXPECT_TRUE(Eventually([&] {
+    text = support::ReadWholeFile(capture);
+    return text.find(dns::kFinishedMarker) != std::string::npos;
+  }));
+  EXPECT_EQ(text,
+            "Windows IP Configuration\r\n\r\n    probe.example\r\n"
+            "    Record Name . . . . . : probe.example\r\n"
+            "    A (Host) Record . . . : 192.0.2.7\r\n\r\n"
+            "@finishednow@ \r\n");
+
+  // Without a command interpreter at a full path, or for a batch whose name cmd.exe would
+  // expand, nothing starts.
+  {
+    TempDir empty_root;
+    const ScopedEnvironment system_root("SystemRoot", empty_root.path().c_str());
+    const ScopedEnvironment comspec("ComSpec", "cmd.exe");
+    EXPECT_FALSE(launcher->Start({script}, WindowStyle::kMinimizedFocus, dir.path()));
+  }
+  std::filesystem::create_directory(dir.File("100%"));
+  ASSERT_TRUE(CreatePrivateScript(dir.File("100%\\read.bat"), "echo x > y\r\n"));
+  EXPECT_FALSE(launcher->Start({dir.File("100%\\read.bat")}, WindowStyle::kMinimizedFocus));
+}
+
+TEST(WindowsInstanceLockTest, OneHolderPerProgramWhateverTheLetterCase) {
+  TempDir dir;
+  auto first = AcquireInstanceLock(dir.File("Vellomar.exe"));
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(AcquireInstanceLock(dir.File("VELLOMAR.EXE")), nullptr);
+  EXPECT_NE(AcquireInstanceLock(dir.File("other.exe")), nullptr);
+  first.reset();
+  EXPECT_NE(AcquireInstanceLock(dir.File("vellomar.exe")), nullptr);
+}
+
+}  // namespace
+}  // namespace vellomar::platform
