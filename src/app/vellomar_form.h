@@ -74,7 +74,6 @@ class VellomarForm : public QWidget {
 
   // The command menu window, created and loaded on first touch.
   VellomarMenus& Menus();
-  bool MenusLoaded() const { return menus_ != nullptr; }
 
   // ---- Run state -----------------------------------------------------------------------
   session::Session& session() { return session_; }
