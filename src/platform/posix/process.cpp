@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -21,6 +22,25 @@
 
 namespace vellomar::platform {
 namespace {
+
+// The child's side of the exec report: the error of a failed exec goes down the pipe, which
+// otherwise closes unread when the exec succeeds (it is close-on-exec).
+[[noreturn]] void ReportExecFailure(int report_fd, int err) {
+  [[maybe_unused]] const auto written = ::write(report_fd, &err, sizeof err);
+  ::_exit(127);
+}
+
+// The parent's side: nullopt when the exec succeeded, else its error. Closes the pipe.
+std::optional<int> ExecError(int report_fd) {
+  int err = 0;
+  ssize_t got;
+  do {
+    got = ::read(report_fd, &err, sizeof err);
+  } while (got < 0 && errno == EINTR);
+  ::close(report_fd);
+  if (got == 0) return std::nullopt;
+  return err;
+}
 
 // Finds a program without a folder in PATH, as a shell would; empty when not found.
 std::string ResolveProgram(const std::string& program) {
@@ -74,20 +94,13 @@ bool SpawnDetached(const std::vector<std::string>& argv, const std::string& work
       ::execv(program.c_str(), args.data());
       err = errno;
     }
-    [[maybe_unused]] const auto written = ::write(report[1], &err, sizeof err);
-    ::_exit(127);
+    ReportExecFailure(report[1], err);
   }
   ::close(report[1]);
   int status = 0;
   while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
-  int err = 0;
-  ssize_t got;
-  do {
-    got = ::read(report[0], &err, sizeof err);
-  } while (got < 0 && errno == EINTR);
-  ::close(report[0]);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 && got == 0;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 && !ExecError(report[0]);
 }
 
 class SystemLauncher final : public Launcher {
@@ -184,9 +197,7 @@ RunResult RunAndWait(const std::vector<std::string>& argv, int timeout_ms, bool 
     if (null_fd >= 0) ::dup2(null_fd, STDIN_FILENO);
     if (collect_output) ::dup2(output[1], STDOUT_FILENO);
     ::execv(args[0], args.data());
-    const int err = errno;
-    [[maybe_unused]] const auto written = ::write(report[1], &err, sizeof err);
-    ::_exit(127);
+    ReportExecFailure(report[1], errno);
   }
   ::close(report[1]);
   if (collect_output) ::close(output[1]);
@@ -195,13 +206,7 @@ RunResult RunAndWait(const std::vector<std::string>& argv, int timeout_ms, bool 
     if (collect_output) ::close(output[0]);
     return result;
   }
-  int err = 0;
-  ssize_t got;
-  do {
-    got = ::read(report[0], &err, sizeof err);
-  } while (got < 0 && errno == EINTR);
-  ::close(report[0]);
-  result.started = got == 0;
+  result.started = !ExecError(report[0]);
 
   const long long deadline = NowMs() + timeout_ms;
   if (collect_output) {
@@ -408,8 +413,7 @@ std::unique_ptr<ChildProcess> StartWithOutput(const std::vector<std::string>& ar
       ::execv(args[0], args.data());
       err = errno;
     }
-    [[maybe_unused]] const auto written = ::write(report[1], &err, sizeof err);
-    ::_exit(127);
+    ReportExecFailure(report[1], err);
   }
   ::close(null_fd);
   ::close(report[1]);
@@ -420,17 +424,10 @@ std::unique_ptr<ChildProcess> StartWithOutput(const std::vector<std::string>& ar
   // Also set here, so that the group exists before a Kill, whichever process runs first.
   ::setpgid(child, child);
   auto handle = std::make_unique<PosixChild>(child);
-  // The pipe closes on a successful exec; otherwise it brings the exec's error.
-  int err = 0;
-  ssize_t got;
-  do {
-    got = ::read(report[0], &err, sizeof err);
-  } while (got < 0 && errno == EINTR);
-  ::close(report[0]);
-  if (got != 0) {
+  if (const auto err = ExecError(report[0])) {
     handle.reset();  // reaps the child
-    result = (err == ENOENT || err == ENOTDIR) ? StartResult::kProgramMissing
-                                               : StartResult::kCannotStart;
+    result = (*err == ENOENT || *err == ENOTDIR) ? StartResult::kProgramMissing
+                                                 : StartResult::kCannotStart;
     return nullptr;
   }
   result = StartResult::kStarted;
