@@ -6,8 +6,8 @@
 #include <QCursor>
 #include <QFontDatabase>
 #include <QGuiApplication>
-#include <QMimeData>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QSignalBlocker>
@@ -72,8 +72,7 @@ QString ToQ(const std::string& text) {
 std::string FromQ(const QString& text) { return text.toUtf8().toStdString(); }
 
 VellomarForm::VellomarForm(Environment env, QWidget* parent)
-    : QWidget(parent),
-      session_(std::move(env)) {
+    : QWidget(parent), session_(std::move(env)) {
   setObjectName(QStringLiteral("VellomarForm"));
   setWindowTitle(QStringLiteral("Host file Creator"));
   setWindowIcon(QIcon(QStringLiteral(":/vellomar/vellomar.png")));
@@ -221,8 +220,8 @@ void VellomarForm::CreateControls() {
 void VellomarForm::Form_Load() {
   session_.ProbePaths();
   session_.RecoverInterruptedInstall();
-  setWindowTitle(ToQ(WindowTitle(env().version_major, env().version_minor,
-                                 env().version_revision)));
+  setWindowTitle(
+      ToQ(WindowTitle(env().version_major, env().version_minor, env().version_revision)));
   session_.GetHostVersion(0);
   session_.ClearMergeList();
   Draw();
@@ -239,18 +238,19 @@ void VellomarForm::WidenForSummaries() {
   // Real lists give 7-digit line counts and lengths of millions: the window grows to the right
   // by what such summaries need beyond its laid-out width, and the boxes, the lists and the
   // buttons share the extra width, so that nothing overlaps and long names show more.
-  const int widest = fontMetrics().horizontalAdvance(QStringLiteral("9999999 Lines - len: 999999999"));
+  const int widest =
+      fontMetrics().horizontalAdvance(QStringLiteral("9999999 Lines - len: 999999999"));
   int needed = width();
-  for (auto [summary, box] : {std::pair{CurrentHostsFileInfo, AutoFlushDns},
-                              std::pair{MergedHostsFileInfo, Use_127}}) {
+  for (auto [summary, box] :
+       {std::pair{CurrentHostsFileInfo, AutoFlushDns}, std::pair{MergedHostsFileInfo, Use_127}}) {
     needed = std::max(needed, summary->x() + widest + 8 + box->width() + 2);
   }
   const int extra = needed - width();
   if (extra <= 0) return;
   const int half = extra / 2;
   resize(width() + extra, height());
-  for (QWidget* box : std::initializer_list<QWidget*>{CurrentVersionText, MergedVersionText,
-                                                       InformationText}) {
+  for (QWidget* box :
+       std::initializer_list<QWidget*>{CurrentVersionText, MergedVersionText, InformationText}) {
     box->resize(box->width() + extra, box->height());
   }
   for (QWidget* box : std::initializer_list<QWidget*>{AutoFlushDns, Use_127}) {
@@ -524,10 +524,10 @@ void VellomarForm::SetUse127Value(int value) {
 
 void VellomarForm::Use_127_Click() {
   // The box has moved itself on a click; the session follows.
-  const merge::AddressMode mode = Use_127->checkState() == Qt::Unchecked ? merge::AddressMode::kNoChange
-                                  : Use_127->checkState() == Qt::Checked
-                                      ? merge::AddressMode::kUse127
-                                      : merge::AddressMode::kUse0000;
+  const merge::AddressMode mode =
+      Use_127->checkState() == Qt::Unchecked ? merge::AddressMode::kNoChange
+      : Use_127->checkState() == Qt::Checked ? merge::AddressMode::kUse127
+                                             : merge::AddressMode::kUse0000;
   session_.SetMode(mode);
   Draw();
 }

@@ -81,17 +81,11 @@ void VellomarMenus::Mnu_OpenDnsNotepad_Click() {
 
 void VellomarMenus::Mnu_FlushDns_Click() { form_.DoFlush(); }
 
-void VellomarMenus::Mnu_StopDnsService_Click() {
-  form_.session().StopDnsService();
-}
+void VellomarMenus::Mnu_StopDnsService_Click() { form_.session().StopDnsService(); }
 
-void VellomarMenus::Mnu_StartDnsService_Click() {
-  form_.session().StartDnsService();
-}
+void VellomarMenus::Mnu_StartDnsService_Click() { form_.session().StartDnsService(); }
 
-void VellomarMenus::Mnu_WebLink_Click() {
-  form_.session().ShellOpen(kWebLinkAddress);
-}
+void VellomarMenus::Mnu_WebLink_Click() { form_.session().ShellOpen(kWebLinkAddress); }
 
 void VellomarMenus::Mnu_Exit_Click() {
   form_.close();  // runs the window's unload, which ends the program

@@ -2,10 +2,10 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <system_error>
 #include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "catalogue/source_list.h"
@@ -24,7 +24,7 @@ namespace {
 constexpr int kOk = 0;
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
-constexpr int kProgramWaitMs = 60000;                         // a resolver or service command
+constexpr int kProgramWaitMs = 60000;                       // a resolver or service command
 constexpr std::size_t kMaxListing = std::size_t{64} << 20;  // a cache listing read whole
 
 constexpr const char* kUsageText =
@@ -378,8 +378,7 @@ class Commands {
 
   bool NeedResolver() {
     if (!session_.IpconfigPath().empty()) return true;
-    Err(
-        "no resolver tool found: install systemd-resolved (which brings resolvectl), or name "
+    Err("no resolver tool found: install systemd-resolved (which brings resolvectl), or name "
         "one with --resolver FILE");
     return false;
   }
@@ -406,12 +405,12 @@ class Commands {
     if (operands.front() == "flush") return Flush();
     if (operands.front() != "show") return Usage("unknown dns command " + operands.front());
     if (!NeedResolver()) return kUsage;
-    const auto result = platform::RunAndWait(
-        dns::ListCommand(session_.IpconfigPath(), session_.env().dialect), kProgramWaitMs,
-        true, kMaxListing);
+    const auto result =
+        platform::RunAndWait(dns::ListCommand(session_.IpconfigPath(), session_.env().dialect),
+                             kProgramWaitMs, true, kMaxListing);
     if (!result.started || result.timed_out || result.exit_code != 0) {
       Err("the cache listing failed: " + session_.IpconfigPath() +
-          (!result.started     ? " could not be run"
+          (!result.started    ? " could not be run"
            : result.timed_out ? " did not end in time"
                               : " ended with status " + std::to_string(result.exit_code) +
                                     " (resolvectl show-cache needs systemd 254 or later)"));

@@ -40,8 +40,8 @@ void Session::ProbePaths() {
     if (safety == platform::FolderSafety::kOpenToOthers ||
         safety == platform::FolderSafety::kForeignOwner) {
       // Another user could swap what root writes or appends there for a link or a pipe.
-      folder_problem_ = "Other users can change " + env_.program_folder +
-                        ": nothing is written there as root";
+      folder_problem_ =
+          "Other users can change " + env_.program_folder + ": nothing is written there as root";
       log_.path.clear();
     }
   }
@@ -78,7 +78,8 @@ void Session::ReportAdminState() {
   }
 }
 
-// ---- Source catalogue ----------------------------------------------------------------------------
+// ---- Source catalogue
+// ----------------------------------------------------------------------------
 
 void Session::ListSources() {
   // Only ever the program's own source folder: a missing one lists nothing rather than
@@ -99,7 +100,8 @@ void Session::ListSources() {
     listing_notice_ = "No source folder " + source_folder_;
   }
   if (!unlisted.empty()) {
-    listing_notice_ = "Not listed, as a start marker cannot hold \",\" or \" entries]\": " + unlisted;
+    listing_notice_ =
+        "Not listed, as a start marker cannot hold \",\" or \" entries]\": " + unlisted;
     Log(listing_notice_);
   }
   ++generation_;
@@ -157,7 +159,8 @@ std::size_t Session::TickedCount() const {
       std::count_if(entries_.begin(), entries_.end(), [](const Entry& e) { return e.ticked; }));
 }
 
-// ---- Header reader and version report -------------------------------------------------------------
+// ---- Header reader and version report
+// -------------------------------------------------------------
 
 std::string Session::GetFileInfo(const std::string& path) const {
   return catalogue::FileSummary(path, env_.line_end);
@@ -200,7 +203,8 @@ bool Session::VersionsMatch() const {
   return merged_updated_ == current_updated_ && merged_created_ == current_created_;
 }
 
-// ---- Address mode ---------------------------------------------------------------------------------
+// ---- Address mode
+// ---------------------------------------------------------------------------------
 
 void Session::SetMode(merge::AddressMode mode) {
   if (mode == mode_) return;
@@ -208,7 +212,8 @@ void Session::SetMode(merge::AddressMode mode) {
   MergeList_Click();
 }
 
-// ---- Merge ------------------------------------------------------------------------------------------
+// ---- Merge
+// ------------------------------------------------------------------------------------------
 
 MergeResult Session::WriteMergeFile() {
   // A call raised by the run's own untickings must leave the running merge alone.
@@ -312,7 +317,8 @@ MergeResult Session::WriteMergeFile() {
   return result;
 }
 
-// ---- Install ------------------------------------------------------------------------------------------
+// ---- Install
+// ------------------------------------------------------------------------------------------
 
 std::vector<std::string> Session::DoHostUpdate(const std::string& file) {
   std::vector<std::string> written;
@@ -382,7 +388,8 @@ Verdict Session::UpdateFromMerged(bool auto_flush) {
   return verdict;
 }
 
-// ---- Programs -------------------------------------------------------------------------------------------
+// ---- Programs
+// -------------------------------------------------------------------------------------------
 
 void Session::OpenInEditor(const std::string& path) {
   if (!platform::FileExists(path)) return;
@@ -433,7 +440,8 @@ void Session::StartDnsService() {
   }
 }
 
-// ---- DNS cache capture --------------------------------------------------------------------------------------
+// ---- DNS cache capture
+// --------------------------------------------------------------------------------------
 
 std::string Session::CaptureFilePath() const {
   return ProgramFile(std::string(dns::kCaptureFileName));
@@ -451,18 +459,16 @@ bool Session::DoDnsDisplay() {
           Colour::kRed);
       break;
     case dns::Capture::StartError::kFolderUnsafe:
-      SetInformation("Other users can change " + env_.program_folder +
-                         ": no DNS cache capture there as root",
-                     Colour::kRed);
+      SetInformation(
+          "Other users can change " + env_.program_folder + ": no DNS cache capture there as root",
+          Colour::kRed);
       break;
     case dns::Capture::StartError::kLeftover:
       Log("Failed to Kill " + std::string(dns::kCaptureFileName));
-      SetInformation("Could not remove " + capture + ": the DNS cache is not shown",
-                     Colour::kRed);
+      SetInformation("Could not remove " + capture + ": the DNS cache is not shown", Colour::kRed);
       break;
     case dns::Capture::StartError::kCannotCreate:
-      SetInformation("Could not create " + capture + ": the DNS cache is not shown",
-                     Colour::kRed);
+      SetInformation("Could not create " + capture + ": the DNS cache is not shown", Colour::kRed);
       break;
     case dns::Capture::StartError::kToolMissing:
     case dns::Capture::StartError::kCannotStart:

@@ -163,18 +163,21 @@ class Session {
   // The rule of the version report: both dated values of the two files are equal.
   bool VersionsMatch() const;
 
-  // ---- Address mode ------------------------------------------------------------------------------
+  // ---- Address mode
+  // ------------------------------------------------------------------------------
   merge::AddressMode Mode() const { return mode_; }
   // A change of the mode rebuilds the merged file through the selection handler.
   void SetMode(merge::AddressMode mode);
 
-  // ---- Merge -------------------------------------------------------------------------------------
-  // Builds the merged file from the ticked entries in list order: the first must be a header.
+  // ---- Merge
+  // ------------------------------------------------------------------------------------- Builds
+  // the merged file from the ticked entries in list order: the first must be a header.
   MergeResult WriteMergeFile();
 
-  // ---- Install ------------------------------------------------------------------------------------
-  // Copies `file` over the hosts file with the backup; returns the log texts it wrote. Another
-  // install over the same hosts file, in any process, waits until this one is done.
+  // ---- Install
+  // ------------------------------------------------------------------------------------ Copies
+  // `file` over the hosts file with the backup; returns the log texts it wrote. Another install
+  // over the same hosts file, in any process, waits until this one is done.
   std::vector<std::string> DoHostUpdate(const std::string& file);
   // What the last DoHostUpdate did.
   install::HostUpdateOutcome::Result LastInstall() const { return last_install_; }
@@ -200,9 +203,10 @@ class Session {
   void StopDnsService();
   void StartDnsService();
 
-  // ---- DNS cache capture --------------------------------------------------------------------------
-  // Removes the file of an earlier capture and starts a new one. True when it runs and the
-  // caller should poll it; otherwise the status line says why not.
+  // ---- DNS cache capture
+  // -------------------------------------------------------------------------- Removes the file of
+  // an earlier capture and starts a new one. True when it runs and the caller should poll it;
+  // otherwise the status line says why not.
   bool DoDnsDisplay();
   // The report once the listing tool has ended. A capture that runs past the time-out is
   // stopped and its file removed.
@@ -246,7 +250,8 @@ class Session {
   std::string listing_notice_;
   std::unique_ptr<dns::Capture> capture_;
   std::chrono::milliseconds capture_timeout_{30000};
-  install::HostUpdateOutcome::Result last_install_ = install::HostUpdateOutcome::Result::kNothingToDo;
+  install::HostUpdateOutcome::Result last_install_ =
+      install::HostUpdateOutcome::Result::kNothingToDo;
   // Why the merged file is not the current selection's, after a refused or failed merge.
   std::optional<std::string> merge_problem_;
   bool selecting_from_hosts_ = false;  // the header reader is ticking an entry

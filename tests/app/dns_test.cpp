@@ -62,7 +62,8 @@ TEST_F(DnsTest, ACaptureRunsTheToolIntoAFreshFileAndTheTickShowsTheTable) {
 
   // Whether the report fits is judged by what was put in: a no-break space or a byte that is
   // not UTF-8, which the box shows differently, is no reason for yellow.
-  testing::WriteFile(tool, "#!/bin/sh\nprintf 'caf\\303\\251\\302\\240x\\377.example IN A 1.2.3.4\\n'\n");
+  testing::WriteFile(tool,
+                     "#!/bin/sh\nprintf 'caf\\303\\251\\302\\240x\\377.example IN A 1.2.3.4\\n'\n");
   form->Menus().Mnu_ShowDns->trigger();
   EXPECT_NE(shown().indexOf("1.2.3.4"), -1);
   EXPECT_EQ(VellomarForm::BackColor(form->DisplayDnsText), form->WindowColour());
@@ -102,7 +103,8 @@ TEST_F(DnsTest, ACaptureThatCannotRunOrHangsIsReportedAndEnded) {
   EXPECT_TRUE(form->DeleteTimer->isActive());
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   form->DeleteTimer_Timer();
-  EXPECT_EQ(Info(), Sys("resolvectl") + " did not list the DNS cache within 200 ms and was stopped");
+  EXPECT_EQ(Info(),
+            Sys("resolvectl") + " did not list the DNS cache within 200 ms and was stopped");
   EXPECT_FALSE(form->DeleteTimer->isActive());
   EXPECT_TRUE(form->Menus().Mnu_ShowDns->isEnabled());
   EXPECT_FALSE(testing::Exists(Capture()));

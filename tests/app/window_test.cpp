@@ -30,8 +30,8 @@ TEST_F(FormTest, EveryControlHasItsNameCaptionTipPlaceAndState) {
        "Select to include in merge file"},
       {"FileList", Twips(2880, 2010, 1905, 2040).adjusted(half, 0, extra, 0), nullptr,
        "Double click to edit"},
-      {"CreateMergedHosts", Twips(300, 4170, 2085, 315).adjusted(0, 0, half, 0),
-       "Write to HOSTS", "Recreate and Write Merged file to HOSTS"},
+      {"CreateMergedHosts", Twips(300, 4170, 2085, 315).adjusted(0, 0, half, 0), "Write to HOSTS",
+       "Recreate and Write Merged file to HOSTS"},
       {"RefreshListButton", Twips(2910, 4170, 1875, 315).adjusted(half, 0, extra, 0), "Refresh",
        "Refresh things"},
       {"MergedVersionText", Twips(30, 1260, 5025, 645).adjusted(0, 0, extra, 0), "Text1",
@@ -135,11 +135,9 @@ TEST_F(FormTest, TheMenuOpensOverTheWindowDisabledBoxesAndFromTheKeyboardOnly) {
   QTest::keyClick(form->MergeList, Qt::Key_Menu);
   EXPECT_EQ(popups, 5);
   QTest::mousePress(form.get(), Qt::LeftButton);
-  for (QWidget* control :
-       std::initializer_list<QWidget*>{form->MergeList->viewport(), form->FileList->viewport(),
-                                       form->CreateMergedHosts, form->Label1,
-                                       form->CurrentHostsFileInfo, form->AutoFlushDns,
-                                       form->Use_127}) {
+  for (QWidget* control : std::initializer_list<QWidget*>{
+           form->MergeList->viewport(), form->FileList->viewport(), form->CreateMergedHosts,
+           form->Label1, form->CurrentHostsFileInfo, form->AutoFlushDns, form->Use_127}) {
     QTest::mousePress(control, Qt::RightButton);
     EXPECT_EQ(popups, 5) << control->objectName().toStdString();
   }

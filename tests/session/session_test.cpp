@@ -9,8 +9,8 @@
 
 #include <csignal>
 #include <functional>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/test_util.h"
@@ -243,8 +243,8 @@ TEST_F(SessionTest, NothingIsInstalledAfterARefusedOrFailedMerge) {
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(ReadFile(system.File("hosts")), hosts);
-  EXPECT_NE(ReadFile(program.File("vellomar_Log.txt")).find("Could not Write " +
-                                                            program.File("M_Hosts.txt")),
+  EXPECT_NE(ReadFile(program.File("vellomar_Log.txt"))
+                .find("Could not Write " + program.File("M_Hosts.txt")),
             std::string::npos);
 }
 
@@ -332,7 +332,8 @@ TEST_F(SessionTest, ProgramsThatDoNotStartAreSaid) {
   EXPECT_EQ(s.Information().text, "Done 7 Lines - len: 136 - Copied to HOSTS - but " +
                                       system.File("resolvectl") + " could not flush the cache");
   const std::vector<std::pair<std::function<void()>, std::string>> steps = {
-      {[&] { s.DoFlush(); }, "Could not start " + system.File("resolvectl") + " to flush the DNS cache"},
+      {[&] { s.DoFlush(); },
+       "Could not start " + system.File("resolvectl") + " to flush the DNS cache"},
       {[&] { s.StopDnsService(); }, "Could not start systemctl to stop the DNS cache service"},
       {[&] { s.StartDnsService(); }, "Could not start systemctl to start the DNS cache service"},
       {[&] { s.ShellOpen("https://example.org/"); },

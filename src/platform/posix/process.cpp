@@ -12,9 +12,9 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <optional>
-#include <cstring>
 #include <string>
 #include <string_view>
 
