@@ -251,8 +251,9 @@ std::unique_ptr<ChildProcess> StartWithOutput(const std::vector<std::string>& ar
 class Launcher {
  public:
   virtual ~Launcher() = default;
-  // Starts argv[0] with the arguments argv[1..]; a program without a folder is searched in
-  // the executable search path. `working_folder` empty means the program's own.
+  // Starts argv[0] with the arguments argv[1..]; a program without a folder is looked for in
+  // the system's program folders only (on POSIX /usr/sbin, /usr/bin, /sbin, /bin), never
+  // through PATH. `working_folder` empty means the program's own.
   virtual bool Start(const std::vector<std::string>& argv, WindowStyle style,
                      const std::string& working_folder = {}) = 0;
   // Opens a file, folder or web address with its associated program.

@@ -42,21 +42,17 @@ std::optional<int> ExecError(int report_fd) {
   return err;
 }
 
-// Finds a program without a folder in PATH, as a shell would; empty when not found.
+// Finds a program without a folder in the system's own program folders, never through PATH
+// or the current folder: the program may run as root, and a folder early in someone's PATH
+// could hold a program of the same name. Empty when not found.
 std::string ResolveProgram(const std::string& program) {
   if (program.empty() || program.find('/') != std::string::npos) return program;
-  const char* env = std::getenv("PATH");
-  const std::string_view path_list = env ? env : "/usr/local/bin:/usr/bin:/bin";
-  std::size_t start = 0;
-  while (start <= path_list.size()) {
-    auto end = path_list.find(':', start);
-    if (end == std::string_view::npos) end = path_list.size();
-    const std::string_view folder = path_list.substr(start, end - start);
-    std::string candidate(folder.empty() ? std::string_view(".") : folder);
-    candidate += '/';
-    candidate += program;
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-    start = end + 1;
+  for (const char* folder : {"/usr/sbin", "/usr/bin", "/sbin", "/bin"}) {
+    std::string candidate = std::string(folder) + "/" + program;
+    struct stat st {};
+    if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0111) != 0) {
+      return candidate;
+    }
   }
   return {};
 }
