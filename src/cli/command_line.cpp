@@ -352,7 +352,10 @@ class Commands {
       Out(std::string(label) + ": " + path + "\n");
       if (!catalogue::IsReadableForReport(path)) {
         Out("  (cannot be read)\n");
-        Err("cannot read " + (path.empty() ? std::string("the hosts file") : path));
+        Err(path.empty() ? std::string("no hosts file found (use --hosts FILE)")
+                         : "cannot read " + path + " (missing, unreadable or under " +
+                               std::to_string(catalogue::kMinReportBytes) +
+                               " bytes: no dated lines to compare)");
         result = kUsage;
         return;
       }
