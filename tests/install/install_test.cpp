@@ -24,8 +24,11 @@ namespace {
 using namespace vellomar::testing;  // TempDir, WriteFile, ReadFile, Exists
 
 constexpr uid_t kNobody = 65534;
-const std::string kOld = "127.0.0.1 localhost\r\n# old hosts\r\n";
-const std::string kNew = "# merged\r\n0.0.0.0 ads.example\r\n0.0.0.0 track.example\r\n";
+// A hosts file the program wrote before (it has a start marker): no original is kept for it.
+const std::string kOld =
+    "127.0.0.1 localhost\r\n# [Start of H_Old.txt entries]\r\n# old hosts\r\n";
+const std::string kNew =
+    "# merged\r\n# [Start of H_Ads.txt entries]\r\n0.0.0.0 ads.example\r\n0.0.0.0 track.example\r\n";
 
 // The number of entries in a folder: counts any temporary file left behind.
 long Entries(const std::string& dir) {
@@ -102,7 +105,7 @@ TEST(HostUpdateTest, ReplacesHostsAndKeepsTheHostsFromJustBeforeAsBackup) {
     EXPECT_EQ(ReadFile(s.backup), kOld);
     EXPECT_EQ(ReadFile(s.merged), kNew);
 
-    const std::string third = "# third\n127.0.0.1 localhost\n";
+    const std::string third = "# third\n# [Start of H_3.txt entries]\n127.0.0.1 localhost\n";
     WriteFile(s.merged, third);
     s.Update();
     EXPECT_EQ(ReadFile(s.hosts), third);
