@@ -8,6 +8,7 @@
 #include "dns/commands.h"
 #include "dns/report.h"
 #include "install/host_update.h"
+#include "install/privileged.h"
 #include "install/verdict.h"
 #include "merge/merge_writer.h"
 #include "platform/platform.h"
@@ -33,15 +34,17 @@ void Session::ProbePaths() {
   notepad_path_ = platform::FirstExisting(env_.notepad_candidates);
   ipconfig_path_ = platform::FirstExisting(env_.ipconfig_candidates);
   hosts_file_path_ = platform::FirstExisting(env_.hosts_candidates);
+  probed_hosts_path_ = hosts_file_path_;
   merged_file_path_ = ProgramFile("M_Hosts.txt");
-  folder_problem_.clear();
+  folder_problem_ = env_.folder_problem;
+  if (!folder_problem_.empty()) log_.path.clear();
   if (platform::EffectiveUser() == 0) {
     const auto safety = platform::CheckFolderSafety(env_.program_folder);
     if (safety == platform::FolderSafety::kOpenToOthers ||
         safety == platform::FolderSafety::kForeignOwner) {
       // Another user could swap what root writes or appends there for a link or a pipe.
-      folder_problem_ = "Other users can change " + env_.program_folder +
-                        ": nothing is written there as root";
+      folder_problem_ =
+          "Other users can change " + env_.program_folder + ": nothing is written there as root";
       log_.path.clear();
     }
   }
@@ -73,12 +76,15 @@ void Session::ReportAdminState() {
     SetInformation(folder_problem_, Colour::kRed);
   } else if (env_.is_admin && env_.is_admin()) {
     SetInformation("Admin User");
+  } else if (InstallsThroughAdministrator()) {
+    SetInformation("Writing HOSTS will ask for an administrator password", Colour::kWindow);
   } else {
     SetInformation("You may need to run as Administrator to write hosts", Colour::kRed);
   }
 }
 
-// ---- Source catalogue ----------------------------------------------------------------------------
+// ---- Source catalogue
+// ----------------------------------------------------------------------------
 
 void Session::ListSources() {
   // Only ever the program's own source folder: a missing one lists nothing rather than
@@ -138,7 +144,8 @@ std::size_t Session::TickedCount() const {
       std::count_if(entries_.begin(), entries_.end(), [](const Entry& e) { return e.ticked; }));
 }
 
-// ---- Header reader and version report -------------------------------------------------------------
+// ---- Header reader and version report
+// -------------------------------------------------------------
 
 std::string Session::GetFileInfo(const std::string& path) const {
   return catalogue::FileSummary(path, env_.line_end);
@@ -181,7 +188,8 @@ bool Session::VersionsMatch() const {
   return merged_updated_ == current_updated_ && merged_created_ == current_created_;
 }
 
-// ---- Address mode ---------------------------------------------------------------------------------
+// ---- Address mode
+// ---------------------------------------------------------------------------------
 
 void Session::SetMode(merge::AddressMode mode) {
   if (mode == mode_) return;
@@ -189,7 +197,8 @@ void Session::SetMode(merge::AddressMode mode) {
   MergeList_Click();
 }
 
-// ---- Merge ------------------------------------------------------------------------------------------
+// ---- Merge
+// ------------------------------------------------------------------------------------------
 
 MergeResult Session::WriteMergeFile() {
   // A call raised by the run's own untickings must leave the running merge alone.
@@ -217,7 +226,8 @@ MergeResult Session::WriteMergeFile() {
   std::string not_merged;  // the sources left out, each with the reason
 
   const std::string date = env_.clock ? env_.clock() : std::string();
-  merge::MergeWriter writer(merged_file_path_, mode_, env_.line_end, date);
+  merge::MergeWriter writer(merged_file_path_, mode_, env_.line_end, date,
+                            env_.host_name ? env_.host_name() : std::string());
   bool header_taken = false;
   bool mvps_taken = false;
   std::string text;  // one buffer for every source: a large merge faults its pages in once
@@ -293,22 +303,102 @@ MergeResult Session::WriteMergeFile() {
   return result;
 }
 
-// ---- Install ------------------------------------------------------------------------------------------
+// ---- Install
+// ------------------------------------------------------------------------------------------
 
 std::vector<std::string> Session::DoHostUpdate(const std::string& file) {
+  using Result = install::HostUpdateOutcome::Result;
   std::vector<std::string> written;
   log_sink_ = &written;
-  last_install_ = install::HostUpdateOutcome::Result::kNotInstalled;
-  if (LockHostsFolder()) last_install_ = install::DoHostUpdate(file, hosts_file_path_, log_).result;
+  host_name_warning_.clear();
+  last_install_ = Result::kNotInstalled;
+  std::string bytes;
+  if (!platform::FileExists(file) || !platform::FileExists(hosts_file_path_)) {
+    last_install_ = Result::kNothingToDo;  // as the install itself: silent
+  } else if (!ReadForInstall(file, bytes)) {
+    last_install_ = Result::kNotRead;
+  } else {
+    CheckHostName(bytes);
+    if (InstallsThroughAdministrator()) {
+      last_install_ = InstallAsAdministrator(bytes);
+    } else if (LockHostsFolder()) {
+      last_install_ = install::InstallHostsBytes(bytes, hosts_file_path_, log_).result;
+    }
+  }
   log_sink_ = nullptr;
   install_lock_.reset();
   return written;
 }
 
+bool Session::ReadForInstall(const std::string& file, std::string& bytes) {
+  // Read once, never through a link, so that exactly these bytes are installed; an empty file
+  // cannot be told from an unreadable one and is never installed.
+  if (platform::ReadFileChecked(file, bytes, platform::Links::kRefuse) ==
+          platform::ReadStatus::kOk &&
+      !bytes.empty()) {
+    return true;
+  }
+  Log(std::string(install::kCouldNotFind) + file);
+  return false;
+}
+
+void Session::CheckHostName(std::string_view bytes) {
+  const std::string name = env_.host_name ? env_.host_name() : std::string();
+  if (name.empty() || install::NamesHost(bytes, name, env_.line_end)) return;
+  std::string current;
+  if (platform::ReadFileChecked(hosts_file_path_, current, platform::Links::kFollow) !=
+          platform::ReadStatus::kOk ||
+      !install::NamesHost(current, name, env_.line_end)) {
+    return;
+  }
+  host_name_warning_ = "the new HOSTS does not name this machine (" + name + "): add \"127.0.1.1 " +
+                       std::string(merge::kHostNamePlaceholder) + "\" to the header";
+}
+
+bool Session::InstallsThroughAdministrator() const {
+  return !env_.privileged_install.empty() && env_.launcher != nullptr &&
+         !(env_.is_admin && env_.is_admin()) && !hosts_file_path_.empty() &&
+         hosts_file_path_ == probed_hosts_path_;
+}
+
+install::HostUpdateOutcome::Result Session::InstallAsAdministrator(std::string_view bytes) {
+  const platform::InputRunResult run = env_.launcher->RunPrivileged(env_.privileged_install, bytes);
+  const install::PrivilegedOutcome outcome = install::ReadHelperExit(
+      run.started, run.exit_code, run.error_output, env_.privileged_install);
+  for (const auto& line : outcome.log_lines) Log(line);
+  return outcome.result;
+}
+
 bool Session::RestoreBackup(std::vector<std::string>& log_texts) {
   log_sink_ = &log_texts;
-  const bool restored = !hosts_file_path_.empty() && LockHostsFolder() &&
-                        install::RestoreBackup(hosts_file_path_, log_);
+  bool restored = false;
+  if (InstallsThroughAdministrator()) {
+    // The helper's install keeps the replaced file as the backup: a swap, as below.
+    std::string bytes;
+    restored = ReadForInstall(hosts_file_path_ + std::string(install::kBackupSuffix), bytes) &&
+               (last_install_ = InstallAsAdministrator(bytes)) ==
+                   install::HostUpdateOutcome::Result::kInstalled;
+  } else {
+    restored = !hosts_file_path_.empty() && LockHostsFolder() &&
+               install::RestoreBackup(hosts_file_path_, log_);
+  }
+  log_sink_ = nullptr;
+  install_lock_.reset();
+  return restored;
+}
+
+bool Session::RestoreOriginal(std::vector<std::string>& log_texts) {
+  log_sink_ = &log_texts;
+  bool restored = false;
+  if (InstallsThroughAdministrator()) {
+    std::string bytes;
+    restored = ReadForInstall(hosts_file_path_ + std::string(install::kOriginalSuffix), bytes) &&
+               (last_install_ = InstallAsAdministrator(bytes)) ==
+                   install::HostUpdateOutcome::Result::kInstalled;
+  } else {
+    restored = !hosts_file_path_.empty() && LockHostsFolder() &&
+               install::RestoreOriginal(hosts_file_path_, log_);
+  }
   log_sink_ = nullptr;
   install_lock_.reset();
   return restored;
@@ -351,14 +441,23 @@ Verdict Session::UpdateFromMerged(bool auto_flush) {
   }
   DoHostUpdate(merged_file_path_);
   GetHostVersion(0);
+  if (last_install_ == install::HostUpdateOutcome::Result::kNotAuthorized) {
+    // Nothing was tried: no write failed, so the verdict's text would mislead.
+    SetInformation("Administrator authentication cancelled or refused - HOSTS not written",
+                   Colour::kYellow);
+    return Verdict::kFailed;
+  }
   const Verdict verdict = TestAndRefresh(auto_flush);
   if (last_install_ == install::HostUpdateOutcome::Result::kDamaged) {
     SetInformation("HOSTS may be damaged: " + hosts_file_path_, Colour::kRed);
+  } else if (verdict == Verdict::kInstalled && !host_name_warning_.empty()) {
+    SetInformation(information_.text + " - " + host_name_warning_);
   }
   return verdict;
 }
 
-// ---- Programs -------------------------------------------------------------------------------------------
+// ---- Programs
+// -------------------------------------------------------------------------------------------
 
 void Session::OpenInEditor(const std::string& path) {
   if (!platform::FileExists(path) || notepad_path_.empty()) return;
@@ -384,7 +483,8 @@ void Session::StartDnsService() {
                        platform::WindowStyle::kMinimizedNoFocus);
 }
 
-// ---- DNS cache capture --------------------------------------------------------------------------------------
+// ---- DNS cache capture
+// --------------------------------------------------------------------------------------
 
 std::string Session::CaptureFilePath() const {
   return ProgramFile(std::string(dns::kCaptureFileName));
@@ -402,18 +502,16 @@ bool Session::DoDnsDisplay() {
           Colour::kRed);
       break;
     case dns::Capture::StartError::kFolderUnsafe:
-      SetInformation("Other users can change " + env_.program_folder +
-                         ": no DNS cache capture there as root",
-                     Colour::kRed);
+      SetInformation(
+          "Other users can change " + env_.program_folder + ": no DNS cache capture there as root",
+          Colour::kRed);
       break;
     case dns::Capture::StartError::kLeftover:
       Log("Failed to Kill " + std::string(dns::kCaptureFileName));
-      SetInformation("Could not remove " + capture + ": the DNS cache is not shown",
-                     Colour::kRed);
+      SetInformation("Could not remove " + capture + ": the DNS cache is not shown", Colour::kRed);
       break;
     case dns::Capture::StartError::kCannotCreate:
-      SetInformation("Could not create " + capture + ": the DNS cache is not shown",
-                     Colour::kRed);
+      SetInformation("Could not create " + capture + ": the DNS cache is not shown", Colour::kRed);
       break;
     case dns::Capture::StartError::kToolMissing:
     case dns::Capture::StartError::kCannotStart:

@@ -152,24 +152,36 @@ class Session {
   // The rule of the version report: both dated values of the two files are equal.
   bool VersionsMatch() const;
 
-  // ---- Address mode ------------------------------------------------------------------------------
+  // ---- Address mode
+  // ------------------------------------------------------------------------------
   merge::AddressMode Mode() const { return mode_; }
   // A change of the mode rebuilds the merged file through the selection handler.
   void SetMode(merge::AddressMode mode);
 
-  // ---- Merge -------------------------------------------------------------------------------------
-  // Builds the merged file from the ticked entries in list order: the first must be a header.
+  // ---- Merge
+  // ------------------------------------------------------------------------------------- Builds
+  // the merged file from the ticked entries in list order: the first must be a header.
   MergeResult WriteMergeFile();
 
-  // ---- Install ------------------------------------------------------------------------------------
-  // Copies `file` over the hosts file with the backup; returns the log texts it wrote. Another
-  // install over the same hosts file, in any process, waits until this one is done.
+  // ---- Install
+  // ------------------------------------------------------------------------------------ Copies
+  // `file` over the hosts file with the backup; returns the log texts it wrote. Another install
+  // over the same hosts file, in any process, waits until this one is done.
   std::vector<std::string> DoHostUpdate(const std::string& file);
   // What the last DoHostUpdate did.
   install::HostUpdateOutcome::Result LastInstall() const { return last_install_; }
   // Puts the backup back over the hosts file; true when it took effect. `log_texts` gets what
   // was logged.
   bool RestoreBackup(std::vector<std::string>& log_texts);
+  // Puts back the hosts file as it was before the program first wrote it (hosts file +
+  // ".vellomar-original"); as RestoreBackup.
+  bool RestoreOriginal(std::vector<std::string>& log_texts);
+  // Whether installs go through the administrator's install command (not root, the command
+  // is there, and the hosts file is the system's own).
+  bool InstallsThroughAdministrator() const;
+  // Set by an install that took the machine's name out of the hosts file: the warning for
+  // the user, empty otherwise.
+  const std::string& HostNameWarning() const { return host_name_warning_; }
   // Compares the version texts and the bytes and sets the status line and box colours; a
   // success with `auto_flush` flushes the resolver cache.
   Verdict TestAndRefresh(bool auto_flush);
@@ -188,9 +200,10 @@ class Session {
   void StopDnsService();
   void StartDnsService();
 
-  // ---- DNS cache capture --------------------------------------------------------------------------
-  // Removes the file of an earlier capture and starts a new one. True when it runs and the
-  // caller should poll it; otherwise the status line says why not.
+  // ---- DNS cache capture
+  // -------------------------------------------------------------------------- Removes the file of
+  // an earlier capture and starts a new one. True when it runs and the caller should poll it;
+  // otherwise the status line says why not.
   bool DoDnsDisplay();
   // The report once the listing tool has ended. A capture that runs past the time-out is
   // stopped and its file removed.
@@ -205,6 +218,14 @@ class Session {
   void Log(const std::string& message);
   // Waits for other installs over the same hosts file; logs and is false when it cannot.
   bool LockHostsFolder();
+  // Installs `bytes` over the hosts file through the administrator's install command.
+  install::HostUpdateOutcome::Result InstallAsAdministrator(std::string_view bytes);
+  // Reads `file` as the install does; false, logged as "Could not Find ", when it cannot.
+  bool ReadForInstall(const std::string& file, std::string& bytes);
+  // Notes whether installing `bytes` takes away the machine's name from the hosts file.
+  void CheckHostName(std::string_view bytes);
+  std::string host_name_warning_;
+  std::string probed_hosts_path_;  // the system's hosts file, as found at start-up
   static constexpr int kInstallLockWaitMs = 30000;
   std::unique_ptr<platform::InstanceLock> install_lock_;
 
@@ -233,7 +254,8 @@ class Session {
   std::string folder_problem_;
   std::unique_ptr<dns::Capture> capture_;
   std::chrono::milliseconds capture_timeout_{30000};
-  install::HostUpdateOutcome::Result last_install_ = install::HostUpdateOutcome::Result::kNothingToDo;
+  install::HostUpdateOutcome::Result last_install_ =
+      install::HostUpdateOutcome::Result::kNothingToDo;
   // Why the merged file is not the current selection's, after a refused or failed merge.
   std::optional<std::string> merge_problem_;
   bool selecting_from_hosts_ = false;  // the header reader is ticking an entry
