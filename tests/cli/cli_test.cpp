@@ -39,10 +39,10 @@ class CliTest : public ::testing::Test {
 
   // Runs the program with the folder and hosts options first, unless `plain`.
   Result Run(const std::string& args, bool plain = false) const {
-    const std::string command =
-        std::string(VELLOMAR_CLI) +
-        (plain ? "" : " --folder " + dir.path() + " --hosts " + Hosts()) + " " + args + " >" +
-        sys.File("out") + " 2>" + sys.File("err") + " </dev/null";
+    const std::string command = std::string(VELLOMAR_CLI) +
+                                (plain ? "" : " --folder " + dir.path() + " --hosts " + Hosts()) +
+                                " " + args + " >" + sys.File("out") + " 2>" + sys.File("err") +
+                                " </dev/null";
     const int status = std::system(command.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(sys.File("out")),
             ReadFile(sys.File("err"))};
@@ -74,8 +74,9 @@ TEST_F(CliTest, MergeWritesTheTickedEntriesInListOrderOrRefusesAndWritesNothing)
                        " H_0_Header.txt H_Mal.txt H_Ads.txt");
   EXPECT_EQ(r.code, 0) << r.err;
   const std::string merged = ReadFile(sys.File("m.txt"));
-  EXPECT_EQ(merged, kHeader + "\n# [Start of H_Ads.txt entries]\n127.0.0.1 ads.example\n0.0.0.0 "
-                              "more.example\n\n# [End of H_Ads.txt entries]\n" +
+  EXPECT_EQ(merged, kHeader +
+                        "\n# [Start of H_Ads.txt entries]\n127.0.0.1 ads.example\n0.0.0.0 "
+                        "more.example\n\n# [End of H_Ads.txt entries]\n" +
                         kSeparator +
                         "# [Start of H_Mal.txt entries]\n0.0.0.0 mal.example\n"
                         "# [End of H_Mal.txt entries]\n" +
@@ -86,7 +87,10 @@ TEST_F(CliTest, MergeWritesTheTickedEntriesInListOrderOrRefusesAndWritesNothing)
   // The default mode and output: 127.0.0.1 becomes 0.0.0.0 in the program folder's file.
   EXPECT_EQ(Run("merge H_0_Header.txt H_Ads.txt").code, 0);
   EXPECT_NE(ReadFile(dir.File("M_Hosts.txt")).find("\n0.0.0.0 ads.example\n"), std::string::npos);
-  EXPECT_EQ(Run("merge --mode 127.0.0.1 --output " + sys.File("m127.txt") + " H_0_Header.txt H_Ads.txt").code, 0);
+  EXPECT_EQ(
+      Run("merge --mode 127.0.0.1 --output " + sys.File("m127.txt") + " H_0_Header.txt H_Ads.txt")
+          .code,
+      0);
   EXPECT_NE(ReadFile(sys.File("m127.txt")).find("\n127.0.0.1 more.example\n"), std::string::npos);
 
   ::mkfifo(dir.File("Hostfiles/H_Fifo.txt").c_str(), 0644);
@@ -123,8 +127,8 @@ TEST_F(CliTest, InstallListStatusUpdateAndRestoreFollowTheHostsFile) {
   const std::string merged = ReadFile(dir.File("M_Hosts.txt"));
   const Result install = Run("install");
   EXPECT_EQ(install.code, 0) << install.err;
-  EXPECT_EQ(install.out, "Done 12 Lines - len: " + std::to_string(merged.size()) +
-                             " - Copied to HOSTS\n");
+  EXPECT_EQ(install.out,
+            "Done 12 Lines - len: " + std::to_string(merged.size()) + " - Copied to HOSTS\n");
   EXPECT_EQ(ReadFile(Hosts()), merged);
   EXPECT_EQ(ReadFile(Hosts() + ".ZRB"), kOldHosts);
 
@@ -179,9 +183,10 @@ TEST_F(CliTest, AFailedInstallSaysWhatItLogged) {
 
 TEST_F(CliTest, DnsCommandsRunTheResolverToolAndSayWhenItFails) {
   const std::string tool = sys.File("resolvectl");
-  WriteFile(tool,
-            "#!/bin/sh\necho \"$@\" >> " + sys.File("calls") +
-                "\n[ \"$1\" = show-cache ] && printf 'example.com IN A 93.184.216.34\\n'\nexit 0\n");
+  WriteFile(
+      tool,
+      "#!/bin/sh\necho \"$@\" >> " + sys.File("calls") +
+          "\n[ \"$1\" = show-cache ] && printf 'example.com IN A 93.184.216.34\\n'\nexit 0\n");
   ::chmod(tool.c_str(), 0755);
   const Result flush = Run("--resolver " + tool + " dns flush");
   EXPECT_EQ(flush.code, 0) << flush.err;
@@ -213,14 +218,37 @@ TEST_F(CliTest, InstallAndRestoreOfTheSystemHostsFileInAPrivateNamespace) {
       "set -e; mount --make-rprivate /; mount -t tmpfs -o size=64k tmpfs /etc; "
       "printf '127.0.0.1 localhost\\n' > /etc/hosts; " +
       std::string(VELLOMAR_CLI) + " --folder " + dir.path() + " install > " + sys.File("o1") +
-      "; cp /etc/hosts " + sys.File("after") + "; cp /etc/hosts.ZRB " + sys.File("backup") +
-      "; " + VELLOMAR_CLI + " --folder " + dir.path() + " restore > " + sys.File("o2") +
+      "; cp /etc/hosts " + sys.File("after") + "; cp /etc/hosts.ZRB " + sys.File("backup") + "; " +
+      VELLOMAR_CLI + " --folder " + dir.path() + " restore > " + sys.File("o2") +
       "; cp /etc/hosts " + sys.File("restored");
   ASSERT_EQ(std::system(("unshare -m /bin/sh -c \"" + script + "\"").c_str()), 0);
   EXPECT_EQ(ReadFile(sys.File("after")), ReadFile(dir.File("M_Hosts.txt")));
   EXPECT_EQ(ReadFile(sys.File("backup")), "127.0.0.1 localhost\n");
   EXPECT_EQ(ReadFile(sys.File("restored")), "127.0.0.1 localhost\n");
   EXPECT_EQ(ReadFile(sys.File("o2")), "Restored /etc/hosts from its backup\n");
+}
+
+// The helper pkexec runs: input only from stdin, every refusal, the link rule, the original kept
+// and put back by restore --original; as root, against a tmpfs /etc in a private namespace.
+TEST_F(CliTest, TheInstallHelperInstallsItsInputOrRefusesWithItsStatus) {
+  if (::geteuid() != 0 || std::system("command -v unshare >/dev/null") != 0) {
+    GTEST_SKIP() << "needs root and unshare";
+  }
+  const std::string command = std::string("unshare -m ") + VELLOMAR_HELPER_SCRIPT + " " +
+                              VELLOMAR_HELPER + " " + VELLOMAR_CLI + " " + sys.path() + " " +
+                              dir.path();
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::string old = "127.0.0.1 localhost\n127.0.1.1 box7\n";
+  EXPECT_EQ(ReadFile(sys.File("codes")), " 0 4 6 5 0 0 0 3\n");
+  EXPECT_EQ(ReadFile(sys.File("nul")), std::string("a\0b\n", 4));
+  EXPECT_EQ(ReadFile(sys.File("zrb")), old);
+  EXPECT_EQ(ReadFile(sys.File("orig")), old);
+  EXPECT_EQ(ReadFile(sys.File("after-refusals")), std::string("a\0b\n", 4));
+  EXPECT_EQ(ReadFile(sys.File("restored")), old);
+  EXPECT_EQ(ReadFile(sys.File("orig2")), old);
+  EXPECT_EQ(ReadFile(sys.File("real")), "linked\n");
+  EXPECT_EQ(ReadFile(sys.File("is-link")), "link\n");
+  EXPECT_EQ(ReadFile(sys.File("no-hosts")), "none\n");
 }
 
 }  // namespace
