@@ -1,5 +1,6 @@
 # Sourced by run.sh and test.sh: installs the Debian packages the build and the tests need,
-# when any is missing. Runs apt-get as root, or through sudo.
+# when any is missing. Runs apt-get as root, or through sudo; a user who has neither is told
+# the one command to have run as root, and the script ends with status 1.
 
 vellomar_install_deps() {
   local wanted=(build-essential cmake qt6-base-dev libgtest-dev libgmock-dev
@@ -11,11 +12,25 @@ vellomar_install_deps() {
       missing+=("$pkg")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
-  echo "Installing: ${missing[*]}"
+  local line="apt-get update && apt-get install -y --no-install-recommends ${missing[*]}"
   local sudo=()
-  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+  if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null 2>&1; then
+      echo "Missing packages: ${missing[*]}" >&2
+      echo "Run as root, then run this script again:" >&2
+      echo "  $line" >&2
+      exit 1
+    fi
+    sudo=(sudo)
+  fi
+  echo "Installing: ${missing[*]}"
+  if ! "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq ||
+     ! "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+         --no-install-recommends "${missing[@]}"; then
+    echo "Could not install the packages. Run as root, then run this script again:" >&2
+    echo "  $line" >&2
+    exit 1
+  fi
 }
 
 vellomar_build() {

@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 
+#include "app/privileged_wait.h"
 #include "app/run.h"
 
 int main(int argc, char* argv[]) {
@@ -14,7 +15,7 @@ int main(int argc, char* argv[]) {
   parser.addHelpOption();
   parser.addVersionOption();
   parser.process(application);  // --help and --version answer and end here
-  const auto launcher = vellomar::platform::CreateSystemLauncher();
+  const auto launcher = vellomar::app::WaitingInWindow(vellomar::platform::CreateSystemLauncher());
   return vellomar::app::Run(application, vellomar::app::SystemEnvironment(*launcher),
                             vellomar::platform::ProgramPath());
 }

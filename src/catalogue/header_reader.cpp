@@ -5,6 +5,7 @@
 #include <new>
 #include <optional>
 
+#include "merge/merge_writer.h"
 #include "platform/platform.h"
 #include "support/text.h"
 
@@ -21,7 +22,7 @@ constexpr std::string_view kCreatedKeyword = "Created:";
 // The value starts after the eight-character keyword and the one character that follows it.
 constexpr std::size_t kValueOffset = 9;
 constexpr std::string_view kValueEnd = " ---";
-constexpr std::string_view kStartMark = "# [Start of ";
+constexpr std::string_view kStartMark = merge::kStartMarker;
 constexpr std::string_view kEntriesSuffix = " entries]";
 // Reading stops after this many dated lines: a header holds at most two of each kind.
 constexpr int kDatedLinesRead = 4;

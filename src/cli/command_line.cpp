@@ -45,7 +45,9 @@ Commands:
   install [--flush] [FILE]  installs FILE (default DIR/M_Hosts.txt) over the hosts file,
                             keeping the old one as the backup (hosts file + ".ZRB")
   status                    the dated lines of the installed and the merged file
-  restore                   puts the backup back; the replaced file becomes the backup
+  restore [--original]      puts the backup back; the replaced file becomes the backup.
+                            With --original: puts back the hosts file as it was before
+                            Vellomar first wrote it (hosts file + ".vellomar-original")
   dns flush                 empties the resolver cache
   dns show                  prints the resolver cache as a table
 
@@ -59,6 +61,11 @@ Options:
   --flush          flush the resolver cache after a successful install
   --help           this text
   --version        the version
+
+Run without root, install, update and restore ask for an administrator's password through
+polkit (pkexec) when the system has it, and the hosts file is the system's own.
+
+The program folder of an installed copy is $XDG_DATA_HOME/vellomar (~/.local/share/vellomar).
 
 Exit status: 0 done (status: the files match); 1 failed (status: they differ);
 2 bad usage, missing or unreadable input (status: a file cannot be read).
@@ -101,6 +108,7 @@ struct Options {
   std::optional<std::string> output;
   merge::AddressMode mode = merge::AddressMode::kUse0000;
   bool flush = false;
+  bool original = false;
   bool help = false;
   bool version = false;
   std::vector<std::string> words;  // the command and its operands
@@ -142,6 +150,8 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, Options& 
       options.version = true;
     } else if (arg == "--flush") {
       options.flush = true;
+    } else if (arg == "--original") {
+      options.original = true;
     } else if (arg == "--folder" || arg == "--hosts" || arg == "--resolver" || arg == "--output" ||
                arg == "--mode") {
       const auto given = take();
@@ -333,7 +343,12 @@ class Commands {
     for (const auto& text : logged) Err(text);
     session_.GetHostVersion(0);
     // The flush runs here rather than inside the verdict, so that its failure can be told.
+    if (session_.LastInstall() == install::HostUpdateOutcome::Result::kNotAuthorized) {
+      Err("administrator authentication cancelled or refused: HOSTS not written");
+      return kFailed;
+    }
     const session::Verdict verdict = session_.TestAndRefresh(false);
+    if (!session_.HostNameWarning().empty()) Err("warning: " + session_.HostNameWarning());
     if (verdict != session::Verdict::kInstalled ||
         session_.LastInstall() == install::HostUpdateOutcome::Result::kDamaged) {
       Err(session_.Information().text);
@@ -372,10 +387,16 @@ class Commands {
   int Restore() {
     if (!NeedHosts()) return kUsage;
     std::vector<std::string> logged;
-    const bool restored = session_.RestoreBackup(logged);
+    const bool restored =
+        options_.original ? session_.RestoreOriginal(logged) : session_.RestoreBackup(logged);
     for (const auto& text : logged) Err(text);
+    if (session_.LastInstall() == install::HostUpdateOutcome::Result::kNotAuthorized) {
+      Err("administrator authentication cancelled or refused: HOSTS not written");
+      return kFailed;
+    }
     if (!restored) return kFailed;
-    Out("Restored " + session_.HostsFilePath() + " from its backup\n");
+    Out("Restored " + session_.HostsFilePath() +
+        (options_.original ? " as it was before Vellomar first wrote it\n" : " from its backup\n"));
     return kOk;
   }
 
@@ -455,6 +476,7 @@ int Main(const std::vector<std::string>& args) {
       return kUsage;
     }
     env.program_folder = options.folder;
+    env.folder_problem.clear();
   }
   env.clock = session::LocalDateTimeText;
   Commands commands(options, launcher, std::move(env));

@@ -9,10 +9,14 @@
 #include "install/host_update.h"
 
 #include <charconv>
+#include <filesystem>
 #include <memory>
 #include <new>
+#include <system_error>
 
+#include "merge/merge_writer.h"
 #include "support/file_reader.h"
+#include "support/text.h"
 
 namespace vellomar::install {
 namespace {
@@ -71,14 +75,24 @@ bool WriteNote(const std::string& target, const platform::Protection& marks) {
   return file->Commit() == CommitResult::kReplaced;
 }
 
+// Keeps `bytes`, the current hosts file, at `original` when the program did not write it and
+// nothing is at `original` yet. False when it should have been kept and was not.
+bool KeepOriginal(const std::string& target, const std::string& original, std::string_view bytes) {
+  if (support::Contains(bytes, merge::kStartMarker)) return true;
+  platform::RemoveStaleReplacements(original);
+  std::error_code error;
+  const auto status = std::filesystem::symlink_status(original, error);
+  if (std::filesystem::exists(status)) return true;  // kept before, or something of the user's
+  if (error && error != std::errc::no_such_file_or_directory) return false;
+  const auto file = platform::CreateReplacementFile(original, target);
+  if (!file) return false;
+  file->Write(bytes);
+  return file->Commit() == CommitResult::kReplaced;
+}
+
 // Puts a copy of the current hosts file at `backup`, replacing an older backup only once the
 // new one is complete. The backup takes the owner, group and mode of the hosts file.
-bool WriteBackup(const std::string& target, const std::string& backup) {
-  std::string bytes;
-  if (platform::ReadFileChecked(target, bytes, platform::Links::kRefuse) !=
-      platform::ReadStatus::kOk) {
-    return false;
-  }
+bool WriteBackup(const std::string& target, const std::string& backup, const std::string& bytes) {
   platform::RemoveStaleReplacements(backup);
   const auto file = platform::CreateReplacementFile(backup, target);
   if (!file) return false;
@@ -203,7 +217,16 @@ HostUpdateOutcome InstallHostsBytes(std::string_view bytes, const std::string& h
   if (!target || !platform::FileExists(hosts_path)) return outcome;
   try {
     const std::string backup = hosts_path + std::string(kBackupSuffix);
-    outcome.backup_written = WriteBackup(*target, backup);
+    std::string current;
+    const bool current_read =
+        platform::ReadFileChecked(*target, current, platform::Links::kRefuse) ==
+        platform::ReadStatus::kOk;
+    if (current_read &&
+        !KeepOriginal(*target, hosts_path + std::string(kOriginalSuffix), current)) {
+      logger(kDidNotKeepOriginal, hosts_path);
+    }
+    outcome.backup_written = current_read && WriteBackup(*target, backup, current);
+    std::string().swap(current);
     if (!outcome.backup_written) {
       // An older backup still in place is one that could not be replaced.
       if (platform::FileExists(backup)) {
@@ -303,6 +326,20 @@ bool RestoreBackup(const std::string& hosts_path, const support::LogTarget& log)
     return false;
   }
   return true;
+}
+
+bool RestoreOriginal(const std::string& hosts_path, const support::LogTarget& log) {
+  const std::string original = hosts_path + std::string(kOriginalSuffix);
+  std::string bytes;
+  if (platform::ReadFileChecked(original, bytes, platform::Links::kRefuse) !=
+          platform::ReadStatus::kOk ||
+      bytes.empty()) {
+    HostUpdateOutcome outcome;
+    Logger logger(log, outcome);
+    logger(kCouldNotFind, original);
+    return false;
+  }
+  return InstallHostsBytes(bytes, hosts_path, log).result == Result::kInstalled;
 }
 
 }  // namespace vellomar::install

@@ -11,6 +11,8 @@
 namespace vellomar::install {
 
 inline constexpr std::string_view kBackupSuffix = ".ZRB";
+// The hosts file as it was before the program first wrote it, kept beside it for good.
+inline constexpr std::string_view kOriginalSuffix = ".vellomar-original";
 // Log texts, each followed directly by a path.
 inline constexpr std::string_view kCouldNotKill = "Could not Kill ";
 inline constexpr std::string_view kDidNotBackup = "Did not backup ";
@@ -20,15 +22,17 @@ inline constexpr std::string_view kMayBeDamaged = "HOSTS may be damaged: ";
 inline constexpr std::string_view kCouldNotRestoreFlags = "Could not Restore flags of ";
 inline constexpr std::string_view kCouldNotRestoreMode = "Could not Restore mode of ";
 inline constexpr std::string_view kRecoveredInstall = "Restored the marks of ";
+inline constexpr std::string_view kDidNotKeepOriginal = "Did not keep the original ";
 
 // What an install did.
 struct HostUpdateOutcome {
   enum class Result {
-    kNothingToDo,   // the file to install or the hosts file is absent; nothing touched or logged
-    kInstalled,     // the hosts file holds the new bytes
-    kNotRead,       // the file to install could not be read (see read_status); hosts untouched
-    kNotInstalled,  // the hosts file keeps its old bytes
-    kDamaged,       // a rewrite in place failed and the old bytes could not be put back
+    kNothingToDo,    // the file to install or the hosts file is absent; nothing touched or logged
+    kInstalled,      // the hosts file holds the new bytes
+    kNotRead,        // the file to install could not be read (see read_status); hosts untouched
+    kNotInstalled,   // the hosts file keeps its old bytes
+    kDamaged,        // a rewrite in place failed and the old bytes could not be put back
+    kNotAuthorized,  // the administrator's authentication was cancelled or refused; untouched
   };
   Result result = Result::kNothingToDo;
   platform::ReadStatus read_status = platform::ReadStatus::kOk;  // of the file to install
@@ -50,7 +54,9 @@ struct HostUpdateOutcome {
 HostUpdateOutcome DoHostUpdate(const std::string& this_file, const std::string& hosts_path,
                                const support::LogTarget& log);
 
-// As DoHostUpdate, with the bytes to install given (never empty).
+// As DoHostUpdate, with the bytes to install given (never empty). A hosts file that the program
+// did not write (no start marker in it) is first kept as hosts_path + ".vellomar-original",
+// unless anything is there already: the first original kept is never replaced.
 [[nodiscard]] HostUpdateOutcome InstallHostsBytes(std::string_view bytes,
                                                   const std::string& hosts_path,
                                                   const support::LogTarget& log);
@@ -67,5 +73,9 @@ HostUpdateOutcome DoHostUpdate(const std::string& this_file, const std::string& 
 // hosts file unchanged, when there is no backup or it could not be put in place; each step that
 // does not take effect is logged as DoHostUpdate logs it.
 [[nodiscard]] bool RestoreBackup(const std::string& hosts_path, const support::LogTarget& log);
+
+// Installs hosts_path + ".vellomar-original" as DoHostUpdate installs a file; false, with the
+// hosts file unchanged, when there is none or it did not take effect.
+[[nodiscard]] bool RestoreOriginal(const std::string& hosts_path, const support::LogTarget& log);
 
 }  // namespace vellomar::install

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/line_end.h"
+
 namespace vellomar::install {
 
 // True when the install failed: the merged version text is not empty and differs from the
@@ -11,5 +13,9 @@ namespace vellomar::install {
 // cannot be read).
 bool InstallFailed(std::string_view merged_version_text, std::string_view current_version_text,
                    const std::string& merged_path, const std::string& hosts_path);
+
+// True when an active line of the hosts text `hosts` gives an address to `host_name` (names
+// compared without regard to ASCII case), so that the resolver finds it there.
+bool NamesHost(std::string_view hosts, std::string_view host_name, support::LineEnd line_end);
 
 }  // namespace vellomar::install

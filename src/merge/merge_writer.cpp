@@ -116,8 +116,8 @@ struct Event {
 };
 
 // Finds, in order, the places where one of the patterns that the rules react to starts: the
-// address that `kMode` rewrites, "localhost", "#CREATEDDATE#" and, when `kFindCrLf`, CR LF.
-// Everything between two such places is copied as it is. Each pattern is first recognised by
+// address that `kMode` rewrites, "localhost", "#CREATEDDATE#", "#HOSTNAME#" and, when `kFindCrLf`,
+// CR LF. Everything between two such places is copied as it is. Each pattern is first recognised by
 // two or three of its bytes, a test that the compiler runs on many bytes at once, and only the
 // rare places that pass it are compared in full.
 template <AddressMode kMode, bool kFindCrLf>
@@ -160,8 +160,9 @@ class EventScanner {
 
   // The kinds of event that may start at p; reads p[0] to p[kProbeReach].
   static unsigned char Probe(const unsigned char* p) {
-    // "localhost" by its c and h, "#CREATEDDATE#" by "#C".
-    int flags = ((p[2] == 'c') & (p[5] == 'h')) | (((p[0] == '#') & (p[1] == 'C')) << 2);
+    // "localhost" by its c and h, "#CREATEDDATE#" by "#C", "#HOSTNAME#" by "#H".
+    int flags =
+        ((p[2] == 'c') & (p[5] == 'h')) | (((p[0] == '#') & ((p[1] == 'C') | (p[1] == 'H'))) << 2);
     if constexpr (kMode == AddressMode::kUse0000) {
       flags |= ((p[1] == '2') & (p[2] == '7')) << 1;  // "127.0.0.1" by "27"
     } else if constexpr (kMode == AddressMode::kUse127) {
@@ -200,7 +201,8 @@ class EventScanner {
     if (!kAddress.empty() && (flags & kAddressEvent) && Holds(pos, kAddress)) {
       return kAddressEvent;
     }
-    if ((flags & kPlaceholderEvent) && Holds(pos, kCreatedDatePlaceholder)) {
+    if ((flags & kPlaceholderEvent) &&
+        (Holds(pos, kCreatedDatePlaceholder) || Holds(pos, kHostNamePlaceholder))) {
       return kPlaceholderEvent;
     }
     if (kFindCrLf && (flags & kCrLfEvent) && Holds(pos, "\r\n")) return kCrLfEvent;
@@ -285,6 +287,8 @@ struct MergeWriter::Impl {
   LineEnd line_end = LineEnd::kCrLf;
   std::string_view line_end_text;
   std::string date_text;
+  std::string host_name;  // empty: "#HOSTNAME#" stays as it is
+  std::string named;      // a line with "#HOSTNAME#" filled in
   LocalhostState state;
   std::unique_ptr<char[]> pending;  // output not yet written
   std::size_t pending_size = 0;
@@ -350,8 +354,15 @@ struct MergeWriter::Impl {
     // stays one line.
     dated.clear();
     support::AppendReplacingAll(dated, line, kCreatedDatePlaceholder, date_text);
-    ApplyLineRules(dated, rewrite, state, emit);
+    std::string_view filled = dated;
+    if (!host_name.empty() && support::Contains(dated, kHostNamePlaceholder)) {
+      named.clear();
+      support::AppendReplacingAll(named, dated, kHostNamePlaceholder, host_name);
+      filled = named;
+    }
+    ApplyLineRules(filled, rewrite, state, emit);
     if (dated.capacity() > kFlushSize) std::string().swap(dated);
+    if (named.capacity() > kFlushSize) std::string().swap(named);
   }
 
   // Writes the processed text of one file, without a final line end.
@@ -414,7 +425,8 @@ struct MergeWriter::Impl {
         }
       }
       if (general) {
-        ProcessAnyLine(line, support::Contains(line, kCreatedDatePlaceholder));
+        ProcessAnyLine(line, support::Contains(line, kCreatedDatePlaceholder) ||
+                                 support::Contains(line, kHostNamePlaceholder));
       } else if ((!has_localhost && rewrite_count == 0) || IsComment(line)) {
         Emit(line);
       } else if (has_localhost) {
@@ -457,7 +469,7 @@ struct MergeWriter::Impl {
 };
 
 MergeWriter::MergeWriter(std::string target_path, AddressMode mode, support::LineEnd line_end,
-                         std::string date_text)
+                         std::string date_text, std::string host_name)
     : impl_(std::make_unique<Impl>()) {
   // Temporary files of merges that were killed before they could remove their own.
   platform::RemoveStaleReplacements(target_path);
@@ -466,6 +478,7 @@ MergeWriter::MergeWriter(std::string target_path, AddressMode mode, support::Lin
   impl_->line_end = line_end;
   impl_->line_end_text = support::LineEndText(line_end);
   impl_->date_text = std::move(date_text);
+  impl_->host_name = std::move(host_name);
   if (impl_->file) impl_->pending = std::make_unique<char[]>(kFlushSize);
 }
 
@@ -483,7 +496,7 @@ void MergeWriter::AddSource(std::string_view name, std::string_view text) {
   Impl& impl = *impl_;
   if (!impl.file || !impl.Fits(text.size() + 2 * name.size())) return;
   const std::string_view end = impl.line_end_text;
-  impl.Emit("# [Start of ");
+  impl.Emit(kStartMarker);
   impl.Emit(name);
   impl.Emit(" entries]");
   impl.Emit(end);

@@ -11,6 +11,9 @@
 namespace vellomar::merge {
 
 inline constexpr std::string_view kCreatedDatePlaceholder = "#CREATEDDATE#";
+inline constexpr std::string_view kHostNamePlaceholder = "#HOSTNAME#";
+// Opens the marker line written before each source; a hosts file holding it was merged here.
+inline constexpr std::string_view kStartMarker = "# [Start of ";
 inline constexpr std::string_view kSeparatorLine =
     "# *********************************************************#";
 
@@ -41,10 +44,11 @@ class MergeWriter {
     kTooLarge,       // the merged file would pass platform::kMaxFileBytes; the target is unchanged
   };
 
-  // `date_text` replaces "#CREATEDDATE#" in every file; it holds no line end. When the
-  // temporary file cannot be created, the Add calls do nothing and Commit reports kWriteFailed.
+  // `date_text` replaces "#CREATEDDATE#" and `host_name` "#HOSTNAME#" in every file; neither
+  // holds a line end. When the temporary file cannot be created, the Add calls do nothing and
+  // Commit reports kWriteFailed.
   MergeWriter(std::string target_path, AddressMode mode, support::LineEnd line_end,
-              std::string date_text);
+              std::string date_text, std::string host_name = {});
   ~MergeWriter();
   MergeWriter(const MergeWriter&) = delete;
   MergeWriter& operator=(const MergeWriter&) = delete;

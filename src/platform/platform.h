@@ -246,6 +246,8 @@ enum class StartResult { kStarted, kProgramMissing, kCannotStart };
 std::unique_ptr<ChildProcess> StartWithOutput(const std::vector<std::string>& argv, OwnFile& output,
                                               StartResult& result);
 
+struct InputRunResult;
+
 // Starts programs and asks the desktop shell to open things, never waiting for either.
 // Tests replace it with a recorder.
 class Launcher {
@@ -263,6 +265,10 @@ class Launcher {
                                                         OwnFile& output, StartResult& result) {
     return platform::StartWithOutput(argv, output, result);
   }
+  // Runs the administrator's install command (PrivilegedInstallCommand) with the bytes to
+  // install on its standard input and waits for it; a window keeps drawing meanwhile.
+  virtual InputRunResult RunPrivileged(const std::vector<std::string>& argv,
+                                       std::string_view input);
 };
 
 // The launcher of the real system.
@@ -349,5 +355,65 @@ std::optional<Protection> ProtectionOf(const std::string& path);
 // Call before `RestoreProtection`: an immutable file's mode cannot be changed. False when the
 // bit could not be taken away.
 bool RestoreOwnerWrite(const std::string& path, const Protection& removed);
+
+}  // namespace vellomar::platform
+
+// ---- The user's data folder and the administrator's install -------------------------------
+
+namespace vellomar::platform {
+
+// Where the program keeps its files, and what went wrong on the way there.
+struct ProgramFolderChoice {
+  std::string folder;   // without a trailing separator
+  std::string problem;  // empty, or why the folder cannot be used (for the user)
+};
+
+// The base of the user's data folders: $XDG_DATA_HOME when it is an absolute path, else
+// $HOME/.local/share. Either is taken only when the folder above it belongs to the effective
+// user (so root started with another user's HOME never writes there); otherwise the home
+// folder of the user database. Empty when there is none.
+std::string UserDataHome();
+
+// The program folder: `program_folder` itself when the user can write there and it is not an
+// installed program's folder (one with <program folder>/../share/vellomar/Hostfiles beside it);
+// otherwise <data_home>/vellomar, created (mode 0700) when missing. A missing Hostfiles folder
+// there is seeded with the sample sources (the installed ones, else those beside the program);
+// an existing one is never touched.
+ProgramFolderChoice ChooseProgramFolder(const std::string& program_folder,
+                                        const std::string& data_home);
+
+// What an installed program ships beside itself, relative to its folder (<prefix>/bin).
+inline constexpr const char* kInstalledSamples = "../share/vellomar/Hostfiles";
+inline constexpr const char* kInstalledHelper = "../libexec/vellomar/vellomar-install-helper";
+inline constexpr const char* kInstalledAction =
+    "../share/polkit-1/actions/org.vellomar.hosts.install.policy";
+
+// The machine's host name; empty when it cannot be had.
+std::string HostName();
+
+// The command that runs `helper` as the administrator through polkit: /usr/bin/pkexec (never
+// looked up in PATH) and the helper's resolved path (the one the action names). Empty when the
+// program already runs as the administrator, or pkexec, the helper or the polkit action file at
+// `action_file` is missing, or the helper lies in a folder that others can change.
+std::vector<std::string> PrivilegedInstallCommand(const std::string& helper,
+                                                  const std::string& action_file);
+
+// How a program fed on its standard input ended.
+struct InputRunResult {
+  bool started = false;
+  int exit_code = -1;  // -1 when it did not end by exiting (killed, timed out)
+  bool timed_out = false;
+  std::string error_output;  // its standard error, cut at kMaxErrorOutput
+};
+inline constexpr std::size_t kMaxErrorOutput = std::size_t{64} << 10;
+
+// Runs argv[0], a full path never searched for, with `input` on its standard input and its
+// standard output discarded; waits at most `timeout_ms`, killing it then.
+InputRunResult RunWithInput(const std::vector<std::string>& argv, std::string_view input,
+                            int timeout_ms);
+
+// Reads this program's standard input to its end, keeping at most `max` bytes. kOk, kTooLarge
+// when there was more (the rest is not read), or kUnreadable.
+ReadStatus ReadStandardInput(std::string& out, std::size_t max);
 
 }  // namespace vellomar::platform

@@ -6,13 +6,21 @@ namespace vellomar::session {
 
 Environment SystemEnvironment(platform::Launcher& launcher) {
   Environment env;
-  env.program_folder = platform::ProgramFolder();
+  const std::string program_folder = platform::ProgramFolder();
+  platform::ProgramFolderChoice folder =
+      platform::ChooseProgramFolder(program_folder, platform::UserDataHome());
+  env.program_folder = std::move(folder.folder);
+  env.folder_problem = std::move(folder.problem);
   env.program_name = "vellomar";
   env.hosts_candidates = platform::HostsCandidates();
   env.notepad_candidates = platform::NotepadCandidates();
   env.ipconfig_candidates = platform::IpconfigCandidates();
   env.clock = LocalDateTimeText;
+  env.host_name = platform::HostName;
   env.is_admin = platform::IsUserAnAdmin;
+  env.privileged_install = platform::PrivilegedInstallCommand(
+      platform::JoinPath(program_folder, platform::kInstalledHelper),
+      platform::JoinPath(program_folder, platform::kInstalledAction));
   env.launcher = &launcher;
   env.version_major = VELLOMAR_VERSION_MAJOR;
   env.version_minor = VELLOMAR_VERSION_MINOR;

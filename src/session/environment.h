@@ -14,7 +14,10 @@ namespace vellomar::session {
 
 struct Environment {
   std::string program_folder;  // without a trailing separator
-  std::string program_name;    // file name without extension; names the log
+  // Why the program folder cannot be written (a data folder that could not be created); the
+  // run then writes nothing there and says so.
+  std::string folder_problem;
+  std::string program_name;  // file name without extension; names the log
   // Candidates probed at start-up; the first that exists gives the path.
   std::vector<std::string> hosts_candidates;
   std::vector<std::string> notepad_candidates;
@@ -23,8 +26,13 @@ struct Environment {
   dns::Dialect dialect = dns::NativeDialect();
   // The local date and time as text, for "#CREATEDDATE#".
   std::function<std::string()> clock;
+  // The machine's name, for "#HOSTNAME#"; empty leaves the placeholder as it is.
+  std::function<std::string()> host_name;
   // Whether the program may write the system hosts file.
   std::function<bool()> is_admin;
+  // The command that installs as the administrator (pkexec and the helper), given the bytes
+  // on its standard input through the launcher; empty when there is none to use.
+  std::vector<std::string> privileged_install;
   platform::Launcher* launcher = nullptr;  // not owned
   int version_major = 0;
   int version_minor = 0;
@@ -32,7 +40,8 @@ struct Environment {
 };
 
 // The environment of the real system, with `launcher` for starting programs. The program name
-// is the window program's, so that both programs share one log.
+// is the window program's, so that both programs share one log; the program folder is chosen
+// (and the data folder made) by platform::ChooseProgramFolder, so that both agree on it.
 Environment SystemEnvironment(platform::Launcher& launcher);
 
 // The version numbers in plain decimal: "1.0.61".

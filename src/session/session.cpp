@@ -8,6 +8,7 @@
 #include "dns/commands.h"
 #include "dns/report.h"
 #include "install/host_update.h"
+#include "install/privileged.h"
 #include "install/verdict.h"
 #include "merge/merge_writer.h"
 #include "platform/platform.h"
@@ -33,8 +34,10 @@ void Session::ProbePaths() {
   notepad_path_ = platform::FirstExisting(env_.notepad_candidates);
   ipconfig_path_ = platform::FirstExisting(env_.ipconfig_candidates);
   hosts_file_path_ = platform::FirstExisting(env_.hosts_candidates);
+  probed_hosts_path_ = hosts_file_path_;
   merged_file_path_ = ProgramFile("M_Hosts.txt");
-  folder_problem_.clear();
+  folder_problem_ = env_.folder_problem;
+  if (!folder_problem_.empty()) log_.path.clear();
   if (platform::EffectiveUser() == 0) {
     const auto safety = platform::CheckFolderSafety(env_.program_folder);
     if (safety == platform::FolderSafety::kOpenToOthers ||
@@ -73,6 +76,8 @@ void Session::ReportAdminState() {
     SetInformation(folder_problem_, Colour::kRed);
   } else if (env_.is_admin && env_.is_admin()) {
     SetInformation("Admin User");
+  } else if (InstallsThroughAdministrator()) {
+    SetInformation("Writing HOSTS will ask for an administrator password", Colour::kWindow);
   } else {
     SetInformation("You may need to run as Administrator to write hosts", Colour::kRed);
   }
@@ -241,7 +246,8 @@ MergeResult Session::WriteMergeFile() {
   std::string not_merged;  // the sources left out, each with the reason
 
   const std::string date = env_.clock ? env_.clock() : std::string();
-  merge::MergeWriter writer(merged_file_path_, mode_, env_.line_end, date);
+  merge::MergeWriter writer(merged_file_path_, mode_, env_.line_end, date,
+                            env_.host_name ? env_.host_name() : std::string());
   bool header_taken = false;
   bool mvps_taken = false;
   std::string text;  // one buffer for every source: a large merge faults its pages in once
@@ -321,19 +327,98 @@ MergeResult Session::WriteMergeFile() {
 // ------------------------------------------------------------------------------------------
 
 std::vector<std::string> Session::DoHostUpdate(const std::string& file) {
+  using Result = install::HostUpdateOutcome::Result;
   std::vector<std::string> written;
   log_sink_ = &written;
-  last_install_ = install::HostUpdateOutcome::Result::kNotInstalled;
-  if (LockHostsFolder()) last_install_ = install::DoHostUpdate(file, hosts_file_path_, log_).result;
+  host_name_warning_.clear();
+  last_install_ = Result::kNotInstalled;
+  std::string bytes;
+  if (!platform::FileExists(file) || !platform::FileExists(hosts_file_path_)) {
+    last_install_ = Result::kNothingToDo;  // as the install itself: silent
+  } else if (!ReadForInstall(file, bytes)) {
+    last_install_ = Result::kNotRead;
+  } else {
+    CheckHostName(bytes);
+    if (InstallsThroughAdministrator()) {
+      last_install_ = InstallAsAdministrator(bytes);
+    } else if (LockHostsFolder()) {
+      last_install_ = install::InstallHostsBytes(bytes, hosts_file_path_, log_).result;
+    }
+  }
   log_sink_ = nullptr;
   install_lock_.reset();
   return written;
 }
 
+bool Session::ReadForInstall(const std::string& file, std::string& bytes) {
+  // Read once, never through a link, so that exactly these bytes are installed; an empty file
+  // cannot be told from an unreadable one and is never installed.
+  if (platform::ReadFileChecked(file, bytes, platform::Links::kRefuse) ==
+          platform::ReadStatus::kOk &&
+      !bytes.empty()) {
+    return true;
+  }
+  Log(std::string(install::kCouldNotFind) + file);
+  return false;
+}
+
+void Session::CheckHostName(std::string_view bytes) {
+  const std::string name = env_.host_name ? env_.host_name() : std::string();
+  if (name.empty() || install::NamesHost(bytes, name, env_.line_end)) return;
+  std::string current;
+  if (platform::ReadFileChecked(hosts_file_path_, current, platform::Links::kFollow) !=
+          platform::ReadStatus::kOk ||
+      !install::NamesHost(current, name, env_.line_end)) {
+    return;
+  }
+  host_name_warning_ = "the new HOSTS does not name this machine (" + name + "): add \"127.0.1.1 " +
+                       std::string(merge::kHostNamePlaceholder) + "\" to the header";
+}
+
+bool Session::InstallsThroughAdministrator() const {
+  return !env_.privileged_install.empty() && env_.launcher != nullptr &&
+         !(env_.is_admin && env_.is_admin()) && !hosts_file_path_.empty() &&
+         hosts_file_path_ == probed_hosts_path_;
+}
+
+install::HostUpdateOutcome::Result Session::InstallAsAdministrator(std::string_view bytes) {
+  const platform::InputRunResult run = env_.launcher->RunPrivileged(env_.privileged_install, bytes);
+  const install::PrivilegedOutcome outcome = install::ReadHelperExit(
+      run.started, run.exit_code, run.error_output, env_.privileged_install);
+  for (const auto& line : outcome.log_lines) Log(line);
+  return outcome.result;
+}
+
 bool Session::RestoreBackup(std::vector<std::string>& log_texts) {
   log_sink_ = &log_texts;
-  const bool restored = !hosts_file_path_.empty() && LockHostsFolder() &&
-                        install::RestoreBackup(hosts_file_path_, log_);
+  bool restored = false;
+  if (InstallsThroughAdministrator()) {
+    // The helper's install keeps the replaced file as the backup: a swap, as below.
+    std::string bytes;
+    restored = ReadForInstall(hosts_file_path_ + std::string(install::kBackupSuffix), bytes) &&
+               (last_install_ = InstallAsAdministrator(bytes)) ==
+                   install::HostUpdateOutcome::Result::kInstalled;
+  } else {
+    restored = !hosts_file_path_.empty() && LockHostsFolder() &&
+               install::RestoreBackup(hosts_file_path_, log_);
+  }
+  log_sink_ = nullptr;
+  install_lock_.reset();
+  return restored;
+}
+
+bool Session::RestoreOriginal(std::vector<std::string>& log_texts) {
+  log_sink_ = &log_texts;
+  bool restored = false;
+  if (InstallsThroughAdministrator()) {
+    std::string bytes;
+    restored = ReadForInstall(hosts_file_path_ + std::string(install::kOriginalSuffix), bytes) &&
+               (last_install_ = InstallAsAdministrator(bytes)) ==
+                   install::HostUpdateOutcome::Result::kInstalled;
+  } else {
+    restored = !hosts_file_path_.empty() && LockHostsFolder() &&
+               install::RestoreOriginal(hosts_file_path_, log_);
+  }
   log_sink_ = nullptr;
   install_lock_.reset();
   return restored;
@@ -381,9 +466,17 @@ Verdict Session::UpdateFromMerged(bool auto_flush) {
   }
   DoHostUpdate(merged_file_path_);
   GetHostVersion(0);
+  if (last_install_ == install::HostUpdateOutcome::Result::kNotAuthorized) {
+    // Nothing was tried: no write failed, so the verdict's text would mislead.
+    SetInformation("Administrator authentication cancelled or refused - HOSTS not written",
+                   Colour::kYellow);
+    return Verdict::kFailed;
+  }
   const Verdict verdict = TestAndRefresh(auto_flush);
   if (last_install_ == install::HostUpdateOutcome::Result::kDamaged) {
     SetInformation("HOSTS may be damaged: " + hosts_file_path_, Colour::kRed);
+  } else if (verdict == Verdict::kInstalled && !host_name_warning_.empty()) {
+    SetInformation(information_.text + " - " + host_name_warning_);
   }
   return verdict;
 }

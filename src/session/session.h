@@ -184,6 +184,15 @@ class Session {
   // Puts the backup back over the hosts file; true when it took effect. `log_texts` gets what
   // was logged.
   bool RestoreBackup(std::vector<std::string>& log_texts);
+  // Puts back the hosts file as it was before the program first wrote it (hosts file +
+  // ".vellomar-original"); as RestoreBackup.
+  bool RestoreOriginal(std::vector<std::string>& log_texts);
+  // Whether installs go through the administrator's install command (not root, the command
+  // is there, and the hosts file is the system's own).
+  bool InstallsThroughAdministrator() const;
+  // Set by an install that took the machine's name out of the hosts file: the warning for
+  // the user, empty otherwise.
+  const std::string& HostNameWarning() const { return host_name_warning_; }
   // Compares the version texts and the bytes and sets the status line and box colours; a
   // success with `auto_flush` flushes the resolver cache.
   Verdict TestAndRefresh(bool auto_flush);
@@ -221,6 +230,14 @@ class Session {
   void Log(const std::string& message);
   // Waits for other installs over the same hosts file; logs and is false when it cannot.
   bool LockHostsFolder();
+  // Installs `bytes` over the hosts file through the administrator's install command.
+  install::HostUpdateOutcome::Result InstallAsAdministrator(std::string_view bytes);
+  // Reads `file` as the install does; false, logged as "Could not Find ", when it cannot.
+  bool ReadForInstall(const std::string& file, std::string& bytes);
+  // Notes whether installing `bytes` takes away the machine's name from the hosts file.
+  void CheckHostName(std::string_view bytes);
+  std::string host_name_warning_;
+  std::string probed_hosts_path_;  // the system's hosts file, as found at start-up
   static constexpr int kInstallLockWaitMs = 30000;
   std::unique_ptr<platform::InstanceLock> install_lock_;
 

@@ -228,5 +228,28 @@ TEST_F(CliTest, InstallAndRestoreOfTheSystemHostsFileInAPrivateNamespace) {
   EXPECT_EQ(ReadFile(sys.File("o2")), "Restored /etc/hosts from its backup\n");
 }
 
+// The helper pkexec runs: input only from stdin, every refusal, the link rule, the original kept
+// and put back by restore --original; as root, against a tmpfs /etc in a private namespace.
+TEST_F(CliTest, TheInstallHelperInstallsItsInputOrRefusesWithItsStatus) {
+  if (::geteuid() != 0 || std::system("command -v unshare >/dev/null") != 0) {
+    GTEST_SKIP() << "needs root and unshare";
+  }
+  const std::string command = std::string("unshare -m ") + VELLOMAR_HELPER_SCRIPT + " " +
+                              VELLOMAR_HELPER + " " + VELLOMAR_CLI + " " + sys.path() + " " +
+                              dir.path();
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::string old = "127.0.0.1 localhost\n127.0.1.1 box7\n";
+  EXPECT_EQ(ReadFile(sys.File("codes")), " 0 4 6 5 0 0 0 3\n");
+  EXPECT_EQ(ReadFile(sys.File("nul")), std::string("a\0b\n", 4));
+  EXPECT_EQ(ReadFile(sys.File("zrb")), old);
+  EXPECT_EQ(ReadFile(sys.File("orig")), old);
+  EXPECT_EQ(ReadFile(sys.File("after-refusals")), std::string("a\0b\n", 4));
+  EXPECT_EQ(ReadFile(sys.File("restored")), old);
+  EXPECT_EQ(ReadFile(sys.File("orig2")), old);
+  EXPECT_EQ(ReadFile(sys.File("real")), "linked\n");
+  EXPECT_EQ(ReadFile(sys.File("is-link")), "link\n");
+  EXPECT_EQ(ReadFile(sys.File("no-hosts")), "none\n");
+}
+
 }  // namespace
 }  // namespace vellomar::cli

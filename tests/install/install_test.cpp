@@ -24,8 +24,11 @@ namespace {
 using namespace vellomar::testing;  // TempDir, WriteFile, ReadFile, Exists
 
 constexpr uid_t kNobody = 65534;
-const std::string kOld = "127.0.0.1 localhost\r\n# old hosts\r\n";
-const std::string kNew = "# merged\r\n0.0.0.0 ads.example\r\n0.0.0.0 track.example\r\n";
+// A hosts file the program wrote before (it has a start marker): no original is kept for it.
+const std::string kOld = "127.0.0.1 localhost\r\n# [Start of H_Old.txt entries]\r\n# old hosts\r\n";
+const std::string kNew =
+    "# merged\r\n# [Start of H_Ads.txt entries]\r\n0.0.0.0 ads.example\r\n0.0.0.0 "
+    "track.example\r\n";
 
 // The number of entries in a folder: counts any temporary file left behind.
 long Entries(const std::string& dir) {
@@ -102,7 +105,7 @@ TEST(HostUpdateTest, ReplacesHostsAndKeepsTheHostsFromJustBeforeAsBackup) {
     EXPECT_EQ(ReadFile(s.backup), kOld);
     EXPECT_EQ(ReadFile(s.merged), kNew);
 
-    const std::string third = "# third\n127.0.0.1 localhost\n";
+    const std::string third = "# third\n# [Start of H_3.txt entries]\n127.0.0.1 localhost\n";
     WriteFile(s.merged, third);
     s.Update();
     EXPECT_EQ(ReadFile(s.hosts), third);
@@ -212,6 +215,47 @@ TEST(HostUpdateTest, LogsWhatAnUnprivilegedUserCouldNotDo) {
               (older_backup ? "Could not Kill " + s.backup : "Did not backup " + s.hosts) + "\r\n" +
                   (own_hosts ? "" : "Could not Kill " + s.hosts + "\r\n"));
   }
+}
+
+// The first hosts file the program did not write is kept beside it once and for good.
+TEST(HostUpdateTest, KeepsTheFirstForeignHostsFileAsTheOriginalAndPutsItBack) {
+  const std::string debian = "127.0.0.1\tlocalhost\n127.0.1.1\tbox7\n";
+  Layout s;
+  const std::string original = s.hosts + ".vellomar-original";
+  WriteFile(s.hosts, debian);
+  s.Update();
+  EXPECT_EQ(ReadFile(original), debian);
+  WriteFile(s.hosts, "# edited by hand after the install\n");
+  s.Update();  // not ours any more, but an original is there: it stays
+  EXPECT_EQ(ReadFile(original), debian);
+  ASSERT_TRUE(RestoreOriginal(s.hosts, s.log));
+  EXPECT_EQ(ReadFile(s.hosts), debian);
+  EXPECT_EQ(ReadFile(original), debian);
+  EXPECT_EQ(ReadFile(s.backup), kNew);
+  // Nothing at all is replaced at the original's name, not even a dangling link.
+  ::unlink(original.c_str());
+  ASSERT_EQ(::symlink("/nonexistent", original.c_str()), 0);
+  s.Update();
+  EXPECT_EQ(ReadFile(s.hosts), kNew);
+  EXPECT_TRUE(std::filesystem::is_symlink(original));
+  ::unlink(original.c_str());
+  EXPECT_FALSE(RestoreOriginal(s.hosts, s.log));
+  EXPECT_EQ(ReadFile(s.hosts), kNew);
+}
+
+TEST(VerdictTest, NamesHostReadsActiveNamesInEitherLineEnd) {
+  for (const auto le : {support::LineEnd::kLf, support::LineEnd::kCrLf}) {
+    const std::string end(support::LineEndText(le));
+    EXPECT_TRUE(NamesHost("127.0.0.1 localhost" + end + "127.0.1.1\tBox7.lan  box7 # me" + end,
+                          "box7", le));
+    EXPECT_FALSE(NamesHost("# 127.0.1.1 box7" + end + "127.0.1.1 # box7" + end, "box7", le));
+    EXPECT_FALSE(NamesHost("box7 127.0.1.1" + end + "127.0.1.1 box77" + end, "box7", le));
+    EXPECT_FALSE(NamesHost("127.0.1.1 box7", "", le));
+  }
+  // Under CR LF a bare LF is text, not a line end nor a blank: no word is "box7" here.
+  EXPECT_FALSE(NamesHost("127.0.0.1 a\n127.0.1.1 box7\n", "box7", support::LineEnd::kCrLf));
+  EXPECT_TRUE(NamesHost("127.0.0.1 a\n127.0.1.1 box7\r\n", "box7", support::LineEnd::kLf));
+  EXPECT_FALSE(NamesHost("box7\r\nx", "box7", support::LineEnd::kCrLf));
 }
 
 TEST(VerdictTest, FailsUnlessVersionTextsAgreeAndTheBytesAreEqual) {

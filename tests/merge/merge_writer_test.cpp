@@ -31,6 +31,8 @@ using enum support::LineEnd;
 
 constexpr support::LineEnd kBothLineEnds[] = {kCrLf, kLf};
 const std::string kDate = "07/12/2025 01:08:00";
+const std::string kHost = "box7";  // every merge here has it; files without the placeholder keep
+                                   // their bytes
 
 // `text` (written with LF) in the given dialect.
 std::string In(support::LineEnd le, const std::string& text) {
@@ -47,7 +49,7 @@ std::string Block(const std::string& name, const std::string& body, support::Lin
 // Merges into dir/M_Hosts.txt and returns the bytes of the result.
 std::string Merge(const TempDir& dir, support::LineEnd le, AddressMode mode,
                   std::string_view header, const Sources& sources = {}) {
-  MergeWriter writer(dir.File("M_Hosts.txt"), mode, le, kDate);
+  MergeWriter writer(dir.File("M_Hosts.txt"), mode, le, kDate, kHost);
   writer.AddHeader(header);
   for (const auto& [name, text] : sources) writer.AddSource(name, text);
   EXPECT_EQ(writer.Commit(), Result::kReplaced);
@@ -106,6 +108,12 @@ TEST(MergeWriterTest, LaysOutHeaderAndSourcesWithMarkersAndSeparators) {
   ExpectMerge(kUse0000, "#CREATEDDATE#\n",
               {{"H_S.txt", "#CREATEDDATE# 127.0.0.1 x\n#CREATEDDATE##CREATEDDATE#"}},
               kDate + "\n\n" + Block("H_S.txt", kDate + " 0.0.0.0 x\n" + kDate + kDate));
+  // So does the machine's name, in the header and in a source, beside the date; "#HOST" and
+  // "#hostname#" are not the placeholder.
+  ExpectMerge(kUse0000, "127.0.1.1\t#HOSTNAME#\n# #CREATEDDATE# on #HOSTNAME#\n#HOST\n",
+              {{"H_S.txt", "127.0.0.1 #HOSTNAME##HOSTNAME# #hostname#\n"}},
+              "127.0.1.1\tbox7\n# " + kDate + " on box7\n#HOST\n\n" +
+                  Block("H_S.txt", "0.0.0.0 box7box7 #hostname#\n"));
 }
 
 TEST(MergeWriterTest, AppliesTheLineRulesAcrossHeaderAndSources) {

@@ -194,5 +194,76 @@ TEST(ReplacementFileTest, ReportsARenameThatCannotReplaceAFolder) {
   EXPECT_EQ(ReadFile(dir.File("occupied/inside")), "x");
 }
 
+// A writable program folder stays the program folder; an installed one, or one the user cannot
+// write, gives the data folder, made private and seeded once, never over the user's sources.
+TEST(DataFolderTest, ChoosesTheProgramOrTheDataFolderAndSeedsItOnce) {
+  TempDir dir;
+  ::chmod(dir.path().c_str(), 0755);
+  ProgramFolderChoice choice = ChooseProgramFolder(dir.path(), dir.File("home/.local/share"));
+  EXPECT_EQ(choice.folder, dir.path());
+  EXPECT_EQ(choice.problem, "");
+  EXPECT_FALSE(fs::exists(dir.File("home")));
+
+  fs::create_directories(dir.File("usr/bin"));
+  fs::create_directories(dir.File("usr/share/vellomar/Hostfiles"));
+  WriteFile(dir.File("usr/share/vellomar/Hostfiles/H_0_Header.txt"), "# header\n");
+  WriteFile(dir.File("usr/share/vellomar/Hostfiles/.hidden"), "x");
+  const std::string data = dir.File("home/.local/share/vellomar");
+  choice = ChooseProgramFolder(dir.File("usr/bin"), dir.File("home/.local/share"));
+  EXPECT_EQ(choice.folder, data);  // root too: an installed folder is never written
+  EXPECT_EQ(choice.problem, "");
+  EXPECT_EQ(Mode(data), 0700u);
+  EXPECT_EQ(ReadFile(data + "/Hostfiles/H_0_Header.txt"), "# header\n");
+  EXPECT_FALSE(fs::exists(data + "/Hostfiles/.hidden"));
+  WriteFile(data + "/Hostfiles/H_0_Header.txt", "# mine\n");
+  WriteFile(dir.File("usr/share/vellomar/Hostfiles/H_New.txt"), "0.0.0.0 a\n");
+  EXPECT_EQ(ChooseProgramFolder(dir.File("usr/bin"), dir.File("home/.local/share")).folder, data);
+  EXPECT_EQ(ReadFile(data + "/Hostfiles/H_0_Header.txt"), "# mine\n");
+  EXPECT_FALSE(fs::exists(data + "/Hostfiles/H_New.txt"));
+
+  // As nobody: a program folder of root's (a portable copy) gives nobody's data folder, seeded
+  // from the copy's own sources; a home nobody cannot write is said, not passed over.
+  fs::create_directories(dir.File("copy/Hostfiles"));
+  WriteFile(dir.File("copy/Hostfiles/H_0_Header.txt"), "# copy\n");
+  fs::create_directories(dir.File("nobody"));
+  fs::create_directories(dir.File("readonly"));
+  ASSERT_EQ(::chown(dir.File("nobody").c_str(), testing::kNobody, testing::kNobody), 0);
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run as nobody";
+  EXPECT_TRUE(testing::RunInChild(
+      [&] {
+        const auto c = ChooseProgramFolder(dir.File("copy"), dir.File("nobody/.local/share"));
+        return c.folder == dir.File("nobody/.local/share/vellomar") && c.problem.empty() &&
+               ReadFile(c.folder + "/Hostfiles/H_0_Header.txt") == "# copy\n";
+      },
+      true));
+  EXPECT_TRUE(testing::RunInChild(
+      [&] {
+        const auto c = ChooseProgramFolder(dir.File("copy"), dir.File("readonly/.local/share"));
+        return c.problem == "Could not create the data folder " +
+                                dir.File("readonly/.local/share/vellomar") +
+                                ": Permission denied - nothing is written";
+      },
+      true));
+}
+
+TEST(RunWithInputTest, FeedsTheInputCollectsErrorsAndSurvivesAChildThatStopsReading) {
+  InputRunResult run =
+      RunWithInput({"/bin/sh", "-c", "wc -c >&2; exit 3"}, std::string(300000, '\0'), 10000);
+  EXPECT_TRUE(run.started);
+  EXPECT_EQ(run.exit_code, 3);
+  EXPECT_EQ(run.error_output, "300000\n");
+  run = RunWithInput({"/bin/sh", "-c", "exit 5"}, std::string(std::size_t{8} << 20, 'y'), 10000);
+  EXPECT_EQ(run.exit_code, 5);  // and no SIGPIPE here
+  EXPECT_FALSE(RunWithInput({"/nonexistent/pkexec"}, "x", 1000).started);
+  EXPECT_FALSE(RunWithInput({"sh", "-c", "exit 0"}, "x", 1000).started);  // never via PATH
+  run = RunWithInput({"/bin/sleep", "5"}, "", 200);
+  EXPECT_TRUE(run.timed_out);
+  EXPECT_EQ(run.exit_code, -1);
+  // Root never goes through pkexec.
+  if (::geteuid() == 0) {
+    EXPECT_TRUE(PrivilegedInstallCommand("/bin/true", "/etc/hostname").empty());
+  }
+}
+
 }  // namespace
 }  // namespace vellomar::platform

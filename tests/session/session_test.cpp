@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/test_util.h"
+#include "install/privileged.h"
 
 namespace vellomar::session {
 namespace {
@@ -394,6 +395,114 @@ TEST_F(SessionTest, InstallsOverOneHostsFileTakeTurns) {
   ::waitpid(holder, &status, 0);
   ::close(ready[0]);
   ::close(ready[1]);
+}
+
+// pkexec as the session sees it through the launcher: records what it was asked to run and,
+// unless it plays a refused authentication, runs the helper's install over the test's hosts.
+class FakePkexec final : public platform::Launcher {
+ public:
+  explicit FakePkexec(std::string hosts) : hosts_(std::move(hosts)) {}
+  bool Start(const std::vector<std::string>&, platform::WindowStyle, const std::string&) override {
+    return false;
+  }
+  bool ShellOpen(const std::string&) override { return false; }
+  platform::InputRunResult RunPrivileged(const std::vector<std::string>& argv,
+                                         std::string_view input) override {
+    runs.push_back(argv);
+    if (refuse != 0) return {true, refuse, false, "Error executing command as another user\n"};
+    std::vector<std::string> lines;
+    const auto status = install::RunHelperInstall(input, hosts_, lines);
+    std::string text;
+    for (const auto& line : lines) text += line + "\n";
+    return {true, static_cast<int>(status), false, text};
+  }
+  std::vector<V> runs;
+  int refuse = 0;
+
+ private:
+  std::string hosts_;
+};
+
+TEST_F(SessionTest, WithoutRootTheInstallGoesThroughPkexecAndACancelIsNoWriteFailure) {
+  FakePkexec pkexec(system.File("hosts"));
+  const V command{"/usr/bin/pkexec", "/usr/libexec/vellomar/vellomar-install-helper"};
+  Environment env = Env();
+  env.is_admin = [] { return false; };
+  env.launcher = &pkexec;
+  env.privileged_install = command;
+  env.host_name = [] { return std::string("Box7"); };
+  Source("H_0Header.txt", "# [Header]\n127.0.1.1 #HOSTNAME#\n");
+  WriteFile(system.File("hosts"), "127.0.1.1 box7\n");
+  session = std::make_unique<Session>(env);
+  Session& s = *session;
+  s.ProbePaths();
+  s.ReportAdminState();
+  EXPECT_EQ(s.Information().text, "Writing HOSTS will ask for an administrator password");
+  EXPECT_EQ(s.Information().colour, Colour::kWindow);
+  s.ClearMergeList();
+  EXPECT_EQ(Merged(), "# [Header]\n127.0.1.1 Box7\n\n");
+
+  EXPECT_EQ(s.CreateMergedHosts(false), Verdict::kInstalled);
+  EXPECT_EQ(pkexec.runs, (std::vector<V>{command}));
+  EXPECT_EQ(ReadFile(system.File("hosts")), Merged());
+  EXPECT_EQ(ReadFile(system.File("hosts.ZRB")), "127.0.1.1 box7\n");
+  EXPECT_EQ(ReadFile(system.File("hosts.vellomar-original")), "127.0.1.1 box7\n");
+  EXPECT_EQ(s.Information().colour, Colour::kGreen);
+  EXPECT_TRUE(s.HostNameWarning().empty());
+
+  // A header without the machine's name: installed all the same, with the warning.
+  Source("H_0Header.txt", "# [Header] only\n");
+  EXPECT_EQ(s.CreateMergedHosts(false), Verdict::kInstalled);
+  EXPECT_NE(s.Information().text.find(" - Copied to HOSTS - the new HOSTS does not name this "
+                                      "machine (Box7)"),
+            std::string::npos)
+      << s.Information().text;
+
+  // The password dialog dismissed (126) or the user not allowed (127): nothing written.
+  for (const int refused : {126, 127}) {
+    pkexec.refuse = refused;
+    Source("H_0Header.txt", "# [Header] again\n");
+    EXPECT_EQ(s.CreateMergedHosts(false), Verdict::kFailed);
+    EXPECT_EQ(s.Information().text,
+              "Administrator authentication cancelled or refused - HOSTS not written");
+    EXPECT_EQ(s.Information().colour, Colour::kYellow);
+    EXPECT_EQ(ReadFile(system.File("hosts")), "# [Header] only\n\n");
+  }
+  EXPECT_EQ(ReadFile(program.File("vellomar_Log.txt")), "");
+
+  // A hosts file named by hand is not the system's: written directly, pkexec not asked.
+  pkexec.refuse = 0;
+  WriteFile(system.File("other"), "# other\n");
+  s.SetHostsFilePath(system.File("other"));
+  EXPECT_FALSE(s.InstallsThroughAdministrator());
+  (void)s.DoHostUpdate(program.File("M_Hosts.txt"));
+  EXPECT_EQ(pkexec.runs.size(), 4u);
+  EXPECT_EQ(ReadFile(system.File("other")), Merged());
+}
+
+TEST(HelperExitTest, EachStatusMapsToAResultAndTheLogTexts) {
+  using Result = install::HostUpdateOutcome::Result;
+  const V command{"/usr/bin/pkexec", "/h"};
+  const auto read = [&](bool started, int code, std::string_view err) {
+    return install::ReadHelperExit(started, code, err, command);
+  };
+  EXPECT_EQ(read(true, 0, "").result, Result::kInstalled);
+  const auto failed = read(true, 1, "Did not backup /etc/hosts\nCould not Copy to /etc/hosts\n");
+  EXPECT_EQ(failed.result, Result::kNotInstalled);
+  EXPECT_EQ(failed.log_lines, (V{"Did not backup /etc/hosts", "Could not Copy to /etc/hosts"}));
+  EXPECT_EQ(read(true, 2, "").result, Result::kDamaged);
+  EXPECT_EQ(read(true, 3, "").result, Result::kNothingToDo);
+  EXPECT_EQ(read(true, 4, "").result, Result::kNotRead);
+  EXPECT_EQ(read(true, 5, "").log_lines,
+            (V{"Could not Copy to HOSTS: /h refused its input (status 5)"}));
+  EXPECT_EQ(read(true, 7, "").result, Result::kNotInstalled);
+  for (const int refused : {126, 127}) {
+    const auto outcome = read(true, refused, "Error executing command as another user\n");
+    EXPECT_EQ(outcome.result, Result::kNotAuthorized);
+    EXPECT_TRUE(outcome.log_lines.empty());
+  }
+  EXPECT_EQ(read(false, -1, "").log_lines, (V{"Could not start /usr/bin/pkexec"}));
+  EXPECT_EQ(read(true, -1, "").log_lines, (V{"/usr/bin/pkexec did not end normally"}));
 }
 
 }  // namespace
