@@ -409,6 +409,12 @@ void VellomarForm::keyPressEvent(QKeyEvent* event) {
 }
 
 void VellomarForm::closeEvent(QCloseEvent* event) {
+  // Disabled while an install waits for the administrator's password: the install finishes
+  // (or is cancelled in its own dialog) before the window may go.
+  if (!isEnabled()) {
+    event->ignore();
+    return;
+  }
   Form_Unload();
   event->accept();
 }
