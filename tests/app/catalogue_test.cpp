@@ -17,17 +17,18 @@ class CatalogueTest : public FormTest {
   }
 };
 
-TEST_F(CatalogueTest, ClearMergeListMergesOnceTheRefreshOnceMoreAndAMissingFolderEmptiesAll) {
+// The lists show the session's entries and ticks; a refresh redraws them, an emptied folder
+// empties both.
+TEST_F(CatalogueTest, TheListsFollowRefreshesAndAMissingFolderEmptiesBoth) {
   Hosts(HeaderText("2026-12-01") + "# [Start of H_Trackers.txt entries]\n");
   Load();
   EXPECT_EQ(Ticked(), (V{"H_Header.txt", "H_Trackers.txt"}));
-  merges = 0;
-  form->ClearMergeList();
-  EXPECT_EQ(merges, 1);  // only the tick of the first entry merges
+  Source("H_New.txt", "0.0.0.0 n.example\n");
   form->RefreshListButton_Click();
-  EXPECT_EQ(merges, 3);  // the refill's own merge, then the one over the whole selection
+  EXPECT_EQ(Items(form->FileList),
+            (V{"H_Header.txt", "H_mvps.txt", "H_New.txt", "H_Trackers.txt"}));
+  EXPECT_EQ(Ticked(), (V{"H_Header.txt", "H_Trackers.txt"}));
 
-  // The list stays on the folder it showed, which is gone: both lists empty, merge refused.
   std::filesystem::rename(P("Hostfiles"), P("Moved"));
   form->ClearMergeList();
   EXPECT_EQ(form->SourceFolder(), P("Hostfiles"));
@@ -47,15 +48,6 @@ TEST_F(CatalogueTest, MergedBoxIsYellowExactlyWhenTheDatesDiffer) {
   EXPECT_EQ(form->CurrentVersionText->toPlainText(), form->MergedVersionText->toPlainText());
   Source("H_Header.txt", HeaderText("2026-12-02"));
   form->WriteMergeFile();
-  EXPECT_EQ(Colour(form->MergedVersionText), kYellow);
-
-  // No dated lines on either side: the two default texts still differ.
-  Source("H_Header.txt", std::string(120, '#') + "\n127.0.0.1 localhost\n");
-  form->WriteMergeFile();
-  Hosts(Merged());
-  form->GetHostVersion(0);
-  EXPECT_EQ(form->CurrentUpdated(), "Missing or non MVPS HOSTS File");
-  EXPECT_EQ(form->MergedUpdated(), "Missing or non ZR HOSTS File");
   EXPECT_EQ(Colour(form->MergedVersionText), kYellow);
 }
 

@@ -184,6 +184,12 @@ TEST_F(SessionTest, VersionSidesCompareTheDatedLines) {
   EXPECT_EQ(s.MergedSide().colour, Colour::kWindow);
   EXPECT_EQ(s.CurrentSide().version_text, s.MergedSide().version_text);
   EXPECT_EQ(s.CurrentSide().summary, "7 Lines - len: 136");
+  // No dated lines on either side: the two default texts still differ.
+  WriteFile(program.File("M_Hosts.txt"), std::string(120, '#'));
+  WriteFile(system.File("hosts"), std::string(120, '#'));
+  s.GetHostVersion(0);
+  EXPECT_EQ(s.MergedUpdated(), "Missing or non ZR HOSTS File");
+  EXPECT_EQ(s.MergedSide().colour, Colour::kYellow);
   // A file under 100 bytes is not read: empty text, the summary kept, the merged side yellow.
   WriteFile(program.File("M_Hosts.txt"), "short\n");
   s.GetHostVersion(2);
