@@ -67,6 +67,7 @@ struct FileFacts {
   std::uint32_t owner = 0;
   std::uint32_t group = 0;
   std::uint32_t mode = 0;  // permission bits, 07777
+  bool hidden = false;     // marked hidden or system (Windows; POSIX hides by a leading ".")
 };
 
 // A file opened for reading: non-blocking, close-on-exec, and checked through its descriptor
@@ -103,6 +104,12 @@ class InputFile {
 bool ReadFileInto(const std::string& path, std::string& out);
 // As ReadFileInto, telling why it failed, and refusing a link at the path when asked.
 ReadStatus ReadFileChecked(const std::string& path, std::string& out, Links links);
+
+// The names of the entries in `folder` ("." and ".." left out), in the order the system gives
+// them and spelled as the file functions of this layer take them back; nullopt when the folder
+// cannot be listed. On Windows that spelling is the ANSI code page: a name it cannot spell is
+// left out.
+std::optional<std::vector<std::string>> ListFolder(const std::string& folder);
 
 // `path` with every link and "." or ".." resolved; nullopt when it names nothing.
 std::optional<std::string> ResolvePath(const std::string& path);
