@@ -1,8 +1,7 @@
 #include "cli/command_line.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,7 +23,7 @@ namespace {
 constexpr int kOk = 0;
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
-constexpr int kProgramWaitMs = 60000;                         // a resolver or service command
+constexpr int kProgramWaitMs = 60000;                       // a resolver or service command
 constexpr std::size_t kMaxListing = std::size_t{64} << 20;  // a cache listing read whole
 
 constexpr const char* kUsageText =
@@ -233,8 +232,8 @@ class Commands {
   bool CheckSource(const std::string& name) {
     const std::string path = platform::JoinPath(session_.SourceFolder(), name);
     if (!session_.FindEntry(name)) {
-      std::error_code ec;
-      if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
+      const auto listed = platform::ListFolder(session_.SourceFolder());
+      if (listed && std::find(listed->begin(), listed->end(), name) != listed->end()) {
         Err(path + " is not a source entry (a visible regular file named H_*.txt)");
       } else {
         Err("no source " + name + " in " + session_.SourceFolder() +
@@ -378,8 +377,7 @@ class Commands {
 
   bool NeedResolver() {
     if (!session_.IpconfigPath().empty()) return true;
-    Err(
-        "no resolver tool found: install systemd-resolved (which brings resolvectl), or name "
+    Err("no resolver tool found: install systemd-resolved (which brings resolvectl), or name "
         "one with --resolver FILE");
     return false;
   }
@@ -406,12 +404,12 @@ class Commands {
     if (operands.front() == "flush") return Flush();
     if (operands.front() != "show") return Usage("unknown dns command " + operands.front());
     if (!NeedResolver()) return kUsage;
-    const auto result = platform::RunAndWait(
-        dns::ListCommand(session_.IpconfigPath(), session_.env().dialect), kProgramWaitMs,
-        true, kMaxListing);
+    const auto result =
+        platform::RunAndWait(dns::ListCommand(session_.IpconfigPath(), session_.env().dialect),
+                             kProgramWaitMs, true, kMaxListing);
     if (!result.started || result.timed_out || result.exit_code != 0) {
       Err("the cache listing failed: " + session_.IpconfigPath() +
-          (!result.started     ? " could not be run"
+          (!result.started    ? " could not be run"
            : result.timed_out ? " did not end in time"
                               : " ended with status " + std::to_string(result.exit_code) +
                                     " (resolvectl show-cache needs systemd 254 or later)"));
@@ -453,6 +451,11 @@ int Main(const std::vector<std::string>& args) {
       return kUsage;
     }
     env.program_folder = options.folder;
+  } else if (env.program_folder.empty()) {
+    // Never the current folder in its place: that is where whoever started us chose to be.
+    Err("cannot name the folder of this program (its path cannot be spelled in this system's "
+        "code page); name it with --folder DIR");
+    return kUsage;
   }
   env.clock = session::LocalDateTimeText;
   Commands commands(options, launcher, std::move(env));

@@ -35,13 +35,16 @@ void Session::ProbePaths() {
   hosts_file_path_ = platform::FirstExisting(env_.hosts_candidates);
   merged_file_path_ = ProgramFile("M_Hosts.txt");
   folder_problem_.clear();
-  if (platform::EffectiveUser() == 0) {
+  if (env_.program_folder.empty()) {
+    folder_problem_ = "The folder of this program cannot be named: nothing is read or written";
+    log_.path.clear();
+  } else if (platform::EffectiveUser() == 0) {
     const auto safety = platform::CheckFolderSafety(env_.program_folder);
     if (safety == platform::FolderSafety::kOpenToOthers ||
         safety == platform::FolderSafety::kForeignOwner) {
       // Another user could swap what root writes or appends there for a link or a pipe.
-      folder_problem_ = "Other users can change " + env_.program_folder +
-                        ": nothing is written there as root";
+      folder_problem_ =
+          "Other users can change " + env_.program_folder + ": nothing is written there as root";
       log_.path.clear();
     }
   }
@@ -55,6 +58,9 @@ void Session::RecoverInterruptedInstall() {
 }
 
 std::string Session::ProgramFile(const std::string& name) const {
+  // Without a program folder there are no program files: a bare name would be one in the
+  // current folder.
+  if (env_.program_folder.empty()) return {};
   return platform::JoinPath(env_.program_folder, name);
 }
 
@@ -78,7 +84,8 @@ void Session::ReportAdminState() {
   }
 }
 
-// ---- Source catalogue ----------------------------------------------------------------------------
+// ---- Source catalogue
+// ----------------------------------------------------------------------------
 
 void Session::ListSources() {
   // Only ever the program's own source folder: a missing one lists nothing rather than
@@ -99,7 +106,8 @@ void Session::ListSources() {
     listing_notice_ = "No source folder " + source_folder_;
   }
   if (!unlisted.empty()) {
-    listing_notice_ = "Not listed, as a start marker cannot hold \",\" or \" entries]\": " + unlisted;
+    listing_notice_ =
+        "Not listed, as a start marker cannot hold \",\" or \" entries]\": " + unlisted;
     Log(listing_notice_);
   }
   ++generation_;
@@ -157,7 +165,8 @@ std::size_t Session::TickedCount() const {
       std::count_if(entries_.begin(), entries_.end(), [](const Entry& e) { return e.ticked; }));
 }
 
-// ---- Header reader and version report -------------------------------------------------------------
+// ---- Header reader and version report
+// -------------------------------------------------------------
 
 std::string Session::GetFileInfo(const std::string& path) const {
   return catalogue::FileSummary(path, env_.line_end);
@@ -200,7 +209,8 @@ bool Session::VersionsMatch() const {
   return merged_updated_ == current_updated_ && merged_created_ == current_created_;
 }
 
-// ---- Address mode ---------------------------------------------------------------------------------
+// ---- Address mode
+// ---------------------------------------------------------------------------------
 
 void Session::SetMode(merge::AddressMode mode) {
   if (mode == mode_) return;
@@ -208,7 +218,8 @@ void Session::SetMode(merge::AddressMode mode) {
   MergeList_Click();
 }
 
-// ---- Merge ------------------------------------------------------------------------------------------
+// ---- Merge
+// ------------------------------------------------------------------------------------------
 
 MergeResult Session::WriteMergeFile() {
   // A call raised by the run's own untickings must leave the running merge alone.
@@ -312,7 +323,8 @@ MergeResult Session::WriteMergeFile() {
   return result;
 }
 
-// ---- Install ------------------------------------------------------------------------------------------
+// ---- Install
+// ------------------------------------------------------------------------------------------
 
 std::vector<std::string> Session::DoHostUpdate(const std::string& file) {
   std::vector<std::string> written;
@@ -382,7 +394,8 @@ Verdict Session::UpdateFromMerged(bool auto_flush) {
   return verdict;
 }
 
-// ---- Programs -------------------------------------------------------------------------------------------
+// ---- Programs
+// -------------------------------------------------------------------------------------------
 
 void Session::OpenInEditor(const std::string& path) {
   if (!platform::FileExists(path)) return;
@@ -433,7 +446,8 @@ void Session::StartDnsService() {
   }
 }
 
-// ---- DNS cache capture --------------------------------------------------------------------------------------
+// ---- DNS cache capture
+// --------------------------------------------------------------------------------------
 
 std::string Session::CaptureFilePath() const {
   return ProgramFile(std::string(dns::kCaptureFileName));
@@ -451,18 +465,16 @@ bool Session::DoDnsDisplay() {
           Colour::kRed);
       break;
     case dns::Capture::StartError::kFolderUnsafe:
-      SetInformation("Other users can change " + env_.program_folder +
-                         ": no DNS cache capture there as root",
-                     Colour::kRed);
+      SetInformation(
+          "Other users can change " + env_.program_folder + ": no DNS cache capture there as root",
+          Colour::kRed);
       break;
     case dns::Capture::StartError::kLeftover:
       Log("Failed to Kill " + std::string(dns::kCaptureFileName));
-      SetInformation("Could not remove " + capture + ": the DNS cache is not shown",
-                     Colour::kRed);
+      SetInformation("Could not remove " + capture + ": the DNS cache is not shown", Colour::kRed);
       break;
     case dns::Capture::StartError::kCannotCreate:
-      SetInformation("Could not create " + capture + ": the DNS cache is not shown",
-                     Colour::kRed);
+      SetInformation("Could not create " + capture + ": the DNS cache is not shown", Colour::kRed);
       break;
     case dns::Capture::StartError::kToolMissing:
     case dns::Capture::StartError::kCannotStart:
