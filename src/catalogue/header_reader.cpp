@@ -199,13 +199,18 @@ class LineCounter {
 // Opens `path` as the whole-file reader does: hidden names are left out, and only a regular
 // file of at most the size cap is read.
 platform::InputFile OpenWhole(const std::string& path, platform::ReadStatus& status) {
-  const auto slash = path.find_last_of('/');
+  const auto slash = path.find_last_of(platform::PathSeparator() == '/' ? "/" : "\\/");
   const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
   if (base >= path.size() || path[base] == '.') {
     status = platform::ReadStatus::kMissing;
     return {};
   }
-  return platform::InputFile::Open(path, platform::Links::kFollow, status);
+  platform::InputFile file = platform::InputFile::Open(path, platform::Links::kFollow, status);
+  if (status == platform::ReadStatus::kOk && file.Facts().hidden) {
+    status = platform::ReadStatus::kMissing;  // hidden by a mark (Windows)
+    return {};
+  }
+  return file;
 }
 
 // Reads up to `size` bytes, fewer only at the end of the file; nullopt on an error.

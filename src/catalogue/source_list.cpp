@@ -1,8 +1,6 @@
 #include "catalogue/source_list.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 
 #include "platform/platform.h"
 #include "support/text.h"
@@ -60,20 +58,18 @@ bool MatchesPattern(std::string_view name, std::string_view pattern) {
 
 std::optional<std::vector<std::string>> ListSources(const std::string& folder,
                                                     std::string_view pattern) {
-  namespace fs = std::filesystem;
-  if (folder.empty()) return std::nullopt;
-  std::error_code ec;
+  // Listed through the platform layer, which spells names as its file functions take them
+  // back (on Windows, in the ANSI code page).
+  auto listed = platform::ListFolder(folder);
+  if (!listed) return std::nullopt;
   std::vector<std::string> names;
-  fs::directory_iterator it(folder, ec);
-  for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
-    std::string name = it->path().filename().string();
+  for (std::string& name : *listed) {
     if (HoldsControlCharacter(name) || !MatchesPattern(name, pattern)) continue;
     // The existence test also leaves out folders, links to folders, dangling links and hidden
     // files, as the file list of the window does.
     if (!platform::FileExists(platform::JoinPath(folder, name))) continue;
     names.push_back(std::move(name));
   }
-  if (ec) return std::nullopt;
   std::sort(names.begin(), names.end(), ListOrder);
   return names;
 }

@@ -1,7 +1,7 @@
 #include "cli/command_line.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -243,8 +243,8 @@ class Commands {
   bool CheckSource(const std::string& name) {
     const std::string path = platform::JoinPath(session_.SourceFolder(), name);
     if (!session_.FindEntry(name)) {
-      std::error_code ec;
-      if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
+      const auto listed = platform::ListFolder(session_.SourceFolder());
+      if (listed && std::find(listed->begin(), listed->end(), name) != listed->end()) {
         Err(path + " is not a source entry (a visible regular file named H_*.txt)");
       } else {
         Err("no source " + name + " in " + session_.SourceFolder() +
@@ -477,6 +477,11 @@ int Main(const std::vector<std::string>& args) {
     }
     env.program_folder = options.folder;
     env.folder_problem.clear();
+  } else if (env.program_folder.empty()) {
+    // Never the current folder in its place: that is where whoever started us chose to be.
+    Err("cannot name the folder of this program (its path cannot be spelled in this system's "
+        "code page); name it with --folder DIR");
+    return kUsage;
   }
   env.clock = session::LocalDateTimeText;
   Commands commands(options, launcher, std::move(env));

@@ -67,6 +67,7 @@ struct FileFacts {
   std::uint32_t owner = 0;
   std::uint32_t group = 0;
   std::uint32_t mode = 0;  // permission bits, 07777
+  bool hidden = false;     // marked hidden or system (Windows; POSIX hides by a leading ".")
 };
 
 // A file opened for reading: non-blocking, close-on-exec, and checked through its descriptor
@@ -104,6 +105,12 @@ bool ReadFileInto(const std::string& path, std::string& out);
 // As ReadFileInto, telling why it failed, and refusing a link at the path when asked.
 ReadStatus ReadFileChecked(const std::string& path, std::string& out, Links links);
 
+// The names of the entries in `folder` ("." and ".." left out), in the order the system gives
+// them and spelled as the file functions of this layer take them back; nullopt when the folder
+// cannot be listed. On Windows that spelling is the ANSI code page: a name it cannot spell is
+// left out.
+std::optional<std::vector<std::string>> ListFolder(const std::string& folder);
+
 // `path` with every link and "." or ".." resolved; nullopt when it names nothing.
 std::optional<std::string> ResolvePath(const std::string& path);
 
@@ -111,7 +118,9 @@ std::optional<std::string> ResolvePath(const std::string& path);
 std::optional<FileFacts> FolderFacts(const std::string& path);
 // The groups of user `uid` (its primary group first); empty when the user is unknown.
 std::vector<std::uint32_t> GroupsOfUser(std::uint32_t uid);
-// The effective user id of the program.
+// The effective user id of the program. Windows has no such number and no user who passes
+// every access check as root does: there it is one fixed id, never 0, so that the rules for a
+// program running as root stay POSIX's.
 std::uint32_t EffectiveUser();
 
 // Why a folder is unsafe for a program running as root to create, append to or run files in.
@@ -123,7 +132,8 @@ enum class FolderSafety {
 };
 // The rule: every folder from `path` up to "/" (links resolved) must be owned by root or by
 // the effective user, and must not be writable by group or others unless its sticky bit is
-// set (as /tmp). Otherwise someone else can swap or plant entries under the program.
+// set (as /tmp). Otherwise someone else can swap or plant entries under the program. On Windows
+// the access lists are not judged: an existing folder is kSafe.
 FolderSafety CheckFolderSafety(const std::string& path);
 
 // The first candidate that passes the existence test, or empty text when none does.

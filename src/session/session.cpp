@@ -38,7 +38,10 @@ void Session::ProbePaths() {
   merged_file_path_ = ProgramFile("M_Hosts.txt");
   folder_problem_ = env_.folder_problem;
   if (!folder_problem_.empty()) log_.path.clear();
-  if (platform::EffectiveUser() == 0) {
+  if (env_.program_folder.empty()) {
+    folder_problem_ = "The folder of this program cannot be named: nothing is read or written";
+    log_.path.clear();
+  } else if (folder_problem_.empty() && platform::EffectiveUser() == 0) {
     const auto safety = platform::CheckFolderSafety(env_.program_folder);
     if (safety == platform::FolderSafety::kOpenToOthers ||
         safety == platform::FolderSafety::kForeignOwner) {
@@ -58,6 +61,9 @@ void Session::RecoverInterruptedInstall() {
 }
 
 std::string Session::ProgramFile(const std::string& name) const {
+  // Without a program folder there are no program files: a bare name would be one in the
+  // current folder.
+  if (env_.program_folder.empty()) return {};
   return platform::JoinPath(env_.program_folder, name);
 }
 

@@ -6,7 +6,7 @@ namespace vellomar::support {
 namespace {
 
 bool IsHiddenName(const std::string& path) {
-  const auto slash = path.find_last_of('/');
+  const auto slash = path.find_last_of(platform::PathSeparator() == '/' ? "/" : "\\/");
   const std::string_view base = slash == std::string::npos
                                     ? std::string_view(path)
                                     : std::string_view(path).substr(slash + 1);
@@ -34,6 +34,8 @@ ReadStatus ReadWholeFileChecked(const std::string& path, std::string& buffer,
   }
   ReadStatus status;
   platform::InputFile file = platform::InputFile::Open(path, options.links, status);
+  // Where files are hidden by a mark (Windows), the mark is judged on the open file.
+  if (status == ReadStatus::kOk && file.Facts().hidden) status = ReadStatus::kMissing;
   if (status == ReadStatus::kOk && options.reader &&
       !UserMayRead(file.Facts(), *options.reader, options.reader_groups)) {
     status = ReadStatus::kNotPermitted;

@@ -1,10 +1,6 @@
 #include "common/test_util.h"
 
-#include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -63,29 +59,6 @@ std::string ReadFile(const std::string& path) {
 bool Exists(const std::string& path) {
   std::error_code ec;
   return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
-}
-
-void MakeSparseFile(const std::string& path, std::uint64_t size) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(size)) != 0) {
-    ADD_FAILURE() << "cannot make sparse file " << path;
-  }
-  if (fd >= 0) ::close(fd);
-}
-
-bool RunInChild(const std::function<bool()>& step, bool as_nobody, unsigned seconds) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::alarm(seconds);
-    if (as_nobody &&
-        (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
-      ::_exit(3);
-    }
-    ::_exit(step() ? 0 : 1);
-  }
-  int status = 0;
-  return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
-         WEXITSTATUS(status) == 0;
 }
 
 bool RecordingLauncher::Start(const std::vector<std::string>& argv, platform::WindowStyle style,

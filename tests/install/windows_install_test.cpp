@@ -59,7 +59,7 @@ struct Layout {
   std::string hosts = etc + "\\hosts";
   std::string backup = hosts + ".ZRB";
   std::string merged = dir.File("M_Hosts.txt");
-  support::LogTarget log{dir.File("vellomar_Log.txt"), support::NativeLineEnd()};
+  support::LogTarget log{dir.File("vellomar_Log.txt"), support::NativeLineEnd(), {}};
 
   Layout() {
     std::filesystem::create_directories(etc);

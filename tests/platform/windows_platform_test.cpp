@@ -13,15 +13,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "catalogue/source_list.h"
 #include "common/test_util.h"
+#include "dns/capture.h"
 #include "dns/commands.h"
 #include "support/file_reader.h"
 #include "support/line_end.h"
@@ -191,6 +196,56 @@ TEST(WindowsReadTest, GivesExactBytesOrNothingWhileAnotherProgramWrites) {
   for (const auto& missing : {dir.File("hidden.txt"), dir.path(), dir.File("missing.txt")}) {
     EXPECT_EQ(support::ReadWholeFile(missing), "") << missing;
   }
+  // Why a read failed: devices and folders are no files, a hidden file is missing to the
+  // whole-file reader but not to the install's reader, a file held for writing is unreadable.
+  using enum ReadStatus;
+  const std::vector<std::pair<std::string, ReadStatus>> cases = {
+      {"NUL", kNotRegular},         {dir.File("COM1"), kNotRegular},    {dir.path(), kNotRegular},
+      {dir.File("x\\y"), kMissing}, {dir.File("hidden.txt"), kMissing}, {"", kMissing}};
+  for (const auto& [file, status] : cases) {
+    EXPECT_EQ(support::ReadWholeFileChecked(file, out), status) << file;
+    EXPECT_EQ(out, "");
+  }
+  EXPECT_EQ(ReadFileChecked(dir.File("hidden.txt"), out, Links::kRefuse), kOk);
+  EXPECT_EQ(out, "secret");
+  EXPECT_TRUE(CanReadFile(path));
+  const Holder writer(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  EXPECT_EQ(ReadFileChecked(path, out, Links::kFollow), kUnreadable);
+  EXPECT_FALSE(CanReadFile(path));
+}
+
+// Names are listed as the ANSI code page spells them and read back by that spelling; a name
+// the code page cannot spell is left out. Paths resolve to their full form.
+TEST(WindowsNamesTest, ListsAndReadsNamesOfTheAnsiCodePage) {
+  TempDir dir;
+  const auto create = [&](const std::wstring& name, const char* bytes) {
+    const std::wstring path = std::filesystem::path(dir.path()).wstring() + L"\\" + name;
+    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ::WriteFile(file, bytes, static_cast<DWORD>(std::strlen(bytes)), &written, nullptr);
+    ::CloseHandle(file);
+  };
+  create(L"H_Plain.txt", "plain");
+  create(L"H_Caf\u00e9.txt", "latin");
+  create(L"H_\u0416\u4e2d.txt", "cyrillic and han");
+  const std::string cafe = ::GetACP() == CP_UTF8 ? "H_Caf\xc3\xa9.txt" : "H_Caf\xe9.txt";
+  const bool spells_all = ::GetACP() == CP_UTF8;
+  if (::GetACP() != 1252 && !spells_all) GTEST_SKIP() << "ANSI code page " << ::GetACP();
+  const auto listed = ListFolder(dir.path());
+  ASSERT_TRUE(listed.has_value());
+  EXPECT_EQ(listed->size(), spells_all ? 3u : 2u);
+  const auto sources = catalogue::ListSources(dir.path(), "H_*.txt");
+  ASSERT_TRUE(sources.has_value());
+  EXPECT_EQ(sources->at(0), cafe);
+  EXPECT_EQ(sources->at(1), "H_Plain.txt");
+  EXPECT_EQ(support::ReadWholeFile(dir.File(cafe)), "latin");
+  EXPECT_FALSE(ListFolder(dir.File("missing")).has_value());
+
+  std::filesystem::create_directory(dir.File("sub"));
+  EXPECT_EQ(ResolvePath(dir.File("sub\\..\\H_Plain.txt")), dir.File("H_Plain.txt"));
+  EXPECT_EQ(ResolvePath(dir.File("missing")), std::nullopt);
 }
 
 TEST(WindowsAttributesTest, ClearsReadOnlyHiddenAndSystemAndPutsThemBack) {
@@ -378,6 +433,120 @@ TEST(WindowsInstanceLockTest, OneHolderPerProgramWhateverTheLetterCase) {
   EXPECT_NE(AcquireInstanceLock(dir.File("other.exe")), nullptr);
   first.reset();
   EXPECT_NE(AcquireInstanceLock(dir.File("vellomar.exe")), nullptr);
+}
+
+// The capture runs the listing tool (here the probe in ipconfig's place) with its output in a
+// fresh capture file; the marker follows in CR LF. A tool that hangs is killed by Cancel.
+TEST(WindowsCaptureTest, TheToolWritesIntoTheCaptureFileAndAHangingOneIsKilled) {
+  using Error = dns::Capture::StartError;
+  using State = dns::Capture::State;
+  TempDir dir;
+  const std::string ipconfig = dir.File("ipconfig.exe");
+  PlaceProbe(ipconfig);
+  const std::string capture_path = dir.File("displaydns.txt");
+  WriteFile(capture_path, "old");
+  auto launcher = CreateSystemLauncher();
+  dns::Capture capture(*launcher);
+  ASSERT_EQ(capture.Start(dir.path(), ipconfig), Error::kNone);
+  dns::Capture::PollResult result;
+  EXPECT_TRUE(Eventually([&] { return (result = capture.Poll()).state != State::kPending; }));
+  const std::string expected =
+      "Windows IP Configuration\r\n\r\n    probe.example\r\n"
+      "    Record Name . . . . . : probe.example\r\n"
+      "    A (Host) Record . . . : 192.0.2.7\r\n\r\n@finishednow@\r\n";
+  EXPECT_EQ(result.state, State::kFinished);
+  EXPECT_EQ(result.text, expected);
+  EXPECT_EQ(ReadFile(capture_path), expected);  // kept for the editor
+
+  EXPECT_EQ(capture.Start(dir.path(), ""), Error::kNoTool);
+  EXPECT_FALSE(testing::Exists(capture_path));
+  EXPECT_EQ(capture.Start(dir.path(), dir.File("missing.exe")), Error::kToolMissing);
+  EXPECT_EQ(capture.Start(dir.path(), "ipconfig.exe"), Error::kToolMissing);  // no search
+  std::filesystem::create_directory(capture_path);
+  EXPECT_EQ(capture.Start(dir.path(), ipconfig), Error::kLeftover);
+  std::filesystem::remove(capture_path);
+
+  // A tool that hangs (the probe, asked to) is killed at once, with what it started.
+  const auto output = CreateOwnFile(dir.File("hang.txt"));
+  ASSERT_NE(output, nullptr);
+  EXPECT_EQ(CreateOwnFile(dir.File("hang.txt")), nullptr);  // never an existing file
+  StartResult started = StartResult::kCannotStart;
+  const auto hang = StartWithOutput({ipconfig, "/hang"}, *output, started);
+  ASSERT_NE(hang, nullptr);
+  EXPECT_EQ(started, StartResult::kStarted);
+  EXPECT_FALSE(hang->HasEnded());
+  const auto before = std::chrono::steady_clock::now();
+  hang->Kill();
+  EXPECT_TRUE(hang->HasEnded());
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
+}
+
+// A program waited for: its output collected, its status, its time-out; never a program by a
+// name that would be searched for.
+TEST(WindowsRunAndWaitTest, CollectsOutputAndStatusAndKillsWhatOverstays) {
+  TempDir dir;
+  const std::string probe = dir.File("probe.exe");
+  PlaceProbe(probe);
+  const RunResult listed = RunAndWait({probe, "/displaydns"}, 20000, true, 20);
+  EXPECT_TRUE(listed.started);
+  EXPECT_EQ(listed.exit_code, 0);
+  EXPECT_EQ(listed.output, "Windows IP Configura");  // cut at the limit
+  const RunResult failed = RunAndWait({probe, "/exit", "3"}, 20000, true, 100);
+  EXPECT_EQ(failed.exit_code, 3);
+  EXPECT_EQ(failed.output, "");  // the error output is not collected
+  const auto before = std::chrono::steady_clock::now();
+  const RunResult hung = RunAndWait({probe, "/hang"}, 500, true, 100);
+  EXPECT_TRUE(hung.started && hung.timed_out);
+  EXPECT_EQ(hung.exit_code, -1);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(10));
+  EXPECT_FALSE(RunAndWait({"probe.exe", "/exit", "0"}, 20000, false).started);
+  EXPECT_FALSE(RunAndWait({dir.File("missing.exe")}, 20000, false).started);
+}
+
+// Installs over one folder take turns, also within one process; the lock of an ended holder is
+// free again. Temporary files of a writer that has ended are removed, others are not.
+TEST(WindowsInstallLockTest, TakesTurnsAndLeftoversOfEndedWritersGo) {
+  TempDir dir;
+  const std::string hosts = dir.File("hosts");
+  auto first = LockFolderOf(hosts, 0);
+  ASSERT_NE(first, nullptr);
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(LockFolderOf(dir.File("hosts.ZRB"), 300), nullptr);
+  EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(300));
+  EXPECT_NE(LockFolderOf(dir.File("other\\hosts"), 0), nullptr);
+  first.reset();
+  EXPECT_NE(LockFolderOf(hosts, 0), nullptr);
+
+  // The process id of a writer that has ended.
+  const std::string probe = dir.File("probe.exe");
+  PlaceProbe(probe);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION ended{};
+  std::string line = "\"" + probe + "\" /exit 0";
+  ASSERT_TRUE(::CreateProcessA(probe.c_str(), line.data(), nullptr, nullptr, FALSE,
+                               CREATE_NO_WINDOW, nullptr, nullptr, &startup, &ended));
+  ::WaitForSingleObject(ended.hProcess, 20000);
+  ::CloseHandle(ended.hThread);
+  ::CloseHandle(ended.hProcess);
+  const std::string stale = hosts + ".new-" + std::to_string(ended.dwProcessId) + "-7";
+  const std::string older = hosts + ".new-123456789";
+  const std::string mine = hosts + ".new-" + std::to_string(::GetCurrentProcessId()) + "-7";
+  for (const auto& path : {stale, older, mine}) WriteFile(path, "partial");
+  EXPECT_EQ(RemoveStaleReplacements(hosts), 2);
+  EXPECT_FALSE(testing::Exists(stale) || testing::Exists(older));
+  EXPECT_TRUE(testing::Exists(mine));
+}
+
+// The log is appended to, created when missing, never a folder.
+TEST(WindowsLogTest, AppendsAndRefusesAFolder) {
+  TempDir dir;
+  EXPECT_TRUE(AppendToLog(dir.File("log.txt"), "one\r\n"));
+  EXPECT_TRUE(AppendToLog(dir.File("log.txt"), "two\r\n"));
+  EXPECT_EQ(ReadFile(dir.File("log.txt")), "one\r\ntwo\r\n");
+  std::filesystem::create_directory(dir.File("folder"));
+  EXPECT_FALSE(AppendToLog(dir.File("folder"), "x"));
+  EXPECT_FALSE(AppendToLog("", "x"));
 }
 
 }  // namespace

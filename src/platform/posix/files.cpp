@@ -232,6 +232,23 @@ bool ReadFileInto(const std::string& path, std::string& out) {
   return ReadFileChecked(path, out, Links::kFollow) == ReadStatus::kOk;
 }
 
+std::optional<std::vector<std::string>> ListFolder(const std::string& folder) {
+  if (folder.empty()) return std::nullopt;
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return std::nullopt;
+  std::vector<std::string> names;
+  errno = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+    errno = 0;
+  }
+  const bool complete = errno == 0;
+  ::closedir(dir);
+  if (!complete) return std::nullopt;
+  return names;
+}
+
 std::optional<std::string> ResolvePath(const std::string& path) {
   char resolved[PATH_MAX];
   if (path.empty() || ::realpath(path.c_str(), resolved) == nullptr) return std::nullopt;

@@ -4,8 +4,11 @@
 #include <sddl.h>
 // clang-format on
 
+#include <algorithm>
 #include <cstdint>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -23,9 +26,8 @@ constexpr DWORD kSettable = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
                             FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE |
                             FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM |
                             FILE_ATTRIBUTE_TEMPORARY;
-// Files are read whole into memory; anything larger than this is no hosts file, and refusing it
-// beats exhausting the memory of the program.
-constexpr std::uint64_t kMaxRead = std::uint64_t{1} << 30;
+// The one id EffectiveUser gives (see there); any value but 0 would do.
+constexpr std::uint32_t kWindowsUser = 1000;
 
 // The attributes of the directory entry at `path` (of a link, not of its target).
 std::optional<DWORD> EntryAttributes(const std::wstring& path) {
@@ -105,34 +107,255 @@ bool FolderExists(const std::string& path) {
   return target && (*target & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool ReadFileInto(const std::string& path, std::string& out) {
-  const auto fail = [&out] {
-    out.clear();
-    return false;
-  };
-  const auto wide = win32::FilePath(path);
-  if (!wide) return fail();
-  // Sharing reading only: while another process holds the file open for writing (the capture
-  // batch filling its file) the open fails, so a half-written file is never taken for whole.
-  const Handle file(::CreateFileW(wide->c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
-                                  nullptr));
-  if (!file.valid() || ::GetFileType(file.get()) != FILE_TYPE_DISK) return fail();
-  LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 ||
-      static_cast<std::uint64_t>(size.QuadPart) > kMaxRead) {
-    return fail();
+namespace {
+
+// The facts of an open file or folder. Windows has no owner ids or mode bits as POSIX has: every
+// file counts as this user's, and the mode tells only whether the file may be written.
+FileFacts FactsOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  FileFacts facts;
+  facts.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  facts.owner = EffectiveUser();
+  const bool folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  const bool read_only = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 && !folder;
+  facts.mode = folder ? 0755 : read_only ? 0444 : 0644;
+  facts.hidden = (info.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;
+  return facts;
+}
+
+ReadStatus OpenFailure(const std::wstring& path, DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_INVALID_DRIVE:
+      return ReadStatus::kMissing;
+    case ERROR_ACCESS_DENIED: {
+      // A folder cannot be opened as a file; it is no file to read.
+      const auto attributes = EntryAttributes(path);
+      if (attributes && (*attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return ReadStatus::kNotRegular;
+      }
+      return ReadStatus::kUnreadable;
+    }
+    case ERROR_CANT_ACCESS_FILE:
+    case ERROR_CANT_RESOLVE_FILENAME:
+      return ReadStatus::kNotRegular;  // a link that cannot be followed
+    default:
+      return ReadStatus::kUnreadable;  // held open for writing by another program, I/O errors
   }
-  const auto length = static_cast<std::size_t>(size.QuadPart);
-  // The old bytes are of no use: growing past the capacity should not copy them.
-  if (length > out.capacity()) out.clear();
-  out.resize(length);
-  if (!win32::ReadExactly(file.get(), out.data(), length)) return fail();
-  // One byte more would mean the file grew since its length was taken.
-  char probe;
+}
+
+}  // namespace
+
+bool CanReadFile(const std::string& path) {
+  ReadStatus status;
+  return InputFile::Open(path, Links::kFollow, status).IsOpen();
+}
+
+InputFile::~InputFile() {
+  if (handle_ >= 0) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+InputFile::InputFile(InputFile&& other) noexcept
+    : handle_(std::exchange(other.handle_, -1)), facts_(other.facts_) {}
+
+InputFile& InputFile::operator=(InputFile&& other) noexcept {
+  if (this != &other) {
+    if (handle_ >= 0) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    handle_ = std::exchange(other.handle_, -1);
+    facts_ = other.facts_;
+  }
+  return *this;
+}
+
+InputFile InputFile::Open(const std::string& path, Links links, ReadStatus& status) {
+  InputFile file;
+  const auto wide = win32::FilePath(path);
+  if (!wide) {
+    status = ReadStatus::kMissing;  // empty, or a name the ANSI code page does not spell
+    return file;
+  }
+  // Sharing reading only: while another process holds the file open for writing the open
+  // fails, so that a half-written file is never taken for whole. Refusing links opens the link
+  // itself, which the checks below then refuse.
+  DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
+  if (links == Links::kRefuse) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+  Handle handle(::CreateFileW(wide->c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              flags, nullptr));
+  if (!handle.valid()) {
+    status = OpenFailure(*wide, ::GetLastError());
+    return file;
+  }
+  // Devices (NUL, CON, COM1 in any folder) and pipes are no files; neither are folders or, when
+  // refused, links and other reparse points.
+  if (::GetFileType(handle.get()) != FILE_TYPE_DISK) {
+    status = ReadStatus::kNotRegular;
+    return file;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(handle.get(), &info)) {
+    status = ReadStatus::kUnreadable;
+    return file;
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+      (links == Links::kRefuse && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
+    status = ReadStatus::kNotRegular;
+    return file;
+  }
+  const FileFacts facts = FactsOf(info);
+  if (facts.size > kMaxFileBytes) {
+    status = ReadStatus::kTooLarge;
+    return file;
+  }
+  file.handle_ = reinterpret_cast<std::intptr_t>(handle.Release());
+  file.facts_ = facts;
+  status = ReadStatus::kOk;
+  return file;
+}
+
+std::int64_t InputFile::Read(char* into, std::size_t size) {
+  if (handle_ < 0) return -1;
+  const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, std::size_t{1} << 30));
   DWORD got = 0;
-  if (!::ReadFile(file.get(), &probe, 1, &got, nullptr) || got != 0) return fail();
-  return true;
+  if (!::ReadFile(reinterpret_cast<HANDLE>(handle_), into, want, &got, nullptr)) return -1;
+  return got;
+}
+
+ReadStatus InputFile::ReadAll(std::string& out) {
+  if (handle_ < 0) {
+    out.clear();
+    return ReadStatus::kUnreadable;
+  }
+  const HANDLE file = reinterpret_cast<HANDLE>(handle_);
+  const auto length = static_cast<std::size_t>(facts_.size);
+  try {
+    // The old bytes are of no use: growing past the capacity should not copy them.
+    if (length > out.capacity()) out.clear();
+    out.resize(length);
+  } catch (const std::bad_alloc&) {
+    std::string().swap(out);
+    return ReadStatus::kTooLarge;
+  }
+  ReadStatus status = ReadStatus::kOk;
+  std::size_t done = 0;
+  while (status == ReadStatus::kOk && done < length) {
+    const std::int64_t n = Read(out.data() + done, length - done);
+    if (n < 0) status = ReadStatus::kUnreadable;
+    if (n == 0) status = ReadStatus::kChanged;  // the file got shorter
+    if (n > 0) done += static_cast<std::size_t>(n);
+  }
+  if (status == ReadStatus::kOk) {
+    // One byte more would mean the file grew since its length was taken.
+    char probe;
+    DWORD got = 0;
+    if (!::ReadFile(file, &probe, 1, &got, nullptr)) {
+      status = ReadStatus::kUnreadable;
+    } else if (got != 0) {
+      status = ReadStatus::kChanged;
+    }
+  }
+  if (status != ReadStatus::kOk) out.clear();
+  return status;
+}
+
+ReadStatus ReadFileChecked(const std::string& path, std::string& out, Links links) {
+  ReadStatus status;
+  InputFile file = InputFile::Open(path, links, status);
+  if (status != ReadStatus::kOk) {
+    out.clear();
+    return status;
+  }
+  return file.ReadAll(out);
+}
+
+bool ReadFileInto(const std::string& path, std::string& out) {
+  return ReadFileChecked(path, out, Links::kFollow) == ReadStatus::kOk;
+}
+
+// The path the system reaches through every link and short name, as the file functions take
+// it: without the "\\?\" prefix, which FilePath adds again to a long path.
+std::optional<std::string> ResolvePath(const std::string& path) {
+  const auto wide = win32::FilePath(path);
+  if (!wide) return std::nullopt;
+  const Handle file(::CreateFileW(wide->c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file.valid()) return std::nullopt;
+  std::wstring final_path(MAX_PATH, L'\0');
+  DWORD size = ::GetFinalPathNameByHandleW(file.get(), final_path.data(),
+                                           static_cast<DWORD>(final_path.size()), 0);
+  if (size >= final_path.size()) {
+    final_path.resize(size);
+    size = ::GetFinalPathNameByHandleW(file.get(), final_path.data(),
+                                       static_cast<DWORD>(final_path.size()), 0);
+  }
+  if (size == 0 || size >= final_path.size()) return std::nullopt;
+  final_path.resize(size);
+  if (final_path.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+    final_path = L"\\\\" + final_path.substr(8);
+  } else if (final_path.rfind(L"\\\\?\\", 0) == 0) {
+    final_path.erase(0, 4);
+  }
+  return win32::NarrowPath(final_path);
+}
+
+std::optional<FileFacts> FolderFacts(const std::string& path) {
+  const auto wide = win32::FilePath(path);
+  if (!wide) return std::nullopt;
+  const Handle folder(::CreateFileW(wide->c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!folder.valid() || !::GetFileInformationByHandle(folder.get(), &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return std::nullopt;
+  }
+  return FactsOf(info);
+}
+
+// Group ids are POSIX's; access on Windows goes by the access lists of the files.
+std::vector<std::uint32_t> GroupsOfUser(std::uint32_t /*uid*/) { return {}; }
+
+// Windows names users by security identifiers, not numbers, and no user there passes every
+// access check as root does on POSIX, not even an elevated administrator, whose access the
+// access lists of the files still decide. The program's user is therefore one fixed id that is
+// never 0: the checks for a program running as root (folder safety, reading for the folder's
+// owner) stand for a rule of POSIX's permission model and do not apply.
+std::uint32_t EffectiveUser() { return kWindowsUser; }
+
+// Judging a folder here would mean reading its access list and those of the folders above it,
+// which grant rights by many more means than mode bits (inherited entries, groups, creator
+// owner). That is not done: since EffectiveUser is never 0, no caller asks on Windows, and an
+// existing folder counts as safe.
+FolderSafety CheckFolderSafety(const std::string& path) {
+  return FolderExists(path) ? FolderSafety::kSafe : FolderSafety::kMissing;
+}
+
+std::optional<std::vector<std::string>> ListFolder(const std::string& folder) {
+  if (folder.empty()) return std::nullopt;
+  const auto pattern = win32::FilePath(JoinPath(folder, "*"));
+  if (!pattern) return std::nullopt;
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = ::FindFirstFileExW(pattern->c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) {
+    // An empty folder still has "." and ".."; only a drive root can have nothing at all.
+    return ::GetLastError() == ERROR_FILE_NOT_FOUND ? std::optional(std::vector<std::string>())
+                                                    : std::nullopt;
+  }
+  std::vector<std::string> names;
+  do {
+    const std::wstring_view name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    // A name the ANSI code page cannot spell could not be opened through this layer again: it
+    // is left out rather than given as a look-alike that names another file or none.
+    if (auto narrow = win32::Narrow(name)) names.push_back(std::move(*narrow));
+  } while (::FindNextFileW(search, &found));
+  const DWORD error = ::GetLastError();
+  ::FindClose(search);
+  if (error != ERROR_NO_MORE_FILES) return std::nullopt;
+  return names;
 }
 
 std::string FirstExisting(const std::vector<std::string>& candidates) {
@@ -231,6 +454,112 @@ bool CreatePrivateScript(const std::string& path, const std::string& bytes) {
   ok = file.Reset() && ok;
   if (!ok) ::DeleteFileW(wide->c_str());
   return ok;
+}
+
+std::optional<Protection> ProtectionOf(const std::string& path) {
+  const auto wide = win32::FilePath(path);
+  if (!wide) return std::nullopt;
+  const auto attributes = EntryAttributes(*wide);  // of a link itself, as on POSIX
+  if (!attributes) return std::nullopt;
+  Protection marks;
+  marks.flags = *attributes & kProtective;
+  return marks;
+}
+
+bool AppendToLog(const std::string& path, std::string_view bytes) {
+  const auto wide = win32::FilePath(path);
+  if (!wide) return false;
+  // Appending only: every write lands at the end, also when others append at the same time.
+  // A link at the path is opened itself, never followed, and then refused.
+  const Handle file(::CreateFileW(wide->c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.valid()) return false;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (::GetFileType(file.get()) != FILE_TYPE_DISK ||
+      !::GetFileInformationByHandle(file.get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    return false;
+  }
+  return win32::WriteAll(file.get(), bytes);
+}
+
+RemoveResult RemoveEntry(const std::string& path) {
+  const auto wide = win32::FilePath(path);
+  if (!wide) return RemoveResult::kFailed;
+  // DeleteFileW removes a link itself, never what it points to, and refuses a folder.
+  if (::DeleteFileW(wide->c_str())) return RemoveResult::kRemoved;
+  const DWORD error = ::GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? RemoveResult::kAbsent
+                                                                        : RemoveResult::kFailed;
+}
+
+namespace {
+
+class WindowsOwnFile final : public OwnFile {
+ public:
+  explicit WindowsOwnFile(Handle file) : file_(std::move(file)) {}
+
+  bool Append(std::string_view bytes) override { return win32::WriteAll(file_.get(), bytes); }
+
+  ReadStatus ReadAll(std::string& out) override {
+    out.clear();
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file_.get(), &size) || size.QuadPart < 0) return ReadStatus::kUnreadable;
+    if (static_cast<std::uint64_t>(size.QuadPart) > kMaxFileBytes) return ReadStatus::kTooLarge;
+    try {
+      out.resize(static_cast<std::size_t>(size.QuadPart));
+    } catch (const std::bad_alloc&) {
+      std::string().swap(out);
+      return ReadStatus::kTooLarge;
+    }
+    // Reads at given offsets: the handle writes only at the end, wherever its position is.
+    std::size_t done = 0;
+    while (done < out.size()) {
+      OVERLAPPED at{};
+      at.Offset = static_cast<DWORD>(done & 0xFFFFFFFFu);
+      at.OffsetHigh = static_cast<DWORD>(std::uint64_t{done} >> 32);
+      const DWORD want = static_cast<DWORD>(std::min<std::size_t>(out.size() - done, 1u << 24));
+      DWORD got = 0;
+      if (!::ReadFile(file_.get(), out.data() + done, want, &got, &at) || got == 0) {
+        const bool ended = got == 0 && ::GetLastError() == ERROR_HANDLE_EOF;
+        out.clear();
+        return ended ? ReadStatus::kChanged : ReadStatus::kUnreadable;
+      }
+      done += got;
+    }
+    return ReadStatus::kOk;
+  }
+
+  std::intptr_t NativeHandle() const override {
+    return reinterpret_cast<std::intptr_t>(file_.get());
+  }
+
+ private:
+  Handle file_;
+};
+
+}  // namespace
+
+std::unique_ptr<OwnFile> CreateOwnFile(const std::string& path) {
+  const auto wide = win32::FilePath(path);
+  const auto acl = OwnerOnlyAcl();
+  if (!wide || !acl) return nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(acl->c_str(), SDDL_REVISION_1,
+                                                              &descriptor, nullptr)) {
+    return nullptr;
+  }
+  SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
+  // Reading, and writing only at the end (the child's output and the marker after it). Others
+  // may read it meanwhile, as an editor showing the capture does. CREATE_NEW with the reparse
+  // flag: nothing already at the name is followed or reused.
+  Handle file(::CreateFileW(wide->c_str(), GENERIC_READ | FILE_APPEND_DATA | SYNCHRONIZE,
+                            FILE_SHARE_READ, &security, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  ::LocalFree(descriptor);
+  if (!file.valid()) return nullptr;
+  return std::make_unique<WindowsOwnFile>(std::move(file));
 }
 
 }  // namespace vellomar::platform

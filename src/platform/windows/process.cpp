@@ -5,8 +5,12 @@
 #include <shellapi.h>
 // clang-format on
 
+#include <algorithm>
 #include <cstdint>
 #include <cwchar>
+#include <mutex>
+#include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -289,12 +293,7 @@ std::wstring ModuleFileName() {
 std::string ProgramPath() {
   const std::wstring path = ModuleFileName();
   if (path.empty()) return {};
-  if (auto narrow = win32::Narrow(path)) return *narrow;
-  std::vector<wchar_t> short_path(path.size() + 1);
-  const DWORD size =
-      ::GetShortPathNameW(path.c_str(), short_path.data(), static_cast<DWORD>(short_path.size()));
-  if (size == 0 || size >= short_path.size()) return {};
-  return win32::Narrow(std::wstring_view(short_path.data(), size)).value_or(std::string());
+  return win32::NarrowPath(path).value_or(std::string());
 }
 
 std::string ProgramFolder() {
@@ -332,7 +331,8 @@ bool IsUserAnAdmin() {
 }
 
 // A named mutex in this session's namespace, named after a hash of the full program path.
-std::unique_ptr<InstanceLock> AcquireInstanceLock(const std::string& program_path) {
+LockResult TakeInstanceLock(const std::string& program_path) {
+  LockResult result;
   std::wstring key = win32::Widen(program_path).value_or(std::wstring());
   if (!key.empty()) {
     const DWORD size = ::GetFullPathNameW(key.c_str(), 0, nullptr, nullptr);
@@ -346,10 +346,297 @@ std::unique_ptr<InstanceLock> AcquireInstanceLock(const std::string& program_pat
   std::swprintf(name, 64, L"Local\\vellomar-%016llx",
                 static_cast<unsigned long long>(PathHash(key)));
   Handle mutex(::CreateMutexW(nullptr, FALSE, name));
+  if (!mutex.valid()) {
+    result.reason =
+        "the instance mutex cannot be made (error " + std::to_string(::GetLastError()) + ")";
+    return result;
+  }
+  if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+    result.kind = LockResult::Kind::kHeldByOther;
+    return result;
+  }
+  result.kind = LockResult::Kind::kTaken;
+  result.lock = std::make_unique<MutexLock>(std::move(mutex));
+  return result;
+}
+
+std::unique_ptr<InstanceLock> AcquireInstanceLock(const std::string& program_path) {
+  LockResult result = TakeInstanceLock(program_path);
+  switch (result.kind) {
+    case LockResult::Kind::kTaken:
+      return std::move(result.lock);
+    case LockResult::Kind::kHeldByOther:
+      return nullptr;
+    case LockResult::Kind::kUnavailable:
+      break;
+  }
   // A lock that cannot be made must not keep the program from running at all.
-  if (!mutex.valid()) return std::make_unique<MutexLock>(Handle());
-  if (::GetLastError() == ERROR_ALREADY_EXISTS) return nullptr;
-  return std::make_unique<MutexLock>(std::move(mutex));
+  return std::make_unique<MutexLock>(Handle());
+}
+
+// ---- Programs run with their output taken --------------------------------------------------
+
+namespace {
+
+// An inheritable copy of `handle` for a child; invalid when it cannot be made.
+Handle InheritableCopy(HANDLE handle) {
+  HANDLE copy = nullptr;
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
+      !::DuplicateHandle(::GetCurrentProcess(), handle, ::GetCurrentProcess(), &copy, 0, TRUE,
+                         DUPLICATE_SAME_ACCESS)) {
+    return Handle();
+  }
+  return Handle(copy);
+}
+
+// The null device, inheritable, for a child's input or for output nobody takes.
+Handle NullDevice(DWORD access) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  return Handle(::CreateFileW(L"NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// A process started suspended in a job of its own (so that Kill reaches whatever it starts),
+// then let run. The standard handles must be inheritable; they, and nothing else, are handed
+// down, so that no other handle of this program (an open hosts file) ends up in the child.
+struct Started {
+  Handle process;
+  Handle job;
+};
+
+std::optional<Started> Spawn(const std::vector<std::string>& argv, HANDLE input, HANDLE output,
+                             HANDLE error, StartResult& result) {
+  result = StartResult::kCannotStart;
+  const auto program = argv.empty() ? std::nullopt : win32::Widen(argv[0]);
+  // A full path, never searched for.
+  if (!program || !IsFullPath(*program) || !IsFile(*program)) {
+    result = StartResult::kProgramMissing;
+    return std::nullopt;
+  }
+  std::wstring application;
+  std::wstring line;
+  if (!BuildCommand(argv, application, line)) return std::nullopt;
+
+  HANDLE inherited[3] = {input, output, error};
+  const DWORD count = output == error ? 2 : 3;
+  SIZE_T size = 0;
+  ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+  std::vector<unsigned char> storage(size);
+  auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage.data());
+  if (!::InitializeProcThreadAttributeList(attributes, 1, 0, &size)) return std::nullopt;
+  const bool listed =
+      ::UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                  count * sizeof(HANDLE), nullptr, nullptr) != 0;
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = input;
+  startup.StartupInfo.hStdOutput = output;
+  startup.StartupInfo.hStdError = error;
+  startup.lpAttributeList = attributes;
+  PROCESS_INFORMATION process{};
+  const BOOL created =
+      listed && ::CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE,
+                                 CREATE_SUSPENDED | CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT,
+                                 nullptr, nullptr, &startup.StartupInfo, &process);
+  const DWORD create_error = ::GetLastError();
+  ::DeleteProcThreadAttributeList(attributes);
+  if (!created) {
+    if (create_error == ERROR_FILE_NOT_FOUND || create_error == ERROR_PATH_NOT_FOUND) {
+      result = StartResult::kProgramMissing;
+    }
+    return std::nullopt;
+  }
+  Started started{Handle(process.hProcess), Handle(::CreateJobObjectW(nullptr, nullptr))};
+  const Handle thread(process.hThread);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  // Without a job (the system refused one) the child alone can be ended.
+  if (!started.job.valid() ||
+      !::SetInformationJobObject(started.job.get(), JobObjectExtendedLimitInformation, &limits,
+                                 sizeof limits) ||
+      !::AssignProcessToJobObject(started.job.get(), started.process.get())) {
+    started.job.Reset();
+  }
+  ::ResumeThread(thread.get());
+  result = StartResult::kStarted;
+  return started;
+}
+
+class WindowsChild final : public ChildProcess {
+ public:
+  explicit WindowsChild(Started started) : started_(std::move(started)) {}
+  ~WindowsChild() override { Kill(); }
+  WindowsChild(const WindowsChild&) = delete;
+  WindowsChild& operator=(const WindowsChild&) = delete;
+
+  bool HasEnded() override {
+    if (!started_.process.valid()) return true;
+    if (::WaitForSingleObject(started_.process.get(), 0) == WAIT_TIMEOUT) return false;
+    started_.process.Reset();
+    started_.job.Reset();  // ends what the child left running, as a killed process group
+    return true;
+  }
+
+  void Kill() override {
+    if (!started_.process.valid()) return;
+    if (!started_.job.valid() || !::TerminateJobObject(started_.job.get(), 1)) {
+      ::TerminateProcess(started_.process.get(), 1);
+    }
+    ::WaitForSingleObject(started_.process.get(), 5000);
+    started_.process.Reset();
+    started_.job.Reset();
+  }
+
+ private:
+  Started started_;
+};
+
+}  // namespace
+
+std::unique_ptr<ChildProcess> StartWithOutput(const std::vector<std::string>& argv, OwnFile& output,
+                                              StartResult& result) {
+  result = StartResult::kCannotStart;
+  const Handle input = NullDevice(GENERIC_READ);
+  const Handle out = InheritableCopy(reinterpret_cast<HANDLE>(output.NativeHandle()));
+  if (!input.valid() || !out.valid()) return nullptr;
+  auto started = Spawn(argv, input.get(), out.get(), out.get(), result);
+  if (!started) return nullptr;
+  return std::make_unique<WindowsChild>(std::move(*started));
+}
+
+RunResult RunAndWait(const std::vector<std::string>& argv, int timeout_ms, bool collect_output,
+                     std::size_t max_output) {
+  RunResult result;
+  const Handle input = NullDevice(GENERIC_READ);
+  Handle read_end;
+  Handle write_end;
+  if (collect_output) {
+    HANDLE pipe_read = nullptr;
+    HANDLE pipe_write = nullptr;
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    if (!::CreatePipe(&pipe_read, &pipe_write, &inherit, 1 << 16)) return result;
+    read_end = Handle(pipe_read);
+    write_end = Handle(pipe_write);
+    ::SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0);
+  } else {
+    write_end = InheritableCopy(::GetStdHandle(STD_OUTPUT_HANDLE));
+  }
+  if (!write_end.valid()) write_end = NullDevice(GENERIC_WRITE);
+  Handle error = InheritableCopy(::GetStdHandle(STD_ERROR_HANDLE));
+  if (!error.valid()) error = NullDevice(GENERIC_WRITE);
+  if (!input.valid() || !write_end.valid() || !error.valid()) return result;
+
+  StartResult started_as = StartResult::kCannotStart;
+  auto started = Spawn(argv, input.get(), write_end.get(), error.get(), started_as);
+  write_end.Reset();  // the child's copy is the only writer left: its end ends the pipe
+  if (!started) return result;
+  result.started = true;
+  const HANDLE process = started->process.get();
+  const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(std::max(timeout_ms, 0));
+  std::vector<char> buffer(collect_output ? 65536 : 0);
+  bool ended = false;
+  while (true) {
+    // What the pipe holds now; the rest of the output, once the program has ended.
+    DWORD available = 0;
+    while (collect_output &&
+           ::PeekNamedPipe(read_end.get(), nullptr, 0, nullptr, &available, nullptr) &&
+           available > 0) {
+      DWORD got = 0;
+      const DWORD want = std::min<DWORD>(available, static_cast<DWORD>(buffer.size()));
+      if (!::ReadFile(read_end.get(), buffer.data(), want, &got, nullptr) || got == 0) break;
+      const std::size_t room = max_output - std::min(max_output, result.output.size());
+      result.output.append(buffer.data(), std::min<std::size_t>(room, got));
+    }
+    if (ended) break;
+    const ULONGLONG now = ::GetTickCount64();
+    if (now >= deadline) {
+      result.timed_out = true;
+      break;
+    }
+    const ULONGLONG left = deadline - now;
+    const DWORD wait = static_cast<DWORD>(std::min<ULONGLONG>(left, collect_output ? 10 : left));
+    ended = ::WaitForSingleObject(process, wait) == WAIT_OBJECT_0;
+  }
+  if (result.timed_out) {
+    WindowsChild(std::move(*started)).Kill();
+    return result;
+  }
+  DWORD code = 0;
+  if (::GetExitCodeProcess(process, &code)) result.exit_code = static_cast<int>(code);
+  return result;
+}
+
+// ---- The install lock ------------------------------------------------------------------------
+
+namespace {
+
+// The keys this process holds: a mutex is its holder's to take again, so a second lock of one
+// folder from this process waits here instead, as it would for another process.
+std::mutex held_keys_guard;
+std::set<std::uint64_t> held_keys;
+
+class FolderLock final : public InstanceLock {
+ public:
+  FolderLock(Handle mutex, std::uint64_t key) : mutex_(std::move(mutex)), key_(key) {}
+  ~FolderLock() override {
+    ::ReleaseMutex(mutex_.get());
+    const std::lock_guard<std::mutex> guard(held_keys_guard);
+    held_keys.erase(key_);
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+  Handle mutex_;
+  std::uint64_t key_;
+};
+
+bool ClaimKey(std::uint64_t key) {
+  const std::lock_guard<std::mutex> guard(held_keys_guard);
+  return held_keys.insert(key).second;
+}
+
+void DropKey(std::uint64_t key) {
+  const std::lock_guard<std::mutex> guard(held_keys_guard);
+  held_keys.erase(key);
+}
+
+}  // namespace
+
+// A mutex in the global namespace, so that installs from every session of the machine over the
+// one system hosts file take turns; named after a hash of the folder's full path. A process that
+// dies holding it leaves it abandoned, which the next one takes as free.
+std::unique_ptr<InstanceLock> LockFolderOf(const std::string& file, int wait_ms) {
+  const auto separator = file.find_last_of("\\/");
+  std::string folder = separator == std::string::npos ? "." : file.substr(0, separator + 1);
+  const auto wide = win32::Widen(folder);
+  if (!wide) return nullptr;
+  const DWORD size = ::GetFullPathNameW(wide->c_str(), 0, nullptr, nullptr);
+  std::wstring full(size, L'\0');
+  const DWORD got = size == 0 ? 0 : ::GetFullPathNameW(wide->c_str(), size, full.data(), nullptr);
+  if (got == 0 || got >= size) return nullptr;
+  full.resize(got);
+  while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
+  const std::uint64_t key = PathHash(full);
+  wchar_t name[64];
+  std::swprintf(name, 64, L"Global\\vellomar-install-%016llx",
+                static_cast<unsigned long long>(key));
+  Handle mutex(::CreateMutexW(nullptr, FALSE, name));
+  if (!mutex.valid()) return nullptr;
+  const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(std::max(wait_ms, 0));
+  while (!ClaimKey(key)) {
+    if (::GetTickCount64() >= deadline) return nullptr;
+    ::Sleep(50);
+  }
+  const ULONGLONG now = ::GetTickCount64();
+  const DWORD wait = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+  const DWORD waited = ::WaitForSingleObject(mutex.get(), wait);
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+    DropKey(key);
+    return nullptr;
+  }
+  return std::make_unique<FolderLock>(std::move(mutex), key);
 }
 
 }  // namespace vellomar::platform

@@ -1,4 +1,5 @@
 // Replacing a file through a temporary file in the same folder on Windows.
+#include <cstdlib>
 #include <random>
 #include <string>
 
@@ -21,6 +22,19 @@ std::string FolderOf(const std::string& path) {
 std::string BaseNameOf(const std::string& path) {
   const auto separator = path.find_last_of("\\/");
   return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+// The name stem of the temporary files for `target`; the writer's process id and a random
+// number follow it. No leading dot: the hidden attribute keeps them out of listings here.
+std::string TempStem(const std::string& target) { return BaseNameOf(target) + ".new-"; }
+
+// True when process `pid` has ended (or never was); a process that cannot be examined counts
+// as running.
+bool ProcessGone(DWORD pid) {
+  const Handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!process.valid()) return ::GetLastError() == ERROR_INVALID_PARAMETER;
+  DWORD code = 0;
+  return ::GetExitCodeProcess(process.get(), &code) && code != STILL_ACTIVE;
 }
 
 // What keeps the target from being replaced while the rest of the system is in order: another
@@ -53,12 +67,22 @@ class WindowsReplacementFile final : public ReplacementFile {
 
   bool Write(std::string_view bytes) override {
     if (ok_ && !win32::WriteAll(file_.get(), bytes)) ok_ = false;
+    if (!bytes.empty()) synced_ = false;
+    return ok_;
+  }
+
+  bool Sync() override {
+    if (!file_.valid()) return false;
+    if (ok_ && !synced_) {
+      ok_ = ::FlushFileBuffers(file_.get()) != 0;
+      synced_ = ok_;
+    }
     return ok_;
   }
 
   CommitResult Commit() override {
     if (!file_.valid()) return CommitResult::kWriteFailed;
-    if (ok_ && !::FlushFileBuffers(file_.get())) ok_ = false;
+    Sync();
     // Made hidden while incomplete; an ordinary file when it takes the target's place.
     FILE_BASIC_INFO basic{};
     basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
@@ -96,6 +120,7 @@ class WindowsReplacementFile final : public ReplacementFile {
   std::wstring temp_;
   Handle file_;
   bool ok_ = true;
+  bool synced_ = false;
   bool committed_ = false;
 };
 
@@ -106,7 +131,8 @@ std::unique_ptr<ReplacementFile> CreateReplacementFile(const std::string& target
                                                        const std::string& /*like*/) {
   const auto wide_target = win32::FilePath(target);
   if (!wide_target) return nullptr;
-  const std::string stem = JoinPath(FolderOf(target), BaseNameOf(target) + ".new-");
+  const std::string stem =
+      JoinPath(FolderOf(target), TempStem(target)) + std::to_string(::GetCurrentProcessId()) + "-";
   std::random_device seed;
   std::mt19937 random(seed());
   for (int attempt = 0; attempt < 16; ++attempt) {
@@ -123,6 +149,35 @@ std::unique_ptr<ReplacementFile> CreateReplacementFile(const std::string& target
     return std::make_unique<WindowsReplacementFile>(*wide_target, *temp, std::move(file));
   }
   return nullptr;
+}
+
+int RemoveStaleReplacements(const std::string& target) {
+  const std::string stem = TempStem(target);
+  const auto pattern = win32::FilePath(JoinPath(FolderOf(target), stem + "*"));
+  if (!pattern) return 0;
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = ::FindFirstFileExW(pattern->c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  int removed = 0;
+  do {
+    // Only files: a folder of that name is not a leftover of this program.
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+    const auto name = win32::Narrow(found.cFileName);
+    if (!name || name->compare(0, stem.size(), stem) != 0) continue;
+    // The writer's process id; a name without one is of an older version, whose writer is gone.
+    const std::string rest = name->substr(stem.size());
+    char* end = nullptr;
+    const unsigned long pid = std::strtoul(rest.c_str(), &end, 10);
+    const bool has_pid = end != rest.c_str() && *end == '-' && pid > 0 && pid <= 0xFFFFFFFFul;
+    if (has_pid && (pid == ::GetCurrentProcessId() || !ProcessGone(static_cast<DWORD>(pid)))) {
+      continue;
+    }
+    const auto path = win32::FilePath(JoinPath(FolderOf(target), *name));
+    if (path && ::DeleteFileW(path->c_str())) ++removed;
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+  return removed;
 }
 
 }  // namespace vellomar::platform

@@ -53,6 +53,15 @@ std::optional<std::string> Narrow(std::wstring_view text) {
   return narrow;
 }
 
+std::optional<std::string> NarrowPath(const std::wstring& path) {
+  if (auto narrow = Narrow(path)) return narrow;
+  std::vector<wchar_t> short_path(path.size() + 1);
+  const DWORD size =
+      ::GetShortPathNameW(path.c_str(), short_path.data(), static_cast<DWORD>(short_path.size()));
+  if (size == 0 || size >= short_path.size()) return std::nullopt;
+  return Narrow(std::wstring_view(short_path.data(), size));
+}
+
 std::optional<std::wstring> FilePath(const std::string& path) {
   if (path.empty()) return std::nullopt;
   auto wide = Widen(path);

@@ -32,6 +32,10 @@ std::optional<std::wstring> Widen(std::string_view text);
 // so that a name is never changed into another one by a best-fit mapping.
 std::optional<std::string> Narrow(std::wstring_view text);
 
+// A path from the system as 8-bit text: Narrow, or where that fails its short (8.3) form,
+// which the ANSI code page can spell; nullopt where the volume keeps no short names.
+std::optional<std::string> NarrowPath(const std::wstring& path);
+
 // The path as the wide file functions take it: Widen, and for a long path the full path with
 // the "\\?\" (or "\\?\UNC\") prefix. nullopt for an empty path or one that does not convert.
 std::optional<std::wstring> FilePath(const std::string& path);
