@@ -25,7 +25,8 @@ namespace {
 
 using namespace vellomar::testing;  // TempDir, WriteFile, ReadFile, Exists
 
-const std::string kOld = "127.0.0.1 localhost\r\n# old hosts\r\n";
+// Written by the program before (it names a source), so no original is kept beside it.
+const std::string kOld = "127.0.0.1 localhost\r\n# [Start of H_Old.txt entries]\r\n# old hosts\r\n";
 
 DWORD AttributesOf(const std::string& path) { return ::GetFileAttributesA(path.c_str()); }
 

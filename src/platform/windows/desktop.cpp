@@ -1,0 +1,126 @@
+// The user's data folder, the host name and the administrator's install on Windows. Windows
+// has no polkit: a user who may write the hosts file starts the program as administrator, and
+// the install then runs in the program itself.
+#include <algorithm>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+#include "platform/windows/win32.h"
+
+namespace vellomar::platform {
+namespace {
+
+// Creates `folder` and the folders above it that are missing. True when a folder is there at
+// the end.
+bool MakeFolders(const std::string& folder) {
+  if (folder.empty()) return false;
+  if (FolderExists(folder)) return true;
+  const auto slash = folder.find_last_of("\\/");
+  if (slash != std::string::npos && slash > 0 && folder[slash - 1] != ':' &&
+      !MakeFolders(folder.substr(0, slash))) {
+    return false;
+  }
+  const auto wide = win32::FilePath(folder);
+  return wide && (::CreateDirectoryW(wide->c_str(), nullptr) != 0 ||
+                  (::GetLastError() == ERROR_ALREADY_EXISTS && FolderExists(folder)));
+}
+
+// Copies the visible regular files of `from` into the new folder `to`. False when `to` could
+// not be created or a file could not be copied; `to` then holds what was copied.
+bool CopySamples(const std::string& from, const std::string& to) {
+  const auto names = ListFolder(from);
+  if (!names || !MakeFolders(to)) return false;
+  bool ok = true;
+  std::string bytes;
+  for (const std::string& name : *names) {
+    if (ReadFileChecked(JoinPath(from, name), bytes, Links::kRefuse) != ReadStatus::kOk) continue;
+    const auto file = CreateReplacementFile(JoinPath(to, name));
+    ok = file && file->Write(bytes) && file->Commit() == ReplacementFile::CommitResult::kReplaced &&
+         ok;
+  }
+  return ok;
+}
+
+// Whether this user can create files in `folder`: by creating one and dropping it.
+bool CanWriteIn(const std::string& folder) {
+  return CreateReplacementFile(JoinPath(folder, "vellomar-write-test")) != nullptr;
+}
+
+}  // namespace
+
+std::string UserDataHome() {
+  // The local (not roaming) application data: the merged file and the log belong to this
+  // machine.
+  std::string home = win32::Environment(L"LOCALAPPDATA");
+  if (home.empty()) home = win32::Environment(L"APPDATA");
+  return home;
+}
+
+ProgramFolderChoice ChooseProgramFolder(const std::string& program_folder,
+                                        const std::string& data_home) {
+  const std::string installed = JoinPath(program_folder, kInstalledSamples);
+  const bool is_installed = FolderExists(installed);
+  if (!is_installed && CanWriteIn(program_folder)) return {program_folder, {}};
+  ProgramFolderChoice choice;
+  if (data_home.empty()) {
+    choice.folder = program_folder;
+    choice.problem =
+        "No application data folder: nothing is written (" + program_folder + " cannot be written)";
+    return choice;
+  }
+  choice.folder = JoinPath(data_home, "vellomar");
+  if (!MakeFolders(choice.folder)) {
+    choice.problem = "Could not create the data folder " + choice.folder + " - nothing is written";
+    return choice;
+  }
+  const std::string sources = JoinPath(choice.folder, "Hostfiles");
+  if (FolderExists(sources) || FileExists(sources)) return choice;  // the user's own
+  const std::string samples = is_installed ? installed : JoinPath(program_folder, "Hostfiles");
+  if (FolderExists(samples) && !CopySamples(samples, sources)) {
+    choice.problem = "Could not copy the sample sources to " + sources;
+  }
+  return choice;
+}
+
+std::string HostName() {
+  wchar_t name[256] = {};
+  DWORD size = static_cast<DWORD>(std::size(name));
+  if (::GetComputerNameExW(ComputerNameDnsHostname, name, &size) == 0) return {};
+  return win32::Narrow(std::wstring_view(name, size)).value_or(std::string());
+}
+
+std::vector<std::string> PrivilegedInstallCommand(const std::string& /*helper*/,
+                                                  const std::string& /*action_file*/) {
+  return {};  // no polkit: the install always runs in the program itself
+}
+
+InputRunResult RunWithInput(const std::vector<std::string>& /*argv*/, std::string_view /*input*/,
+                            int /*timeout_ms*/) {
+  // Only the administrator's install command is run this way, and Windows has none.
+  return {};
+}
+
+InputRunResult Launcher::RunPrivileged(const std::vector<std::string>& argv,
+                                       std::string_view input) {
+  return RunWithInput(argv, input, 0);
+}
+
+ReadStatus ReadStandardInput(std::string& out, std::size_t max) {
+  out.clear();
+  const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+  if (input == nullptr || input == INVALID_HANDLE_VALUE) return ReadStatus::kUnreadable;
+  char buffer[65536];
+  while (true) {
+    DWORD got = 0;
+    if (::ReadFile(input, buffer, sizeof buffer, &got, nullptr) == 0) {
+      // A pipe whose writer has gone ends the input.
+      return ::GetLastError() == ERROR_BROKEN_PIPE ? ReadStatus::kOk : ReadStatus::kUnreadable;
+    }
+    if (got == 0) return ReadStatus::kOk;
+    if (got > max - out.size()) return ReadStatus::kTooLarge;
+    out.append(buffer, got);
+  }
+}
+
+}  // namespace vellomar::platform
