@@ -21,12 +21,8 @@ std::vector<std::string> FlushCommand(const std::string& ipconfig_path, Dialect 
 std::vector<std::string> StopServiceCommand(Dialect dialect);
 std::vector<std::string> StartServiceCommand(Dialect dialect);
 
-// "read.bat" or "read.sh".
+// "read.bat" or "read.sh": the script that earlier versions ran the capture through, removed
+// when found.
 std::string CaptureScriptName(Dialect dialect);
-// The two lines of the capture script: the listing appended to the capture file, then the
-// finished marker appended to it. CR LF line ends for kWindows, LF for kPosix.
-std::string CaptureScriptText(const std::string& ipconfig_path, Dialect dialect);
-// How the script at `script_path` is started: the batch itself, or /bin/sh with the script.
-std::vector<std::string> CaptureScriptCommand(const std::string& script_path, Dialect dialect);
 
 }  // namespace vellomar::dns

@@ -194,10 +194,6 @@ std::unique_ptr<OwnFile> CreateOwnFile(const std::string& path);
 // how many were removed.
 int RemoveStaleReplacements(const std::string& target);
 
-// Creates a new file exclusively (failing when anything exists at the path, links included),
-// readable, writable and runnable by its owner only, and writes `bytes` to it.
-bool CreatePrivateScript(const std::string& path, const std::string& bytes);
-
 // A new file written beside a target file and put in its place only when complete and on
 // disk, so that the target never holds a partial file.
 class ReplacementFile {

@@ -38,6 +38,8 @@ bool LimitFileSize(std::uint64_t bytes);
 
 // Writes `bytes` to `path`, replacing it; fails the current test when it cannot.
 void WriteFile(const std::string& path, const std::string& bytes);
+// WriteFile, then made runnable by its owner (a script standing in for a system tool).
+void WriteScript(const std::string& path, const std::string& bytes);
 // The bytes of the file at `path`; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);  // anything at the path, links not followed

@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 // The test helpers that need POSIX means: the file size limit of a process, sparse files and
 // child processes.
 #include <fcntl.h>
@@ -41,6 +42,11 @@ bool RunInChild(const std::function<bool()>& step, bool as_nobody, unsigned seco
   int status = 0;
   return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
          WEXITSTATUS(status) == 0;
+}
+
+void WriteScript(const std::string& path, const std::string& bytes) {
+  WriteFile(path, bytes);
+  ::chmod(path.c_str(), 0700);
 }
 
 }  // namespace vellomar::testing

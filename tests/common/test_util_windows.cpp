@@ -49,4 +49,6 @@ bool RunInChild(const std::function<bool()>& step, bool as_nobody, unsigned seco
          result.get();
 }
 
+void WriteScript(const std::string& path, const std::string& bytes) { WriteFile(path, bytes); }
+
 }  // namespace vellomar::testing

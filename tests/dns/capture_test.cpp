@@ -28,10 +28,9 @@ const std::string kListing = "Scope protocol=dns\nx.example IN A 192.0.2.1\n";
 std::string FakeTool(const TempDir& dir, const std::string& delay = "0") {
   WriteFile(dir.File("listing.txt"), kListing);
   const std::string tool = dir.File("resolvectl");
-  EXPECT_TRUE(platform::CreatePrivateScript(
-      tool, "#!/bin/sh\nsleep " + delay + " & echo $! > " + dir.File("sleep.pid") +
-                "; wait\n[ \"$1\" = show-cache ] && exec cat " + dir.File("listing.txt") +
-                "\nexit 3\n"));
+  testing::WriteScript(tool, "#!/bin/sh\nsleep " + delay + " & echo $! > " + dir.File("sleep.pid") +
+                                 "; wait\n[ \"$1\" = show-cache ] && exec cat " +
+                                 dir.File("listing.txt") + "\nexit 3\n");
   return tool;
 }
 

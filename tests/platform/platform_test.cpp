@@ -59,19 +59,6 @@ TEST(AttributesTest, AddsOwnerWrite) {
   EXPECT_FALSE(SetAttributesNormal(dir.File("missing")).has_value());
 }
 
-TEST(ScriptTest, CreatesPrivateScriptsExclusivelyWithoutFollowingLinks) {
-  TempDir dir;
-  const std::string script = dir.File("read.sh");
-  ASSERT_TRUE(CreatePrivateScript(script, "echo hi\n"));
-  EXPECT_EQ(Mode(script), 0700u);
-  EXPECT_FALSE(CreatePrivateScript(script, "again\n"));  // exists already
-  EXPECT_EQ(ReadFile(script), "echo hi\n");
-  WriteFile(dir.File("target"), "keep");
-  ::symlink(dir.File("target").c_str(), dir.File("link.sh").c_str());
-  EXPECT_FALSE(CreatePrivateScript(dir.File("link.sh"), "evil\n"));
-  EXPECT_EQ(ReadFile(dir.File("target")), "keep");
-}
-
 TEST(LauncherTest, StartsWithoutWaitingAndReportsMissingPrograms) {
   TempDir dir;
   auto launcher = CreateSystemLauncher();

@@ -336,7 +336,7 @@ TEST(WindowsLongPathTest, FilesPastMaxPathWorkAndAStartThereFailsPlainly) {
     ASSERT_TRUE(::CreateDirectoryW(wide_folder.c_str(), nullptr));
   }
   const std::string hosts = folder + "\\hosts";
-  ASSERT_TRUE(CreatePrivateScript(hosts, "old"));
+  testing::WriteFile(hosts, "old");
   EXPECT_TRUE(FileExists(hosts));
   EXPECT_TRUE(FolderExists(folder));
   EXPECT_EQ(support::ReadWholeFile(hosts), "old");
@@ -388,32 +388,13 @@ TEST(WindowsLauncherTest, PassesEveryArgumentWholeAndSearchesNoCurrentFolder) {
   EXPECT_FALSE(launcher->Start({}, WindowStyle::kNormalFocus));
 }
 
-TEST(WindowsLauncherTest, TheCaptureBatchRunsInCmdAndEndsWithTheMarker) {
+// A batch runs only through a command interpreter at a full path, and never one whose name
+// cmd.exe would expand.
+TEST(WindowsLauncherTest, ABatchNeedsTheCommandInterpreterAndAPlainName) {
   TempDir dir;
-  const std::string ipconfig = dir.File("ipconfig.exe");  // the probe, never the real tool
-  PlaceProbe(ipconfig);
-  const std::string script = dir.File(dns::CaptureScriptName(dns::NativeDialect()));
-  EXPECT_EQ(script, dir.File("read.bat"));
-  ASSERT_TRUE(CreatePrivateScript(script, dns::CaptureScriptText(ipconfig, dns::NativeDialect())));
-  EXPECT_FALSE(CreatePrivateScript(script, "exists already"));
   auto launcher = CreateSystemLauncher();
-  ASSERT_TRUE(launcher->Start(dns::CaptureScriptCommand(script, dns::NativeDialect()),
-                              WindowStyle::kMinimizedFocus, dir.path()));
-  const std::string capture = dir.File(std::string(dns::kCaptureFileName));
-  // Read as the report polls it: nothing while the batch holds the file open for writing.
-  std::string text;
-  EXPECT_TRUE(Eventually([&] {
-    text = support::ReadWholeFile(capture);
-    return text.find(dns::kFinishedMarker) != std::string::npos;
-  }));
-  EXPECT_EQ(text,
-            "Windows IP Configuration\r\n\r\n    probe.example\r\n"
-            "    Record Name . . . . . : probe.example\r\n"
-            "    A (Host) Record . . . : 192.0.2.7\r\n\r\n"
-            "@finishednow@ \r\n");
-
-  // Without a command interpreter at a full path, or for a batch whose name cmd.exe would
-  // expand, nothing starts.
+  const std::string script = dir.File("read.bat");
+  testing::WriteFile(script, "echo x > y\r\n");
   {
     TempDir empty_root;
     const ScopedEnvironment system_root("SystemRoot", empty_root.path().c_str());
@@ -421,7 +402,7 @@ TEST(WindowsLauncherTest, TheCaptureBatchRunsInCmdAndEndsWithTheMarker) {
     EXPECT_FALSE(launcher->Start({script}, WindowStyle::kMinimizedFocus, dir.path()));
   }
   std::filesystem::create_directory(dir.File("100%"));
-  ASSERT_TRUE(CreatePrivateScript(dir.File("100%\\read.bat"), "echo x > y\r\n"));
+  testing::WriteFile(dir.File("100%\\read.bat"), "echo x > y\r\n");
   EXPECT_FALSE(launcher->Start({dir.File("100%\\read.bat")}, WindowStyle::kMinimizedFocus));
 }
 

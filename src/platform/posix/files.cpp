@@ -450,23 +450,4 @@ std::unique_ptr<OwnFile> CreateOwnFile(const std::string& path) {
   return std::make_unique<PosixOwnFile>(fd);
 }
 
-bool CreatePrivateScript(const std::string& path, const std::string& bytes) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700);
-  if (fd < 0) return false;
-  // The mode given to open is narrowed by the umask; make sure the owner can run it.
-  bool ok = ::fchmod(fd, 0700) == 0;
-  std::size_t done = 0;
-  while (ok && done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0)
-      ok = false;
-    else
-      done += static_cast<std::size_t>(n);
-  }
-  if (::close(fd) != 0) ok = false;
-  if (!ok) ::unlink(path.c_str());
-  return ok;
-}
-
 }  // namespace vellomar::platform

@@ -435,27 +435,6 @@ bool DeleteFile(const std::string& path) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-bool CreatePrivateScript(const std::string& path, const std::string& bytes) {
-  const auto wide = win32::FilePath(path);
-  const auto acl = OwnerOnlyAcl();
-  if (!wide || !acl) return false;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(acl->c_str(), SDDL_REVISION_1,
-                                                              &descriptor, nullptr)) {
-    return false;
-  }
-  SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
-  // CREATE_NEW fails on any existing name; a link in the way is not followed.
-  Handle file(::CreateFileW(wide->c_str(), GENERIC_WRITE, 0, &security, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  ::LocalFree(descriptor);
-  if (!file.valid()) return false;
-  bool ok = win32::WriteAll(file.get(), bytes);
-  ok = file.Reset() && ok;
-  if (!ok) ::DeleteFileW(wide->c_str());
-  return ok;
-}
-
 std::optional<Protection> ProtectionOf(const std::string& path) {
   const auto wide = win32::FilePath(path);
   if (!wide) return std::nullopt;
