@@ -1,13 +1,7 @@
 // vellomar-cli run as a process over a temporary program folder and hosts file.
 #include <gtest/gtest.h>
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "common/windows_test_util.h"
 #else
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -61,6 +61,10 @@ bool Exists(const std::string& path) {
   return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
+long Entries(const std::string& folder) {
+  return static_cast<long>(std::distance(std::filesystem::directory_iterator(folder), {}));
+}
+
 bool RecordingLauncher::Start(const std::vector<std::string>& argv, platform::WindowStyle style,
                               const std::string& working_folder) {
   records.push_back({LaunchRecord::Kind::kStart, argv, style, working_folder});

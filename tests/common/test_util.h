@@ -43,6 +43,8 @@ void WriteScript(const std::string& path, const std::string& bytes);
 // The bytes of the file at `path`; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);  // anything at the path, links not followed
+// The number of entries in `folder`, hidden ones included: counts temporary files left behind.
+long Entries(const std::string& folder);
 
 // A sparse file of `size` bytes (no blocks written), for the size cap.
 void MakeSparseFile(const std::string& path, std::uint64_t size);

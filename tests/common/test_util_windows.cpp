@@ -1,20 +1,14 @@
 // The test helpers on Windows, which has no file size limit per process and no fork.
-#include "common/test_util.h"
-
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <gtest/gtest.h>
-#include <windows.h>
-#include <winioctl.h>
-
 #include <chrono>
 #include <future>
 #include <memory>
 #include <thread>
+
+#include "common/test_util.h"
+// clang-format off
+#include "common/windows_test_util.h"  // <windows.h>, which <winioctl.h> needs first
+#include <winioctl.h>
+// clang-format on
 
 namespace vellomar::testing {
 

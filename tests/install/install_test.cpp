@@ -1,15 +1,12 @@
 #include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <tuple>
 #include <vector>
@@ -21,19 +18,13 @@
 namespace vellomar::install {
 namespace {
 
-using namespace vellomar::testing;  // TempDir, WriteFile, ReadFile, Exists
+using namespace vellomar::testing;  // TempDir, WriteFile, ReadFile, Exists, Entries, kNobody
 
-constexpr uid_t kNobody = 65534;
 // A hosts file the program wrote before (it has a start marker): no original is kept for it.
 const std::string kOld = "127.0.0.1 localhost\r\n# [Start of H_Old.txt entries]\r\n# old hosts\r\n";
 const std::string kNew =
     "# merged\r\n# [Start of H_Ads.txt entries]\r\n0.0.0.0 ads.example\r\n0.0.0.0 "
     "track.example\r\n";
-
-// The number of entries in a folder: counts any temporary file left behind.
-long Entries(const std::string& dir) {
-  return std::distance(std::filesystem::directory_iterator(dir), {});
-}
 
 struct stat Stat(const std::string& path) {
   struct stat st {};
@@ -50,19 +41,6 @@ std::optional<unsigned int> InodeFlags(const std::string& path,
                   ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
   if (fd >= 0) ::close(fd);
   return ok ? std::optional(flags) : std::nullopt;
-}
-
-// Runs `step` in a child process that has given up root for `nobody`; true when it ran.
-bool RunAsNobody(const std::function<void()>& step) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const bool nobody =
-        ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0;
-    if (nobody) step();
-    ::_exit(nobody ? 0 : 3);
-  }
-  int status = 0;
-  return pid > 0 && ::waitpid(pid, &status, 0) == pid && status == 0;
 }
 
 // A temporary folder laid out like a system: etc/hosts, the merged file and a log folder.
@@ -205,7 +183,12 @@ TEST(HostUpdateTest, LogsWhatAnUnprivilegedUserCouldNotDo) {
     ::chmod(s.hosts.c_str(), 0444);
     ::chmod(s.etc.c_str(), folder_mode);
     const ino_t inode = Stat(s.hosts).st_ino;
-    ASSERT_TRUE(RunAsNobody([&] { s.Update(); }));
+    ASSERT_TRUE(RunInChild(
+        [&] {
+          s.Update();
+          return true;
+        },
+        true));
     EXPECT_EQ(ReadFile(s.hosts), own_hosts ? kNew : kOld);
     EXPECT_EQ(Stat(s.hosts).st_ino, inode);
     EXPECT_EQ(Stat(s.hosts).st_mode & 07777, 0444u);

@@ -1,20 +1,11 @@
 // Merging and installing on Windows (or under Wine), into a hosts file in a temporary folder.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#undef DeleteFile  // the macro would rename platform::DeleteFile
-
 #include <gtest/gtest.h>
 
-#include <cstddef>
 #include <filesystem>
 #include <string>
 
 #include "common/test_util.h"
+#include "common/windows_test_util.h"
 #include "install/host_update.h"
 #include "merge/address_mode.h"
 #include "merge/merge_writer.h"
@@ -23,35 +14,10 @@
 namespace vellomar::install {
 namespace {
 
-using namespace vellomar::testing;  // TempDir, WriteFile, ReadFile, Exists
+using namespace vellomar::testing;  // TempDir, WriteFile, ReadFile, Exists, Entries, Holder
 
 // Written by the program before (it names a source), so no original is kept beside it.
 const std::string kOld = "127.0.0.1 localhost\r\n# [Start of H_Old.txt entries]\r\n# old hosts\r\n";
-
-DWORD AttributesOf(const std::string& path) { return ::GetFileAttributesA(path.c_str()); }
-
-std::ptrdiff_t Entries(const std::string& dir) {
-  return std::distance(std::filesystem::directory_iterator(dir), {});
-}
-
-// A file held open by another program, with what it lets others do meanwhile. Sharing rules
-// hold per handle, so a handle of this process stands for that program.
-class Holder {
- public:
-  Holder(const std::string& path, DWORD access, DWORD share)
-      : handle_(::CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr)) {
-    EXPECT_NE(handle_, INVALID_HANDLE_VALUE) << path;
-  }
-  ~Holder() {
-    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
-  }
-  Holder(const Holder&) = delete;
-  Holder& operator=(const Holder&) = delete;
-
- private:
-  HANDLE handle_;
-};
 
 // A temporary folder laid out like a system: etc\hosts, the merged file, the log.
 struct Layout {

@@ -191,10 +191,7 @@ TEST(MergeWriterTest, FailedWriteLeavesTheOldFileAndNoTemporaryFile) {
     writer.AddHeader(std::string(size, 'x'));
     return writer.Commit();
   };
-  // How many entries the folder holds, hidden ones included.
-  const auto entries = [&] {
-    return std::distance(std::filesystem::directory_iterator(dir.path()), {});
-  };
+  const auto entries = [&] { return testing::Entries(dir.path()); };
   const auto untouched = [&] { return ReadFile(target) == "old\r\n" && entries() == 1; };
   testing::WriteFile(target, "old\r\n");
   MergeWriter(target, kUse0000, kCrLf, kDate).AddHeader("# new");  // destroyed, never committed

@@ -1,16 +1,5 @@
 // The Windows platform layer, run on Windows or under Wine. Every file lives in a temporary
 // folder; programs started are copies of windows_probe, never the system's own.
-#include "platform/platform.h"
-
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#undef DeleteFile  // the macro would rename platform::DeleteFile
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,8 +15,10 @@
 
 #include "catalogue/source_list.h"
 #include "common/test_util.h"
+#include "common/windows_test_util.h"
 #include "dns/capture.h"
 #include "dns/commands.h"
+#include "platform/platform.h"
 #include "support/file_reader.h"
 #include "support/line_end.h"
 #include "support/shell.h"
@@ -35,35 +26,17 @@
 namespace vellomar::platform {
 namespace {
 
+using testing::AttributesOf;
+using testing::Entries;
+using testing::Holder;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 using Lines = std::vector<std::string>;
 
-DWORD AttributesOf(const std::string& path) { return ::GetFileAttributesA(path.c_str()); }
-
 void Mark(const std::string& path, DWORD attributes) {
   ASSERT_TRUE(::SetFileAttributesA(path.c_str(), attributes)) << path;
 }
-
-// A handle on a file as another program would hold it: the access it asked for and what it
-// lets others do meanwhile.
-class Holder {
- public:
-  Holder(const std::string& path, DWORD access, DWORD share)
-      : handle_(::CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr)) {
-    EXPECT_NE(handle_, INVALID_HANDLE_VALUE) << path;
-  }
-  ~Holder() {
-    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
-  }
-  Holder(const Holder&) = delete;
-  Holder& operator=(const Holder&) = delete;
-
- private:
-  HANDLE handle_;
-};
 
 // An environment variable set for the life of the object, and put back afterwards.
 class ScopedEnvironment {
@@ -282,7 +255,7 @@ TEST(WindowsReplacementFileTest, ReplacesOnCommitOnlyAndNeverShowsAPartialFile) 
   file.reset();
   EXPECT_EQ(ReadFile(target), "new\r\n");
   EXPECT_EQ(AttributesOf(target) & FILE_ATTRIBUTE_HIDDEN, 0u);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+  EXPECT_EQ(Entries(dir.path()), 1);
   // A new target, a folder in the way, a missing folder.
   file = CreateReplacementFile(dir.File("new.txt"));
   ASSERT_NE(file, nullptr);
@@ -297,11 +270,10 @@ TEST(WindowsReplacementFileTest, ReplacesOnCommitOnlyAndNeverShowsAPartialFile) 
   file.reset();
   EXPECT_TRUE(FolderExists(dir.File("occupied")));
   EXPECT_EQ(CreateReplacementFile(dir.File("missing\\hosts")), nullptr);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3);
+  EXPECT_EQ(Entries(dir.path()), 3);
 }
 
-// Sharing rules hold per open handle, so a handle of this process stands for the other
-// program (an editor, a virus scanner) that holds the file.
+// A handle of this process stands for the other program (an editor, a virus scanner).
 TEST(WindowsReplacementFileTest, ATargetHeldOpenIsReportedBusyAndCanBeRewrittenInPlace) {
   TempDir dir;
   const std::string target = dir.File("hosts");
@@ -323,7 +295,7 @@ TEST(WindowsReplacementFileTest, ATargetHeldOpenIsReportedBusyAndCanBeRewrittenI
     EXPECT_EQ(RewriteInPlace(target, "new\r\n"), InPlaceResult::kNotOpened);
   }
   EXPECT_EQ(ReadFile(target), std::string(70000, 'y'));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+  EXPECT_EQ(Entries(dir.path()), 1);
 }
 
 TEST(WindowsLongPathTest, FilesPastMaxPathWorkAndAStartThereFailsPlainly) {

@@ -4,11 +4,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 #ifndef _WIN32
-#include <sys/resource.h>
 #include <sys/wait.h>
 #endif
 
-#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -238,20 +236,11 @@ TEST_F(SessionTest, NothingIsInstalledAfterARefusedOrFailedMerge) {
   // A merge that cannot be written (here: past the file size limit) says so and logs it.
   TickOnly({0, 4});
   Source("H_4plain.txt", std::string(200000, '#'));
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{100000, 100000};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    const bool reported = s.WriteMergeFile() == MergeResult::kNotWritten &&
-                          s.Information().text == "Merge failed: could not write M_Hosts.txt" &&
-                          s.Information().colour == Colour::kRed &&
-                          s.CreateMergedHosts(false) == Verdict::kFailed;
-    ::_exit(reported ? 0 : 1);
-  }
-  int status = -1;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(RunInChild([&] {
+    return LimitFileSize(100000) && s.WriteMergeFile() == MergeResult::kNotWritten &&
+           s.Information().text == "Merge failed: could not write M_Hosts.txt" &&
+           s.Information().colour == Colour::kRed && s.CreateMergedHosts(false) == Verdict::kFailed;
+  }));
   EXPECT_EQ(ReadFile(system.File("hosts")), hosts);
   EXPECT_NE(ReadFile(program.File("vellomar_Log.txt"))
                 .find("Could not Write " + program.File("M_Hosts.txt")),
@@ -341,7 +330,7 @@ TEST_F(SessionTest, NamesTheMarkersCannotHoldAndAMissingFolderAreSaid) {
 }
 
 // A launcher whose programs never start.
-class DeadLauncher final : public platform::Launcher {
+class DeadLauncher : public platform::Launcher {
  public:
   bool Start(const std::vector<std::string>&, platform::WindowStyle, const std::string&) override {
     return false;
@@ -434,13 +423,9 @@ TEST_F(SessionTest, InstallsOverOneHostsFileTakeTurns) {
 
 // pkexec as the session sees it through the launcher: records what it was asked to run and,
 // unless it plays a refused authentication, runs the helper's install over the test's hosts.
-class FakePkexec final : public platform::Launcher {
+class FakePkexec final : public DeadLauncher {
  public:
   explicit FakePkexec(std::string hosts) : hosts_(std::move(hosts)) {}
-  bool Start(const std::vector<std::string>&, platform::WindowStyle, const std::string&) override {
-    return false;
-  }
-  bool ShellOpen(const std::string&) override { return false; }
   platform::InputRunResult RunPrivileged(const std::vector<std::string>& argv,
                                          std::string_view input) override {
     runs.push_back(argv);
