@@ -128,7 +128,7 @@ TEST(InstanceLockTest, AFolderOthersControlIsReportedAndNeverStopsTheProgram) {
     EXPECT_EQ(result.kind, LockResult::Kind::kUnavailable);
     EXPECT_NE(result.reason.find(folder), std::string::npos) << result.reason;
     EXPECT_NE(AcquireInstanceLock(dir.File("vellomar")), nullptr);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.File("elsewhere")), {}), 0);
+    EXPECT_EQ(testing::Entries(dir.File("elsewhere")), 0);
   }
 }
 
@@ -151,7 +151,7 @@ TEST(FolderSafetyTest, OnlyFoldersOfRootOrTheUserClosedToOthersAreSafe) {
   EXPECT_EQ(CheckFolderSafety(dir.File("sub")), FolderSafety::kForeignOwner);
 }
 
-TEST(ReplacementFileTest, ReplacesOnlyOnCommitTakingOwnerAndMode) {
+TEST(ReplacementFileTest, ReplacesOnlyOnCommitTakingOwnerAndModeAndNeverOverAFolder) {
   TempDir dir;
   const std::string target = dir.File("hosts");
   WriteFile(target, "old");
@@ -166,15 +166,12 @@ TEST(ReplacementFileTest, ReplacesOnlyOnCommitTakingOwnerAndMode) {
   EXPECT_EQ(ReadFile(target), "new content");
   EXPECT_EQ(Mode(target), 0640u);
   // No temporary file is left behind either way.
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1);
+  EXPECT_EQ(testing::Entries(dir.path()), 1);
   EXPECT_EQ(CreateReplacementFile(dir.File("missing/hosts")), nullptr);
-}
-
-TEST(ReplacementFileTest, ReportsARenameThatCannotReplaceAFolder) {
-  TempDir dir;
+  // A rename that cannot replace a folder is reported and leaves the folder whole.
   ::mkdir(dir.File("occupied").c_str(), 0755);
   WriteFile(dir.File("occupied/inside"), "x");
-  auto file = CreateReplacementFile(dir.File("occupied"));
+  file = CreateReplacementFile(dir.File("occupied"));
   ASSERT_NE(file, nullptr);
   file->Write("new");
   EXPECT_NE(file->Commit(), ReplacementFile::CommitResult::kReplaced);
