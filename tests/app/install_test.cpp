@@ -21,12 +21,11 @@ class InstallTest : public FormTest {
   }
 };
 
-TEST_F(InstallTest, WriteButtonMergesInstallsWithBackupAndFlushesOnce) {
+TEST_F(InstallTest, WriteButtonMergesInstallsAndFlushesOnlyWhenTicked) {
   Source("H_Header.txt", HeaderText("2026-12-05"));
   form->CreateMergedHosts_Click();
   EXPECT_NE(Merged().find("2026-12-05"), std::string::npos);  // merged first
   EXPECT_EQ(testing::ReadFile(Sys("hosts")), Merged());
-  EXPECT_EQ(testing::ReadFile(Sys("hosts.ZRB")), "127.0.0.1 localhost\n# the old hosts file\n");
   EXPECT_EQ(Info(), "Done " + form->GetFileInfo(form->MergedFilePath()) + " - Copied to HOSTS");
   EXPECT_EQ(InfoColour(), kGreen);
   EXPECT_EQ(Colour(form->MergedVersionText), form->WindowColour());

@@ -38,16 +38,6 @@ TEST_F(MergeTest, TickingRebuildsTheFileAndCountsOnTheButtonWhenAHeaderComesFirs
             "# *********************************************************#\n\n");
   EXPECT_EQ(Info(), "Merged 9 Lines - len: 172 - File:[ M_Hosts.txt ]");
   EXPECT_EQ(InfoColour(), form->WindowColour());
-
-  const std::string before = Merged();  // a refused merge leaves the last file alone
-  TickOnly({});
-  EXPECT_EQ(Info(), "You must select at least one");
-  EXPECT_EQ(InfoColour(), kYellow);
-  Tick(1, true);
-  Tick(2, true);
-  EXPECT_EQ(Info(), "You must select a Header file");
-  EXPECT_EQ(InfoColour(), kYellow);
-  EXPECT_EQ(Merged(), before);
 }
 
 TEST_F(MergeTest, RightPressCyclesTheModeAndRebuildsOncePerChange) {
