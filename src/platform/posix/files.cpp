@@ -118,15 +118,6 @@ bool FolderExists(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool CanReadFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return false;
-  struct stat st {};
-  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  ::close(fd);
-  return regular;
-}
-
 InputFile::~InputFile() {
   if (handle_ >= 0) ::close(static_cast<int>(handle_));
 }
@@ -216,20 +207,6 @@ ReadStatus InputFile::ReadAll(std::string& out) {
   }
   if (status != ReadStatus::kOk) out.clear();
   return status;
-}
-
-ReadStatus ReadFileChecked(const std::string& path, std::string& out, Links links) {
-  ReadStatus status;
-  InputFile file = InputFile::Open(path, links, status);
-  if (status != ReadStatus::kOk) {
-    out.clear();
-    return status;
-  }
-  return file.ReadAll(out);
-}
-
-bool ReadFileInto(const std::string& path, std::string& out) {
-  return ReadFileChecked(path, out, Links::kFollow) == ReadStatus::kOk;
 }
 
 std::optional<std::vector<std::string>> ListFolder(const std::string& folder) {

@@ -148,11 +148,6 @@ ReadStatus OpenFailure(const std::wstring& path, DWORD error) {
 
 }  // namespace
 
-bool CanReadFile(const std::string& path) {
-  ReadStatus status;
-  return InputFile::Open(path, Links::kFollow, status).IsOpen();
-}
-
 InputFile::~InputFile() {
   if (handle_ >= 0) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
@@ -257,20 +252,6 @@ ReadStatus InputFile::ReadAll(std::string& out) {
   }
   if (status != ReadStatus::kOk) out.clear();
   return status;
-}
-
-ReadStatus ReadFileChecked(const std::string& path, std::string& out, Links links) {
-  ReadStatus status;
-  InputFile file = InputFile::Open(path, links, status);
-  if (status != ReadStatus::kOk) {
-    out.clear();
-    return status;
-  }
-  return file.ReadAll(out);
-}
-
-bool ReadFileInto(const std::string& path, std::string& out) {
-  return ReadFileChecked(path, out, Links::kFollow) == ReadStatus::kOk;
 }
 
 // The path the system reaches through every link and short name, as the file functions take

@@ -360,20 +360,6 @@ LockResult TakeInstanceLock(const std::string& program_path) {
   return result;
 }
 
-std::unique_ptr<InstanceLock> AcquireInstanceLock(const std::string& program_path) {
-  LockResult result = TakeInstanceLock(program_path);
-  switch (result.kind) {
-    case LockResult::Kind::kTaken:
-      return std::move(result.lock);
-    case LockResult::Kind::kHeldByOther:
-      return nullptr;
-    case LockResult::Kind::kUnavailable:
-      break;
-  }
-  // A lock that cannot be made must not keep the program from running at all.
-  return std::make_unique<MutexLock>(Handle());
-}
-
 // ---- Programs run with their output taken --------------------------------------------------
 
 namespace {
