@@ -28,7 +28,7 @@ function(vellomar_add_test name)
   else()
     target_link_libraries(${name} PRIVATE GTest::gtest_main)
   endif()
-  gtest_discover_tests(${name}
+  gtest_discover_tests(${name} NO_PRETTY_VALUES
     DISCOVERY_MODE PRE_TEST
     PROPERTIES ENVIRONMENT "${env}" TIMEOUT 120)
 endfunction()

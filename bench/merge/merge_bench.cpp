@@ -222,7 +222,7 @@ MergeFigures RunMergeInChild(const Corpus& corpus, const std::string& target, Li
     std::string text;
     const auto read = [&figures, &text](const std::string& path) -> const std::string& {
       const auto read_start = Clock::now();
-      vellomar::support::ReadWholeFileInto(path, text);
+      (void)vellomar::support::ReadWholeFile(path, text);
       figures.read_ms += MillisecondsSince(read_start);
       return text;
     };

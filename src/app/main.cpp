@@ -16,6 +16,9 @@ int main(int argc, char* argv[]) {
   parser.addVersionOption();
   parser.process(application);  // --help and --version answer and end here
   const auto launcher = vellomar::app::WaitingInWindow(vellomar::platform::CreateSystemLauncher());
-  return vellomar::app::Run(application, vellomar::app::SystemEnvironment(*launcher),
-                            vellomar::platform::ProgramPath());
+  vellomar::app::Environment env = vellomar::app::SystemEnvironment(*launcher);
+  // An install that finds another under way says so at once: the window never waits on the
+  // lock in its event loop.
+  env.install_lock.wait_ms = 0;
+  return vellomar::app::Run(application, env, vellomar::platform::ProgramPath());
 }

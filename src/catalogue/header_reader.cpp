@@ -7,6 +7,7 @@
 
 #include "merge/merge_writer.h"
 #include "platform/platform.h"
+#include "support/file_reader.h"
 #include "support/text.h"
 
 namespace vellomar::catalogue {
@@ -199,18 +200,7 @@ class LineCounter {
 // Opens `path` as the whole-file reader does: hidden names are left out, and only a regular
 // file of at most the size cap is read.
 platform::InputFile OpenWhole(const std::string& path, platform::ReadStatus& status) {
-  const auto slash = path.find_last_of(platform::PathSeparator() == '/' ? "/" : "\\/");
-  const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
-  if (base >= path.size() || path[base] == '.') {
-    status = platform::ReadStatus::kMissing;
-    return {};
-  }
-  platform::InputFile file = platform::InputFile::Open(path, platform::Links::kFollow, status);
-  if (status == platform::ReadStatus::kOk && file.Facts().hidden) {
-    status = platform::ReadStatus::kMissing;  // hidden by a mark (Windows)
-    return {};
-  }
-  return file;
+  return support::OpenForReading(path, {}, status);
 }
 
 // Reads up to `size` bytes, fewer only at the end of the file; nullopt on an error.

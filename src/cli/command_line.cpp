@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -178,6 +179,25 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
 }
 
+// False, said on stderr, when `path` lies where the program's file functions will not go:
+// (as root) in or through a folder that other users can change, or through a link that
+// someone else could have planted.
+bool Reachable(const std::string& path) {
+  switch (platform::CheckPathSafety(path)) {
+    case platform::FolderSafety::kSafe:
+    case platform::FolderSafety::kMissing:
+      return true;
+    case platform::FolderSafety::kOpenToOthers:
+    case platform::FolderSafety::kForeignOwner:
+      Err("other users can change a folder on the way to " + path + ": refused as root");
+      return false;
+    case platform::FolderSafety::kUntrustedLink:
+      Err("a link on the way to " + path + " could have been put there by another user: refused");
+      return false;
+  }
+  return false;
+}
+
 class Commands {
  public:
   Commands(const Options& options, platform::Launcher& launcher, session::Environment env)
@@ -190,17 +210,23 @@ class Commands {
   int Run() {
     const std::string& command = options_.words.front();
     const std::vector<std::string> operands(options_.words.begin() + 1, options_.words.end());
+    static const std::vector<std::string> kCommands = {"list",   "merge",   "update", "install",
+                                                       "status", "restore", "dns"};
+    if (std::find(kCommands.begin(), kCommands.end(), command) == kCommands.end()) {
+      return Usage("unknown command " + command);
+    }
     const bool takes_operands = command == "merge" || command == "install" || command == "dns";
     if (!takes_operands && !operands.empty()) return Usage(command + " takes no operands");
-    if (command == "list") return List();
-    if (command == "merge") return Merge(operands);
-    if (command == "update" || command == "install" || command == "restore") {
-      session_.RecoverInterruptedInstall();
-    }
-    if (!session_.FolderProblem().empty() && (command == "merge" || command == "update")) {
+    // Every command that reads the program folder refuses one that others can change (as
+    // root): its files would be theirs to choose.
+    const bool reads_folder = command == "list" || command == "merge" || command == "update" ||
+                              command == "status" || (command == "install" && operands.empty());
+    if (reads_folder && !session_.FolderProblem().empty()) {
       Err(session_.FolderProblem());
       return kUsage;
     }
+    if (command == "list") return List();
+    if (command == "merge") return Merge(operands);
     if (command == "update") return Update();
     if (command == "install") return Install(operands);
     if (command == "status") return Status();
@@ -222,12 +248,17 @@ class Commands {
   }
 
   bool NeedHosts() {
-    if (!session_.HostsFilePath().empty() && platform::FileExists(session_.HostsFilePath())) {
-      return true;
+    const std::string& hosts = session_.HostsFilePath();
+    if (hosts.empty()) {
+      Err("no hosts file found (use --hosts FILE)");
+      return false;
     }
-    Err(session_.HostsFilePath().empty() ? "no hosts file found (use --hosts FILE)"
-                                         : "no hosts file " + session_.HostsFilePath());
-    return false;
+    if (!Reachable(hosts)) return false;
+    if (!platform::FileExists(hosts)) {
+      Err("no hosts file " + hosts);
+      return false;
+    }
+    return true;
   }
 
   int List() {
@@ -252,8 +283,11 @@ class Commands {
       }
       return false;
     }
-    if (!platform::CanReadFile(path)) {
-      Err("cannot read " + path);
+    platform::ReadStatus status;
+    (void)support::OpenForReading(path, support::SourceReadOptions(session_.SourceFolder()),
+                                  status);
+    if (status != platform::ReadStatus::kOk) {
+      Err("cannot read " + path + ": " + std::string(support::DescribeReadStatus(status)));
       return false;
     }
     return true;
@@ -297,6 +331,7 @@ class Commands {
       if (!CheckSource(name)) return kUsage;
     }
     if (options_.output) {
+      if (!Reachable(*options_.output)) return kUsage;
       if (!platform::FolderExists(FolderOf(*options_.output))) {
         Err("no folder for " + *options_.output);
         return kUsage;
@@ -326,8 +361,10 @@ class Commands {
     if (!operands.empty()) session_.SetMergedFilePath(operands.front());
     const std::string& file = session_.MergedFilePath();
     std::string bytes;
-    if (!support::ReadWholeFileInto(file, bytes)) {
-      Err("cannot read " + file);
+    const platform::ReadStatus read =
+        support::ReadWholeFile(file, bytes, support::InstallReadOptions());
+    if (read != platform::ReadStatus::kOk) {
+      Err("cannot read " + file + ": " + std::string(support::DescribeReadStatus(read)));
       return kUsage;
     }
     if (bytes.empty()) {
@@ -345,6 +382,11 @@ class Commands {
     // The flush runs here rather than inside the verdict, so that its failure can be told.
     if (session_.LastInstall() == install::HostUpdateOutcome::Result::kNotAuthorized) {
       Err("administrator authentication cancelled or refused: HOSTS not written");
+      return kFailed;
+    }
+    if (session_.LastInstall() == install::HostUpdateOutcome::Result::kBusy) {
+      Err("another install of HOSTS did not end within " +
+          std::to_string(install::kInstallLockWaitMs / 1000) + " s: HOSTS not written");
       return kFailed;
     }
     const session::Verdict verdict = session_.TestAndRefresh(false);
@@ -387,8 +429,18 @@ class Commands {
   int Restore() {
     if (!NeedHosts()) return kUsage;
     std::vector<std::string> logged;
-    const bool restored =
-        options_.original ? session_.RestoreOriginal(logged) : session_.RestoreBackup(logged);
+    bool restored = false;
+    if (!options_.original) {
+      restored = session_.RestoreBackup(logged);
+    } else {
+      const install::RestoreOriginalResult result = session_.RestoreOriginal(logged);
+      if (result == install::RestoreOriginalResult::kAlreadyInPlace) {
+        Out(session_.HostsFilePath() +
+            " already holds the hosts file Vellomar first replaced: nothing was changed\n");
+        return kOk;
+      }
+      restored = result == install::RestoreOriginalResult::kRestored;
+    }
     for (const auto& text : logged) Err(text);
     if (session_.LastInstall() == install::HostUpdateOutcome::Result::kNotAuthorized) {
       Err("administrator authentication cancelled or refused: HOSTS not written");
@@ -454,9 +506,7 @@ class Commands {
   session::Session session_;
 };
 
-}  // namespace
-
-int Main(const std::vector<std::string>& args) {
+int Run(const std::vector<std::string>& args) {
   Options options;
   if (const auto problem = Parse(args, options)) return Usage(*problem);
   WaitingLauncher launcher;
@@ -471,6 +521,7 @@ int Main(const std::vector<std::string>& args) {
   }
   if (options.words.empty()) return Usage("no command given");
   if (!options.folder.empty()) {
+    if (!Reachable(options.folder)) return kUsage;
     if (!platform::FolderExists(options.folder)) {
       Err("no folder " + options.folder);
       return kUsage;
@@ -486,6 +537,19 @@ int Main(const std::vector<std::string>& args) {
   env.clock = session::LocalDateTimeText;
   Commands commands(options, launcher, std::move(env));
   return commands.Run();
+}
+
+}  // namespace
+
+int Main(const std::vector<std::string>& args) {
+  // Out of memory (a caller's address-space limit, say): said, never taken for a file that
+  // differs. An install that took effect has reported itself by then.
+  try {
+    return Run(args);
+  } catch (const std::bad_alloc&) {
+    Err("out of memory");
+    return kFailed;
+  }
 }
 
 }  // namespace vellomar::cli

@@ -4,13 +4,16 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "install/privileged.h"
 #include "platform/platform.h"
 
-int main(int argc, char* /*argv*/[]) {
+namespace {
+
+int Run(int argc) {
   using vellomar::install::HelperStatus;
   namespace platform = vellomar::platform;
   ::umask(022);
@@ -22,7 +25,7 @@ int main(int argc, char* /*argv*/[]) {
     return static_cast<int>(HelperStatus::kUsage);
   }
   std::string input;
-  switch (platform::ReadStandardInput(input, vellomar::install::kMaxHelperInput)) {
+  switch (platform::ReadStandardInput(input, platform::kMaxFileBytes)) {
     case platform::ReadStatus::kOk:
       break;
     case platform::ReadStatus::kTooLarge:
@@ -35,4 +38,17 @@ int main(int argc, char* /*argv*/[]) {
       input, platform::FirstExisting(platform::HostsCandidates()), log_lines);
   for (const auto& line : log_lines) std::fprintf(stderr, "%s\n", line.c_str());
   return static_cast<int>(status);
+}
+
+}  // namespace
+
+int main(int argc, char* /*argv*/[]) {
+  // Out of memory (a caller's address-space limit, say) before the install took effect: the hosts
+  // file is untouched. After it, the install reports its own outcome and never throws.
+  try {
+    return Run(argc);
+  } catch (const std::bad_alloc&) {
+    std::fputs("vellomar-install-helper: out of memory; the hosts file is unchanged\n", stderr);
+    return static_cast<int>(vellomar::install::HelperStatus::kNotInstalled);
+  }
 }

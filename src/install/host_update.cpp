@@ -9,7 +9,7 @@
 #include "install/host_update.h"
 
 #include <charconv>
-#include <filesystem>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <system_error>
@@ -36,16 +36,30 @@ class Logger {
  public:
   Logger(const support::LogTarget& log, HostUpdateOutcome& outcome)
       : log_(log), outcome_(outcome) {}
-  void operator()(std::string_view text, const std::string& path) {
-    std::string line = std::string(text) + path;
-    (void)support::WriteLog(log_, line);  // a lost line still shows in the outcome
-    outcome_.log_lines.push_back(std::move(line));
+  // Never throws: a line that finds no memory is lost rather than turning an install that
+  // took effect into one reported as failed.
+  void operator()(std::string_view text, const std::string& path) noexcept {
+    try {
+      std::string line = std::string(text) + path;
+      (void)support::WriteLog(log_, line);  // a lost line still shows in the outcome
+      outcome_.log_lines.push_back(std::move(line));
+    } catch (const std::bad_alloc&) {
+    }
   }
 
  private:
   const support::LogTarget& log_;
   HostUpdateOutcome& outcome_;
 };
+
+// Reads one of the files the install works with (the hosts file, its backup, original or note):
+// never through a link at its name, hidden names included.
+platform::ReadStatus ReadOwn(const std::string& path, std::string& bytes) {
+  support::ReadOptions options;
+  options.links = platform::Links::kRefuse;
+  options.visible_only = false;
+  return support::ReadWholeFile(path, bytes, options);
+}
 
 // The note of the marks cleared on `target`: hidden, beside it.
 std::string NotePath(const std::string& target) {
@@ -58,13 +72,19 @@ std::string NoteText(const platform::Protection& marks) {
   return std::to_string(marks.flags) + " " + (marks.added_owner_write ? "1" : "0") + "\n";
 }
 
+// The marks a note asks to put back: exactly the text NoteText writes, naming only marks that
+// the program clears. Anything else asks for nothing.
 std::optional<platform::Protection> ParseNote(std::string_view text) {
   platform::Protection marks;
   const char* end = text.data() + text.size();
   const auto [after_flags, error] = std::from_chars(text.data(), end, marks.flags);
-  if (error != std::errc() || after_flags + 2 > end || after_flags[0] != ' ') return std::nullopt;
-  if (after_flags[1] != '0' && after_flags[1] != '1') return std::nullopt;
+  if (error != std::errc() || after_flags == text.data() || end - after_flags != 3 ||
+      after_flags[0] != ' ' || (after_flags[1] != '0' && after_flags[1] != '1') ||
+      after_flags[2] != '\n' || !platform::IsRestorableProtection(marks)) {
+    return std::nullopt;
+  }
   marks.added_owner_write = after_flags[1] == '1';
+  if (NoteText(marks) != text) return std::nullopt;  // no leading zeros or signs
   return marks;
 }
 
@@ -80,10 +100,10 @@ bool WriteNote(const std::string& target, const platform::Protection& marks) {
 bool KeepOriginal(const std::string& target, const std::string& original, std::string_view bytes) {
   if (support::Contains(bytes, merge::kStartMarker)) return true;
   platform::RemoveStaleReplacements(original);
-  std::error_code error;
-  const auto status = std::filesystem::symlink_status(original, error);
-  if (std::filesystem::exists(status)) return true;  // kept before, or something of the user's
-  if (error && error != std::errc::no_such_file_or_directory) return false;
+  // Kept before, or something of the user's, whatever it is (a dangling link included).
+  std::string kept;
+  const platform::ReadStatus there = ReadOwn(original, kept);
+  if (there != platform::ReadStatus::kMissing) return there != platform::ReadStatus::kUnsafePath;
   const auto file = platform::CreateReplacementFile(original, target);
   if (!file) return false;
   file->Write(bytes);
@@ -133,6 +153,7 @@ bool Restore(const std::string& target, const platform::Protection& removed, boo
 
 Placement PlaceContent(const std::string& target, std::string_view bytes,
                        const std::string& hosts_path, Logger& log) {
+  const std::string note_path = NotePath(target);
   platform::RemoveStaleReplacements(target);
   // Created before the marks are cleared, so that it takes the mode the user gave the file,
   // and flushed to disk before, so that the marks are off for as short a time as can be.
@@ -170,57 +191,52 @@ Placement PlaceContent(const std::string& target, std::string_view bytes,
   }
   if (rewrite_in_place) placement = FromInPlace(platform::RewriteInPlace(target, bytes));
 
-  // Kept when a mark could not be put back: the next start tries again.
-  if (Restore(target, removed, renamed, hosts_path, log) && noted) {
-    (void)platform::RemoveEntry(NotePath(target));
+  // The hosts file holds what `placement` says: nothing after this may change the verdict. The
+  // note is kept when a mark could not be put back (or no memory was left to remove it): the
+  // next start tries again.
+  try {
+    if (Restore(target, removed, renamed, hosts_path, log) && noted) {
+      (void)platform::RemoveEntry(note_path);
+    }
+  } catch (const std::bad_alloc&) {
   }
   return placement;
 }
 
 }  // namespace
 
-HostUpdateOutcome DoHostUpdate(const std::string& this_file, const std::string& hosts_path,
-                               const support::LogTarget& log) {
-  HostUpdateOutcome outcome;
-  if (!platform::FileExists(this_file)) return outcome;
-  // The system never creates a hosts file where there was none.
-  if (!platform::FileExists(hosts_path)) return outcome;
-  // Read once, through the descriptor that was checked, so that exactly these bytes are written
-  // whatever happens to the file later, and never a file that a link at its path points to;
-  // read before the backup is written, so that installing the backup itself swaps the two. An
-  // empty file cannot be told from an unreadable one and is never installed.
-  std::string bytes;
-  outcome.read_status = platform::ReadFileChecked(this_file, bytes, platform::Links::kRefuse);
-  if (outcome.read_status != platform::ReadStatus::kOk || bytes.empty()) {
-    Logger logger(log, outcome);
-    logger(kCouldNotFind, this_file);
-    outcome.result = Result::kNotRead;
-    return outcome;
-  }
-  HostUpdateOutcome placed = InstallHostsBytes(bytes, hosts_path, log);
-  placed.read_status = outcome.read_status;
-  return placed;
+bool IsInstallable(std::string_view bytes) {
+  return !bytes.empty() && bytes.size() <= platform::kMaxFileBytes &&
+         std::memchr(bytes.data(), '\0', bytes.size()) == nullptr;
 }
 
 HostUpdateOutcome InstallHostsBytes(std::string_view bytes, const std::string& hosts_path,
                                     const support::LogTarget& log) {
   HostUpdateOutcome outcome;
   Logger logger(log, outcome);
-  if (bytes.empty() || bytes.size() > platform::kMaxFileBytes) {
+  if (!IsInstallable(bytes)) {
     outcome.result = Result::kNotRead;
-    outcome.read_status =
-        bytes.empty() ? platform::ReadStatus::kMissing : platform::ReadStatus::kTooLarge;
+    outcome.read_status = bytes.empty()                            ? platform::ReadStatus::kMissing
+                          : bytes.size() > platform::kMaxFileBytes ? platform::ReadStatus::kTooLarge
+                                                                   : platform::ReadStatus::kNotText;
+    if (outcome.read_status == platform::ReadStatus::kNotText) logger(kNotAHostsFile, hosts_path);
     return outcome;
   }
-  // A link stays a link: what it points to is the hosts file that is replaced.
+  // A link stays a link: what it points to is the hosts file that is replaced. Running as
+  // root, a hosts file in (or linked through) a folder that others can change is refused.
+  const platform::FolderSafety safety = platform::CheckPathSafety(hosts_path);
+  if (safety != platform::FolderSafety::kSafe && safety != platform::FolderSafety::kMissing) {
+    logger(kUnsafeFolder, hosts_path);
+    outcome.result = Result::kNotInstalled;
+    return outcome;
+  }
   const auto target = platform::ResolvePath(hosts_path);
   if (!target || !platform::FileExists(hosts_path)) return outcome;
+  bool placed = false;
   try {
     const std::string backup = hosts_path + std::string(kBackupSuffix);
     std::string current;
-    const bool current_read =
-        platform::ReadFileChecked(*target, current, platform::Links::kRefuse) ==
-        platform::ReadStatus::kOk;
+    const bool current_read = ReadOwn(*target, current) == platform::ReadStatus::kOk;
     if (current_read &&
         !KeepOriginal(*target, hosts_path + std::string(kOriginalSuffix), current)) {
       logger(kDidNotKeepOriginal, hosts_path);
@@ -235,7 +251,9 @@ HostUpdateOutcome InstallHostsBytes(std::string_view bytes, const std::string& h
         logger(kDidNotBackup, hosts_path);
       }
     }
-    switch (PlaceContent(*target, bytes, hosts_path, logger)) {
+    const Placement placement = PlaceContent(*target, bytes, hosts_path, logger);
+    placed = placement == Placement::kPlaced;
+    switch (placement) {
       case Placement::kPlaced:
         outcome.result = Result::kInstalled;
         break;
@@ -253,8 +271,8 @@ HostUpdateOutcome InstallHostsBytes(std::string_view bytes, const std::string& h
         break;
     }
   } catch (const std::bad_alloc&) {
-    logger(kCouldNotCopy, hosts_path);
-    outcome.result = Result::kNotInstalled;
+    if (!placed) logger(kCouldNotCopy, hosts_path);
+    outcome.result = placed ? Result::kInstalled : Result::kNotInstalled;
   }
   return outcome;
 }
@@ -262,25 +280,44 @@ HostUpdateOutcome InstallHostsBytes(std::string_view bytes, const std::string& h
 bool RecoverInterruptedInstall(const std::string& hosts_path, const support::LogTarget& log) {
   const auto target = platform::ResolvePath(hosts_path);
   if (!target) return false;
+  const std::string note_path = NotePath(*target);
+  // What killed writers left: the new hosts file, the backup, the original and the note.
   platform::RemoveStaleReplacements(*target);
   platform::RemoveStaleReplacements(hosts_path + std::string(kBackupSuffix));
-  const std::string note_path = NotePath(*target);
+  platform::RemoveStaleReplacements(hosts_path + std::string(kOriginalSuffix));
+  platform::RemoveStaleReplacements(note_path);
   std::string note;
-  if (platform::ReadFileChecked(note_path, note, platform::Links::kRefuse) !=
-      platform::ReadStatus::kOk) {
+  const platform::ReadStatus read = ReadOwn(note_path, note);
+  if (read == platform::ReadStatus::kMissing || read == platform::ReadStatus::kUnsafePath) {
     return false;
   }
-  const auto marks = ParseNote(note);
+  const auto marks = read == platform::ReadStatus::kOk ? ParseNote(note) : std::nullopt;
   HostUpdateOutcome outcome;
   Logger logger(log, outcome);
-  // A note that says nothing sensible is removed all the same: it can restore nothing.
-  bool restored = false;
-  if (marks && Restore(*target, *marks, false, hosts_path, logger)) {
-    logger(kRecoveredInstall, hosts_path);
-    restored = true;
+  if (!marks) {
+    // It can restore nothing: said, and removed, so that it is not read again at every start.
+    logger(kBadMarksNote, note_path);
+    (void)platform::RemoveEntry(note_path);
+    return false;
   }
-  if (!marks || restored) (void)platform::RemoveEntry(note_path);
-  return restored;
+  if (!Restore(*target, *marks, false, hosts_path, logger)) return false;
+  logger(kRecoveredInstall, hosts_path);
+  (void)platform::RemoveEntry(note_path);
+  return true;
+}
+
+std::unique_ptr<platform::InstanceLock> LockAndRecover(const std::string& hosts_path,
+                                                       const support::LogTarget& log,
+                                                       const LockPolicy& policy) {
+  auto lock = platform::LockInstalls(hosts_path, policy.wait_ms, policy.folder);
+  if (!lock) {
+    HostUpdateOutcome outcome;
+    Logger logger(log, outcome);
+    logger(kCouldNotLock, hosts_path);
+    return nullptr;
+  }
+  (void)RecoverInterruptedInstall(hosts_path, log);
+  return lock;
 }
 
 bool RestoreBackup(const std::string& hosts_path, const support::LogTarget& log) {
@@ -291,14 +328,11 @@ bool RestoreBackup(const std::string& hosts_path, const support::LogTarget& log)
   std::string saved;
   std::string current;
   if (!target || !platform::FileExists(hosts_path) ||
-      platform::ReadFileChecked(backup, saved, platform::Links::kRefuse) !=
-          platform::ReadStatus::kOk ||
-      saved.empty()) {
+      ReadOwn(backup, saved) != platform::ReadStatus::kOk || !IsInstallable(saved)) {
     logger(kCouldNotFind, backup);
     return false;
   }
-  if (platform::ReadFileChecked(*target, current, platform::Links::kRefuse) !=
-      platform::ReadStatus::kOk) {
+  if (ReadOwn(*target, current) != platform::ReadStatus::kOk) {
     logger(kCouldNotFind, hosts_path);
     return false;
   }
@@ -328,18 +362,25 @@ bool RestoreBackup(const std::string& hosts_path, const support::LogTarget& log)
   return true;
 }
 
-bool RestoreOriginal(const std::string& hosts_path, const support::LogTarget& log) {
+RestoreOriginalResult RestoreOriginal(const std::string& hosts_path,
+                                      const support::LogTarget& log) {
   const std::string original = hosts_path + std::string(kOriginalSuffix);
   std::string bytes;
-  if (platform::ReadFileChecked(original, bytes, platform::Links::kRefuse) !=
-          platform::ReadStatus::kOk ||
-      bytes.empty()) {
+  if (ReadOwn(original, bytes) != platform::ReadStatus::kOk || bytes.empty()) {
     HostUpdateOutcome outcome;
     Logger logger(log, outcome);
     logger(kCouldNotFind, original);
-    return false;
+    return RestoreOriginalResult::kFailed;
   }
-  return InstallHostsBytes(bytes, hosts_path, log).result == Result::kInstalled;
+  // Installing it again would only make the original the backup as well.
+  std::string current;
+  if (support::ReadWholeFile(hosts_path, current) == platform::ReadStatus::kOk &&
+      current == bytes) {
+    return RestoreOriginalResult::kAlreadyInPlace;
+  }
+  return InstallHostsBytes(bytes, hosts_path, log).result == Result::kInstalled
+             ? RestoreOriginalResult::kRestored
+             : RestoreOriginalResult::kFailed;
 }
 
 }  // namespace vellomar::install

@@ -1,6 +1,7 @@
 #pragma once
 // Replacing the system hosts file with a backup.
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,16 +24,21 @@ inline constexpr std::string_view kCouldNotRestoreFlags = "Could not Restore fla
 inline constexpr std::string_view kCouldNotRestoreMode = "Could not Restore mode of ";
 inline constexpr std::string_view kRecoveredInstall = "Restored the marks of ";
 inline constexpr std::string_view kDidNotKeepOriginal = "Did not keep the original ";
+inline constexpr std::string_view kBadMarksNote = "Removed a marks note it could not read: ";
+inline constexpr std::string_view kNotAHostsFile = "Not a hosts file (NUL bytes), not installed: ";
+inline constexpr std::string_view kUnsafeFolder = "Other users can change the folder of ";
+inline constexpr std::string_view kCouldNotLock = "Could not lock the installs over ";
 
 // What an install did.
 struct HostUpdateOutcome {
   enum class Result {
     kNothingToDo,    // the file to install or the hosts file is absent; nothing touched or logged
     kInstalled,      // the hosts file holds the new bytes
-    kNotRead,        // the file to install could not be read (see read_status); hosts untouched
+    kNotRead,        // the bytes to install could not be had or are no hosts file (read_status)
     kNotInstalled,   // the hosts file keeps its old bytes
     kDamaged,        // a rewrite in place failed and the old bytes could not be put back
     kNotAuthorized,  // the administrator's authentication was cancelled or refused; untouched
+    kBusy,           // another install held the install lock too long; untouched
   };
   Result result = Result::kNothingToDo;
   platform::ReadStatus read_status = platform::ReadStatus::kOk;  // of the file to install
@@ -42,40 +48,62 @@ struct HostUpdateOutcome {
   std::vector<std::string> log_lines;
 };
 
-// Puts a copy of `this_file` in the place of `hosts_path`, after saving the current hosts file
-// as hosts_path + ".ZRB". Returns kNothingToDo silently when either file is absent (or hidden).
-// `this_file` is read once, through a descriptor, never through a link, and must be a regular
-// file of at most platform::kMaxFileBytes; otherwise "Could not Find " and nothing is touched.
+// Puts `bytes` in the place of `hosts_path`, after saving the current hosts file as
+// hosts_path + ".ZRB". A hosts file that the program did not write (no start marker in it) is
+// first kept as hosts_path + ".vellomar-original", unless anything is there already: the first
+// original kept is never replaced. Bytes that are empty, larger than platform::kMaxFileBytes or
+// hold a NUL byte are not a hosts file and are refused (kNotRead). Returns kNothingToDo silently
+// when the hosts file is absent (or hidden): the system never gets a hosts file it did not have.
 // A hosts file that is a link stays a link: the file it points to is replaced, in its own
-// folder, keeping its owner, mode and marks. The hosts file always holds either its old
-// content or the whole new content, except after kDamaged. Each step that does not take effect
-// is logged (the k... texts above) followed by the path. The result may be ignored by callers
-// that judge the install afterwards by its verdict.
-HostUpdateOutcome DoHostUpdate(const std::string& this_file, const std::string& hosts_path,
-                               const support::LogTarget& log);
-
-// As DoHostUpdate, with the bytes to install given (never empty). A hosts file that the program
-// did not write (no start marker in it) is first kept as hosts_path + ".vellomar-original",
-// unless anything is there already: the first original kept is never replaced.
+// folder, keeping its owner, mode and marks. The hosts file always holds either its old content
+// or the whole new content, except after kDamaged. Each step that does not take effect is logged
+// (the k... texts above) followed by the path.
 [[nodiscard]] HostUpdateOutcome InstallHostsBytes(std::string_view bytes,
                                                   const std::string& hosts_path,
                                                   const support::LogTarget& log);
 
+// True when `bytes` may be installed as a hosts file: not empty, within the size cap, no NUL.
+bool IsInstallable(std::string_view bytes);
+
 // Puts back the marks (immutable, append-only flag, owner write bit) of a hosts file whose
 // install was interrupted (the program was killed while they were cleared), and removes the
 // temporary files such an install left. Call at start-up. True when something was restored;
-// each restore is logged as "Restored the marks of " + path, a failure as for DoHostUpdate.
+// each restore is logged as "Restored the marks of " + path, a failure as InstallHostsBytes
+// logs it. A note that does not read as one this program writes asks for nothing: it is logged
+// (kBadMarksNote) and removed.
 [[nodiscard]] bool RecoverInterruptedInstall(const std::string& hosts_path,
                                              const support::LogTarget& log);
 
 // Puts the backup (hosts_path + ".ZRB") back in the place of the hosts file by the same safe
 // replacement, and only then keeps the replaced hosts file as the new backup. False, with the
-// hosts file unchanged, when there is no backup or it could not be put in place; each step that
-// does not take effect is logged as DoHostUpdate logs it.
+// hosts file unchanged, when there is no backup, it is no hosts file, or it could not be put in
+// place; each step that does not take effect is logged as InstallHostsBytes logs it.
 [[nodiscard]] bool RestoreBackup(const std::string& hosts_path, const support::LogTarget& log);
 
-// Installs hosts_path + ".vellomar-original" as DoHostUpdate installs a file; false, with the
-// hosts file unchanged, when there is none or it did not take effect.
-[[nodiscard]] bool RestoreOriginal(const std::string& hosts_path, const support::LogTarget& log);
+// How long an install waits while another one holds the lock.
+inline constexpr int kInstallLockWaitMs = 30000;
+
+// Where the install lock lives and how long an install waits for it.
+struct LockPolicy {
+  std::string folder;  // empty: platform::InstallLockFolder()
+  int wait_ms = kInstallLockWaitMs;
+};
+
+// Takes the lock of installs over `hosts_path`, waiting as `policy` says, and then puts back the
+// marks of an install that was killed. Every install and restore runs while holding it. nullptr,
+// logged as kCouldNotLock + hosts_path, when the lock could not be had.
+[[nodiscard]] std::unique_ptr<platform::InstanceLock> LockAndRecover(const std::string& hosts_path,
+                                                                     const support::LogTarget& log,
+                                                                     const LockPolicy& policy = {});
+
+// What putting back the original did.
+enum class RestoreOriginalResult {
+  kRestored,        // the hosts file holds the original again; the replaced one is the backup
+  kAlreadyInPlace,  // the hosts file holds the original already: nothing was touched
+  kFailed,          // no original, or it did not take effect; the hosts file is unchanged
+};
+// Installs hosts_path + ".vellomar-original" as InstallHostsBytes installs bytes.
+[[nodiscard]] RestoreOriginalResult RestoreOriginal(const std::string& hosts_path,
+                                                    const support::LogTarget& log);
 
 }  // namespace vellomar::install

@@ -6,7 +6,6 @@
 namespace vellomar::install {
 namespace {
 
-constexpr int kInstallLockWaitMs = 30000;
 constexpr int kPkexecDismissed = 126;
 constexpr int kPkexecNotAuthorized = 127;
 
@@ -15,16 +14,13 @@ constexpr int kPkexecNotAuthorized = 127;
 HelperStatus RunHelperInstall(std::string_view input, const std::string& hosts_path,
                               std::vector<std::string>& log_lines) {
   if (input.empty()) return HelperStatus::kEmptyInput;
-  if (input.size() > kMaxHelperInput) return HelperStatus::kTooLarge;
+  if (input.size() > platform::kMaxFileBytes) return HelperStatus::kTooLarge;
+  if (!IsInstallable(input)) return HelperStatus::kNotText;
   if (hosts_path.empty() || !platform::FileExists(hosts_path)) return HelperStatus::kNoHostsFile;
   const support::LogTarget log{
       {}, support::LineEnd::kLf, [&](std::string_view text) { log_lines.emplace_back(text); }};
-  const auto lock = platform::LockFolderOf(hosts_path, kInstallLockWaitMs);
-  if (!lock) {
-    log_lines.push_back("Could not lock the folder of " + hosts_path);
-    return HelperStatus::kBusy;
-  }
-  (void)RecoverInterruptedInstall(hosts_path, log);
+  const auto lock = LockAndRecover(hosts_path, log);
+  if (!lock) return HelperStatus::kBusy;
   switch (InstallHostsBytes(input, hosts_path, log).result) {
     case HostUpdateOutcome::Result::kInstalled:
       return HelperStatus::kInstalled;
@@ -35,6 +31,7 @@ HelperStatus RunHelperInstall(std::string_view input, const std::string& hosts_p
     case HostUpdateOutcome::Result::kNotRead:
     case HostUpdateOutcome::Result::kNotInstalled:
     case HostUpdateOutcome::Result::kNotAuthorized:
+    case HostUpdateOutcome::Result::kBusy:
       break;
   }
   return HelperStatus::kNotInstalled;
@@ -70,14 +67,17 @@ PrivilegedOutcome ReadHelperExit(bool started, int exit_code, std::string_view e
     case static_cast<int>(HelperStatus::kEmptyInput):
     case static_cast<int>(HelperStatus::kTooLarge):
     case static_cast<int>(HelperStatus::kUsage):
+    case static_cast<int>(HelperStatus::kNotText):
       outcome.result = Result::kNotRead;
       outcome.log_lines.push_back(std::string(kCouldNotCopy) +
                                   "HOSTS: " + (command.size() > 1 ? command[1] : program) +
                                   " refused its input (status " + std::to_string(exit_code) + ")");
       break;
     case static_cast<int>(HelperStatus::kNotInstalled):
-    case static_cast<int>(HelperStatus::kBusy):
       outcome.result = Result::kNotInstalled;
+      break;
+    case static_cast<int>(HelperStatus::kBusy):
+      outcome.result = Result::kBusy;
       break;
     default:
       outcome.result = Result::kNotInstalled;

@@ -3,9 +3,9 @@
 // and how its caller reads the way it ended.
 //
 // The helper takes no argument. It reads the bytes to install from its standard input (at
-// most kMaxHelperInput), installs them over the system hosts file that it finds itself, as
-// DoHostUpdate installs a file, writes each log text on a line of its standard error, and
-// exits with one of the statuses below.
+// most platform::kMaxFileBytes, the cap of the programs), installs them over the system hosts
+// file that it finds itself, as InstallHostsBytes installs them, writes each log text on a line
+// of its standard error, and exits with one of the statuses below.
 
 #include <cstddef>
 #include <string>
@@ -16,8 +16,6 @@
 
 namespace vellomar::install {
 
-inline constexpr std::size_t kMaxHelperInput = std::size_t{256} << 20;
-
 // The helper's exit status. pkexec itself ends with 126 (the authentication dialog was
 // dismissed) or 127 (not authorized, or pkexec failed), which these values never take.
 enum class HelperStatus : int {
@@ -26,13 +24,14 @@ enum class HelperStatus : int {
   kDamaged = 2,       // a rewrite in place failed half-way and could not be undone
   kNoHostsFile = 3,   // there is no system hosts file; nothing was created
   kEmptyInput = 4,    // refused: no bytes on the standard input
-  kTooLarge = 5,      // refused: more than kMaxHelperInput bytes
+  kTooLarge = 5,      // refused: more than platform::kMaxFileBytes
   kUsage = 6,         // refused: an argument was given, or the input could not be read
-  kBusy = 7,          // another install held the hosts file's folder too long
+  kBusy = 7,          // another install held the install lock too long
+  kNotText = 8,       // refused: the input holds NUL bytes, which no hosts file does
 };
 
-// What the helper does once its input is read: locks the folder of `hosts_path`, puts back the
-// marks of an install that was killed, and installs `input`. `log_lines` gets every log text.
+// What the helper does once its input is read: takes the install lock, puts back the marks of an
+// install that was killed, and installs `input`. `log_lines` gets every log text.
 HelperStatus RunHelperInstall(std::string_view input, const std::string& hosts_path,
                               std::vector<std::string>& log_lines);
 

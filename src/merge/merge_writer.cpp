@@ -1,5 +1,6 @@
 #include "merge/merge_writer.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -268,6 +269,15 @@ inline void CopyBytes(char* to, const char* from, std::size_t size) {
 
 }  // namespace
 
+bool IsValidHostName(std::string_view name) {
+  constexpr std::size_t kMaxHostName = 253;
+  if (name.empty() || name.size() > kMaxHostName) return false;
+  return std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.';
+  });
+}
+
 bool IsHeaderEntry(std::string_view name) {
   return support::Contains(support::ToLowerAscii(name), "header");
 }
@@ -478,7 +488,7 @@ MergeWriter::MergeWriter(std::string target_path, AddressMode mode, support::Lin
   impl_->line_end = line_end;
   impl_->line_end_text = support::LineEndText(line_end);
   impl_->date_text = std::move(date_text);
-  impl_->host_name = std::move(host_name);
+  if (IsValidHostName(host_name)) impl_->host_name = std::move(host_name);
   if (impl_->file) impl_->pending = std::make_unique<char[]>(kFlushSize);
 }
 

@@ -17,6 +17,11 @@ inline constexpr std::string_view kStartMarker = "# [Start of ";
 inline constexpr std::string_view kSeparatorLine =
     "# *********************************************************#";
 
+// A name "#HOSTNAME#" may be filled with: 1 to 253 bytes of ASCII letters, digits, '-' and '.'.
+// Anything else (a line break from a host name set in a namespace, say) could add lines of its
+// own to the merged file.
+bool IsValidHostName(std::string_view name);
+
 // Kinds of list entry, by name in lower case.
 bool IsHeaderEntry(std::string_view name);  // contains "header"
 bool IsMvpsEntry(std::string_view name);    // contains "mvps"
@@ -44,9 +49,9 @@ class MergeWriter {
     kTooLarge,       // the merged file would pass platform::kMaxFileBytes; the target is unchanged
   };
 
-  // `date_text` replaces "#CREATEDDATE#" and `host_name` "#HOSTNAME#" in every file; neither
-  // holds a line end. When the temporary file cannot be created, the Add calls do nothing and
-  // Commit reports kWriteFailed.
+  // `date_text` replaces "#CREATEDDATE#" (it holds no line end) and `host_name` "#HOSTNAME#" in
+  // every file; a host name that is not IsValidHostName leaves the placeholder as it is. When the
+  // temporary file cannot be created, the Add calls do nothing and Commit reports kWriteFailed.
   MergeWriter(std::string target_path, AddressMode mode, support::LineEnd line_end,
               std::string date_text, std::string host_name = {});
   ~MergeWriter();

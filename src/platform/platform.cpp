@@ -3,23 +3,14 @@
 
 namespace vellomar::platform {
 
-bool CanReadFile(const std::string& path) {
+ReadStatus ReadFileWhole(const std::string& path, std::string& out) {
   ReadStatus status;
-  return InputFile::Open(path, Links::kFollow, status).IsOpen();
-}
-
-ReadStatus ReadFileChecked(const std::string& path, std::string& out, Links links) {
-  ReadStatus status;
-  InputFile file = InputFile::Open(path, links, status);
+  InputFile file = InputFile::Open(path, Links::kRefuse, status);
   if (status != ReadStatus::kOk) {
     out.clear();
     return status;
   }
   return file.ReadAll(out);
-}
-
-bool ReadFileInto(const std::string& path, std::string& out) {
-  return ReadFileChecked(path, out, Links::kFollow) == ReadStatus::kOk;
 }
 
 std::unique_ptr<InstanceLock> AcquireInstanceLock(const std::string& program_path) {

@@ -30,6 +30,13 @@ enum class OsFamily { kWindows, kPosix };
 OsFamily NativeOsFamily();
 
 // ---- Files --------------------------------------------------------------------------------
+//
+// How paths are followed. On POSIX every function here that takes a path reaches its folder one
+// name at a time from "/" and works on that folder's descriptor: a link is followed only where
+// nobody but root or the program's user could have put it, and, when the program runs as root,
+// every folder on the way must belong to root or to the program's user and be closed to others
+// (a sticky folder such as /tmp excepted). A path that breaks the rule counts as one that cannot
+// be reached. Windows decides access by its access lists and follows paths as the system does.
 
 // The existence test: a non-empty path naming an ordinary file the user is meant to see
 // (on Linux: a regular file, links followed, whose name does not start with ".").
@@ -38,28 +45,38 @@ bool FileExists(const std::string& path);
 // True when the path names a folder (links followed).
 bool FolderExists(const std::string& path);
 
-// True when the ordinary file at `path` (links followed) can be opened for reading now.
-bool CanReadFile(const std::string& path);
-
-// The largest file the program reads whole or writes: 512 MiB. Hosts files are a few MiB at
-// most; anything larger is refused before a byte is read, so that a huge or sparse file can
-// neither hold the program up for minutes nor exhaust its memory.
-inline constexpr std::uint64_t kMaxFileBytes = std::uint64_t{512} << 20;
+// The largest file the program reads, writes or installs: 256 MiB, for the programs and the
+// install helper alike. The largest public hosts lists are tens of MiB and a merge of several
+// stays well below this; anything larger is refused before a byte is read, so that a huge or
+// sparse file can neither hold the program up for minutes nor exhaust its memory.
+inline constexpr std::uint64_t kMaxFileBytes = std::uint64_t{256} << 20;
 
 // What became of reading a file. Every reader opens the path once, without blocking, and
 // judges the open file, never the path a second time.
 enum class ReadStatus {
   kOk,
-  kMissing,      // nothing at the path (or a hidden name, for the existence-tested readers)
-  kNotRegular,   // a folder, pipe, device, or a link where links were refused
-  kTooLarge,     // longer than kMaxFileBytes, or no memory for it
-  kUnreadable,   // the open or a read was refused (EACCES, EIO...)
-  kChanged,      // the file changed length while it was read
-  kNotPermitted  // readable by this program, but not by the user it reads on behalf of
+  kMissing,       // nothing at the path (or a hidden name, for the existence-tested readers)
+  kNotRegular,    // a folder, pipe, device, or a link where links were refused
+  kTooLarge,      // longer than kMaxFileBytes, or no memory for it
+  kUnreadable,    // the open or a read was refused (EACCES, EIO...)
+  kChanged,       // the file changed length while it was read
+  kNotPermitted,  // readable by this program, but not by the user it reads on behalf of
+  kUnsafePath,    // reached through a folder or a link that other users can change (as root)
+  kNotText,       // holds NUL bytes: no hosts file does
 };
 
 // Whether a reader follows a link at the path or refuses it.
 enum class Links { kFollow, kRefuse };
+
+// Why a folder is unsafe for a program running as root to read, create, append to or run files
+// in.
+enum class FolderSafety {
+  kSafe,
+  kMissing,        // no folder at the path (or it cannot be reached)
+  kOpenToOthers,   // it or a folder above it is writable by group or others, without sticky bit
+  kForeignOwner,   // it or a folder above it is owned by neither root nor the program's user
+  kUntrustedLink,  // a link on the way lies where someone else could have planted it
+};
 
 // What the program needs to know about an open file or a folder.
 struct FileFacts {
@@ -97,13 +114,9 @@ class InputFile {
   FileFacts facts_;
 };
 
-// Replaces `out` with the whole content of the ordinary file at `path` (links followed), read
-// straight into `out`'s storage, which keeps its capacity. False, with `out` empty, when the
-// file cannot be opened, is not an ordinary file, is larger than kMaxFileBytes, or holds more
-// or fewer bytes at the end of the read than its length said at the start. No existence test.
-bool ReadFileInto(const std::string& path, std::string& out);
-// As ReadFileInto, telling why it failed, and refusing a link at the path when asked.
-ReadStatus ReadFileChecked(const std::string& path, std::string& out, Links links);
+// The whole file at `path` (a link at its name refused) into `out`, as InputFile::ReadAll reads
+// it. For the platform's own copies; the program reads through support::ReadWholeFile.
+ReadStatus ReadFileWhole(const std::string& path, std::string& out);
 
 // The names of the entries in `folder` ("." and ".." left out), in the order the system gives
 // them and spelled as the file functions of this layer take them back; nullopt when the folder
@@ -116,25 +129,21 @@ std::optional<std::string> ResolvePath(const std::string& path);
 
 // The facts of the folder at `path` (links followed); nullopt when it is not a folder.
 std::optional<FileFacts> FolderFacts(const std::string& path);
-// The groups of user `uid` (its primary group first); empty when the user is unknown.
-std::vector<std::uint32_t> GroupsOfUser(std::uint32_t uid);
 // The effective user id of the program. Windows has no such number and no user who passes
 // every access check as root does: there it is one fixed id, never 0, so that the rules for a
 // program running as root stay POSIX's.
 std::uint32_t EffectiveUser();
 
-// Why a folder is unsafe for a program running as root to create, append to or run files in.
-enum class FolderSafety {
-  kSafe,
-  kMissing,       // no folder at the path
-  kOpenToOthers,  // it or a folder above it is writable by group or others, without sticky bit
-  kForeignOwner,  // it or a folder above it is owned by neither root nor the program's user
-};
 // The rule: every folder from `path` up to "/" (links resolved) must be owned by root or by
 // the effective user, and must not be writable by group or others unless its sticky bit is
 // set (as /tmp). Otherwise someone else can swap or plant entries under the program. On Windows
 // the access lists are not judged: an existing folder is kSafe.
 FolderSafety CheckFolderSafety(const std::string& path);
+
+// How `path` is reached under the rule above (a link at its last name followed; a folder at the
+// end judged too): kSafe, or why the program's file functions will not reach it. kMissing
+// when a folder on the way is missing. Windows: kSafe for an existing folder.
+FolderSafety CheckPathSafety(const std::string& path);
 
 // The first candidate that passes the existence test, or empty text when none does.
 std::string FirstExisting(const std::vector<std::string>& candidates);
@@ -156,8 +165,12 @@ struct Protection {
 // the file could not be examined.
 std::optional<Protection> SetAttributesNormal(const std::string& path);
 // Sets again on `path` the marks that `SetAttributesNormal` removed (the owner write bit is
-// left as it is). Returns false when a mark could not be set.
+// left as it is); marks of any other kind are never set. Returns false when a mark could not be
+// set.
 bool RestoreProtection(const std::string& path, const Protection& removed);
+// True when `marks` holds only marks that SetAttributesNormal clears: what a note of cleared
+// marks may ask to be put back.
+bool IsRestorableProtection(const Protection& marks);
 
 // Deletes a file. True when it is gone afterwards (also when it was never there).
 bool DeleteFile(const std::string& path);
@@ -327,10 +340,19 @@ LockResult TakeInstanceLock(const std::string& program_path);
 // an empty lock object when no lock could be had (the program runs regardless).
 std::unique_ptr<InstanceLock> AcquireInstanceLock(const std::string& program_path);
 
-// Takes an exclusive lock on the folder that holds `file`, waiting up to `wait_ms` while another
-// process holds it, so that two installs over one hosts file never interleave. nullptr when
-// the folder cannot be locked in that time.
-std::unique_ptr<InstanceLock> LockFolderOf(const std::string& file, int wait_ms);
+// The folder of the install locks: /run/vellomar for root, else the user's private folder for
+// locks ($XDG_RUNTIME_DIR, or vellomar-<uid> under the temporary folder). Empty when there is
+// none.
+std::string InstallLockFolder();
+
+// Takes the lock of installs over `hosts_file`, so that two of them never interleave, waiting
+// up to `wait_ms` while another process holds it; nullptr when it cannot be had in that time.
+// The lock is a file in `lock_folder` (default InstallLockFolder(), made when missing), which
+// must be the program user's own and closed to everyone else: nobody else can open the lock,
+// so nobody else can hold up an install. On Windows: a global mutex named after the hosts
+// file's folder.
+std::unique_ptr<InstanceLock> LockInstalls(const std::string& hosts_file, int wait_ms,
+                                           const std::string& lock_folder = {});
 
 }  // namespace vellomar::platform
 
@@ -397,12 +419,15 @@ inline constexpr const char* kInstalledAction =
 // The machine's host name; empty when it cannot be had.
 std::string HostName();
 
-// The command that runs `helper` as the administrator through polkit: /usr/bin/pkexec (never
-// looked up in PATH) and the helper's resolved path (the one the action names). Empty when the
-// program already runs as the administrator, or pkexec, the helper or the polkit action file at
-// `action_file` is missing, or the helper lies in a folder that others can change.
+// The command that runs `helper` as the administrator through polkit: `pkexec` (never looked up
+// in PATH) and the helper's resolved path (the one the action names). Empty when pkexec, the
+// helper or the polkit action file at `action_file` is missing, or when pkexec or the helper
+// could be changed by anyone but root (not root's, writable by others, or in a folder that is
+// not root's own all the way up). A program running as root has no use for it.
+inline constexpr const char* kPkexec = "/usr/bin/pkexec";
 std::vector<std::string> PrivilegedInstallCommand(const std::string& helper,
-                                                  const std::string& action_file);
+                                                  const std::string& action_file,
+                                                  const std::string& pkexec = kPkexec);
 
 // How a program fed on its standard input ended.
 struct InputRunResult {

@@ -18,9 +18,12 @@ Environment SystemEnvironment(platform::Launcher& launcher) {
   env.clock = LocalDateTimeText;
   env.host_name = platform::HostName;
   env.is_admin = platform::IsUserAnAdmin;
-  env.privileged_install = platform::PrivilegedInstallCommand(
-      platform::JoinPath(program_folder, platform::kInstalledHelper),
-      platform::JoinPath(program_folder, platform::kInstalledAction));
+  // Root installs in the program itself.
+  if (!platform::IsUserAnAdmin()) {
+    env.privileged_install = platform::PrivilegedInstallCommand(
+        platform::JoinPath(program_folder, platform::kInstalledHelper),
+        platform::JoinPath(program_folder, platform::kInstalledAction));
+  }
   env.launcher = &launcher;
   env.version_major = VELLOMAR_VERSION_MAJOR;
   env.version_minor = VELLOMAR_VERSION_MINOR;

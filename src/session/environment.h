@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dns/commands.h"
+#include "install/host_update.h"
 #include "platform/platform.h"
 #include "support/line_end.h"
 
@@ -34,6 +35,9 @@ struct Environment {
   // on its standard input through the launcher; empty when there is none to use.
   std::vector<std::string> privileged_install;
   platform::Launcher* launcher = nullptr;  // not owned
+  // The install lock: where it lives and how long an install waits for it (the window does
+  // not wait: it never holds its event loop up).
+  install::LockPolicy install_lock;
   int version_major = 0;
   int version_minor = 0;
   int version_revision = 0;

@@ -54,10 +54,12 @@ void Session::ProbePaths() {
 }
 
 void Session::RecoverInterruptedInstall() {
-  // Whether marks were put back or not, the log says so; the run goes on either way.
-  if (!hosts_file_path_.empty()) {
-    (void)install::RecoverInterruptedInstall(hosts_file_path_, log_);
-  }
+  // Whether marks were put back or not, the log says so; the run goes on either way. Never
+  // waited for: an install under way recovers them itself.
+  if (hosts_file_path_.empty()) return;
+  install::LockPolicy policy = env_.install_lock;
+  policy.wait_ms = 0;
+  (void)install::LockAndRecover(hosts_file_path_, log_, policy);
 }
 
 std::string Session::ProgramFile(const std::string& name) const {
@@ -252,8 +254,7 @@ MergeResult Session::WriteMergeFile() {
   std::string not_merged;  // the sources left out, each with the reason
 
   const std::string date = env_.clock ? env_.clock() : std::string();
-  merge::MergeWriter writer(merged_file_path_, mode_, env_.line_end, date,
-                            env_.host_name ? env_.host_name() : std::string());
+  merge::MergeWriter writer(merged_file_path_, mode_, env_.line_end, date, HostNameForMerge());
   bool header_taken = false;
   bool mvps_taken = false;
   std::string text;  // one buffer for every source: a large merge faults its pages in once
@@ -271,7 +272,7 @@ MergeResult Session::WriteMergeFile() {
     }
     if (!entries_[i].ticked) continue;
     const std::string path = platform::JoinPath(source_folder_, name);
-    const platform::ReadStatus read = support::ReadWholeFileChecked(path, text, read_options);
+    const platform::ReadStatus read = support::ReadWholeFile(path, text, read_options);
     if (read != platform::ReadStatus::kOk) {
       // Never an empty block in its place: the next install would drop its entries silently.
       Log("Could not Read " + path);
@@ -303,14 +304,20 @@ MergeResult Session::WriteMergeFile() {
   }
   const std::string shown =
       support::ReplaceAll(merged_file_path_, env_.program_folder + platform::PathSeparator(), "");
+  const std::string host_name_note =
+      host_name_refused_ ? std::string(" - ") + std::string(merge::kHostNamePlaceholder) +
+                               " left as it is: the machine's name is not a valid host name"
+                         : std::string();
   if (result == MergeResult::kMerged && not_merged.empty()) {
-    SetInformation("Merged " + GetFileInfo(merged_file_path_) + " - File:[ " + shown + " ]");
+    SetInformation("Merged " + GetFileInfo(merged_file_path_) + " - File:[ " + shown + " ]" +
+                   host_name_note);
     merge_problem_.reset();
   } else if (result == MergeResult::kMerged) {
+    // Not a merge of what was ticked: never installed as one.
     SetInformation("Merged " + GetFileInfo(merged_file_path_) + " - File:[ " + shown +
                        " ] - not merged: " + not_merged,
                    Colour::kRed);
-    merge_problem_.reset();
+    merge_problem_ = information_.text;
   } else if (result == MergeResult::kTooLarge) {
     Log("Could not Write " + merged_file_path_);
     SetInformation("Merge failed: " + shown + " would be larger than " +
@@ -327,6 +334,12 @@ MergeResult Session::WriteMergeFile() {
   merge_running_ = false;
   GetHostVersion(2);
   return result;
+}
+
+std::string Session::HostNameForMerge() {
+  const std::string name = env_.host_name ? env_.host_name() : std::string();
+  host_name_refused_ = !name.empty() && !merge::IsValidHostName(name);
+  return host_name_refused_ ? std::string() : name;
 }
 
 // ---- Install
@@ -347,8 +360,10 @@ std::vector<std::string> Session::DoHostUpdate(const std::string& file) {
     CheckHostName(bytes);
     if (InstallsThroughAdministrator()) {
       last_install_ = InstallAsAdministrator(bytes);
-    } else if (LockHostsFolder()) {
+    } else if (LockInstalls()) {
       last_install_ = install::InstallHostsBytes(bytes, hosts_file_path_, log_).result;
+    } else {
+      last_install_ = Result::kBusy;
     }
   }
   log_sink_ = nullptr;
@@ -359,21 +374,21 @@ std::vector<std::string> Session::DoHostUpdate(const std::string& file) {
 bool Session::ReadForInstall(const std::string& file, std::string& bytes) {
   // Read once, never through a link, so that exactly these bytes are installed; an empty file
   // cannot be told from an unreadable one and is never installed.
-  if (platform::ReadFileChecked(file, bytes, platform::Links::kRefuse) ==
-          platform::ReadStatus::kOk &&
-      !bytes.empty()) {
-    return true;
-  }
-  Log(std::string(install::kCouldNotFind) + file);
+  const platform::ReadStatus read =
+      support::ReadWholeFile(file, bytes, support::InstallReadOptions());
+  if (read == platform::ReadStatus::kOk && !bytes.empty()) return true;
+  const std::string_view why = read == platform::ReadStatus::kNotText      ? install::kNotAHostsFile
+                               : read == platform::ReadStatus::kUnsafePath ? install::kUnsafeFolder
+                                                                           : install::kCouldNotFind;
+  Log(std::string(why) + file);
   return false;
 }
 
 void Session::CheckHostName(std::string_view bytes) {
-  const std::string name = env_.host_name ? env_.host_name() : std::string();
+  const std::string name = HostNameForMerge();
   if (name.empty() || install::NamesHost(bytes, name, env_.line_end)) return;
   std::string current;
-  if (platform::ReadFileChecked(hosts_file_path_, current, platform::Links::kFollow) !=
-          platform::ReadStatus::kOk ||
+  if (support::ReadWholeFile(hosts_file_path_, current) != platform::ReadStatus::kOk ||
       !install::NamesHost(current, name, env_.line_end)) {
     return;
   }
@@ -405,7 +420,7 @@ bool Session::RestoreBackup(std::vector<std::string>& log_texts) {
                (last_install_ = InstallAsAdministrator(bytes)) ==
                    install::HostUpdateOutcome::Result::kInstalled;
   } else {
-    restored = !hosts_file_path_.empty() && LockHostsFolder() &&
+    restored = !hosts_file_path_.empty() && LockInstalls() &&
                install::RestoreBackup(hosts_file_path_, log_);
   }
   log_sink_ = nullptr;
@@ -413,34 +428,47 @@ bool Session::RestoreBackup(std::vector<std::string>& log_texts) {
   return restored;
 }
 
-bool Session::RestoreOriginal(std::vector<std::string>& log_texts) {
+install::RestoreOriginalResult Session::RestoreOriginal(std::vector<std::string>& log_texts) {
+  using install::RestoreOriginalResult;
   log_sink_ = &log_texts;
-  bool restored = false;
+  RestoreOriginalResult result = RestoreOriginalResult::kFailed;
   if (InstallsThroughAdministrator()) {
     std::string bytes;
-    restored = ReadForInstall(hosts_file_path_ + std::string(install::kOriginalSuffix), bytes) &&
-               (last_install_ = InstallAsAdministrator(bytes)) ==
-                   install::HostUpdateOutcome::Result::kInstalled;
-  } else {
-    restored = !hosts_file_path_.empty() && LockHostsFolder() &&
-               install::RestoreOriginal(hosts_file_path_, log_);
+    std::string current;
+    if (!ReadForInstall(hosts_file_path_ + std::string(install::kOriginalSuffix), bytes)) {
+      result = RestoreOriginalResult::kFailed;
+    } else if (support::ReadWholeFile(hosts_file_path_, current) == platform::ReadStatus::kOk &&
+               current == bytes) {
+      result = RestoreOriginalResult::kAlreadyInPlace;
+    } else {
+      last_install_ = InstallAsAdministrator(bytes);
+      if (last_install_ == install::HostUpdateOutcome::Result::kInstalled) {
+        result = RestoreOriginalResult::kRestored;
+      }
+    }
+  } else if (!hosts_file_path_.empty() && LockInstalls()) {
+    result = install::RestoreOriginal(hosts_file_path_, log_);
   }
   log_sink_ = nullptr;
   install_lock_.reset();
-  return restored;
+  return result;
 }
 
-bool Session::LockHostsFolder() {
+bool Session::LockInstalls() {
   if (hosts_file_path_.empty()) return true;  // nothing will be written
-  install_lock_ = platform::LockFolderOf(hosts_file_path_, kInstallLockWaitMs);
-  if (install_lock_) return true;
-  Log("Could not lock the folder of " + hosts_file_path_);
-  return false;
+  install_lock_ = install::LockAndRecover(hosts_file_path_, log_, env_.install_lock);
+  return install_lock_ != nullptr;
 }
 
 Verdict Session::TestAndRefresh(bool auto_flush) {
-  const bool failed = install::InstallFailed(merged_.version_text, current_.version_text,
-                                             merged_file_path_, hosts_file_path_);
+  // Bytes that could not be compared (a read that failed half-way) leave the verdict to what
+  // the install itself reported: a completed install is never called failed, nor a failed one
+  // done.
+  const install::Sameness judged = install::JudgeInstall(
+      merged_.version_text, current_.version_text, merged_file_path_, hosts_file_path_);
+  const bool failed = judged == install::Sameness::kDifferent ||
+                      (judged == install::Sameness::kUnknown &&
+                       last_install_ != install::HostUpdateOutcome::Result::kInstalled);
   if (failed) {
     current_.colour = Colour::kYellow;
     merged_.colour = Colour::kYellow;
@@ -476,6 +504,10 @@ Verdict Session::UpdateFromMerged(bool auto_flush) {
     // Nothing was tried: no write failed, so the verdict's text would mislead.
     SetInformation("Administrator authentication cancelled or refused - HOSTS not written",
                    Colour::kYellow);
+    return Verdict::kFailed;
+  }
+  if (last_install_ == install::HostUpdateOutcome::Result::kBusy) {
+    SetInformation("Another install of HOSTS is under way - HOSTS not written", Colour::kRed);
     return Verdict::kFailed;
   }
   const Verdict verdict = TestAndRefresh(auto_flush);

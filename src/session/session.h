@@ -185,8 +185,8 @@ class Session {
   // was logged.
   bool RestoreBackup(std::vector<std::string>& log_texts);
   // Puts back the hosts file as it was before the program first wrote it (hosts file +
-  // ".vellomar-original"); as RestoreBackup.
-  bool RestoreOriginal(std::vector<std::string>& log_texts);
+  // ".vellomar-original"); nothing is touched when the hosts file holds it already.
+  install::RestoreOriginalResult RestoreOriginal(std::vector<std::string>& log_texts);
   // Whether installs go through the administrator's install command (not root, the command
   // is there, and the hosts file is the system's own).
   bool InstallsThroughAdministrator() const;
@@ -228,8 +228,9 @@ class Session {
 
  private:
   void Log(const std::string& message);
-  // Waits for other installs over the same hosts file; logs and is false when it cannot.
-  bool LockHostsFolder();
+  // Waits for other installs over the same hosts file as the environment says, and puts back
+  // the marks of a killed one; logs and is false when it cannot have the lock.
+  bool LockInstalls();
   // Installs `bytes` over the hosts file through the administrator's install command.
   install::HostUpdateOutcome::Result InstallAsAdministrator(std::string_view bytes);
   // Reads `file` as the install does; false, logged as "Could not Find ", when it cannot.
@@ -238,8 +239,11 @@ class Session {
   void CheckHostName(std::string_view bytes);
   std::string host_name_warning_;
   std::string probed_hosts_path_;  // the system's hosts file, as found at start-up
-  static constexpr int kInstallLockWaitMs = 30000;
   std::unique_ptr<platform::InstanceLock> install_lock_;
+  // The machine's name as "#HOSTNAME#" takes it: empty when there is none or it is no valid
+  // host name (then the status line says why after a merge).
+  std::string HostNameForMerge();
+  bool host_name_refused_ = false;
 
   Environment env_;
   support::LogTarget log_;

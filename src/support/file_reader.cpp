@@ -1,6 +1,6 @@
 #include "support/file_reader.h"
 
-#include <algorithm>
+#include <cstring>
 
 namespace vellomar::support {
 namespace {
@@ -15,61 +15,62 @@ bool IsHiddenName(const std::string& path) {
 
 }  // namespace
 
-std::string ReadWholeFile(const std::string& path) {
-  std::string content;
-  ReadWholeFileInto(path, content);
-  return content;
-}
-
-bool ReadWholeFileInto(const std::string& path, std::string& buffer) {
-  return ReadWholeFileChecked(path, buffer) == ReadStatus::kOk;
-}
-
-ReadStatus ReadWholeFileChecked(const std::string& path, std::string& buffer,
-                                const ReadOptions& options) {
-  // The existence test leaves out hidden names; the kind of file is judged on the open file.
-  if (path.empty() || IsHiddenName(path)) {
-    buffer.clear();
-    return ReadStatus::kMissing;
+platform::InputFile OpenForReading(const std::string& path, const ReadOptions& options,
+                                   ReadStatus& status) {
+  if (path.empty() || (options.visible_only && IsHiddenName(path))) {
+    status = ReadStatus::kMissing;
+    return {};
   }
-  ReadStatus status;
   platform::InputFile file = platform::InputFile::Open(path, options.links, status);
   // Where files are hidden by a mark (Windows), the mark is judged on the open file.
-  if (status == ReadStatus::kOk && file.Facts().hidden) status = ReadStatus::kMissing;
-  if (status == ReadStatus::kOk && options.reader &&
-      !UserMayRead(file.Facts(), *options.reader, options.reader_groups)) {
+  if (status == ReadStatus::kOk && options.visible_only && file.Facts().hidden) {
+    status = ReadStatus::kMissing;
+  }
+  if (status == ReadStatus::kOk && options.owner && file.Facts().owner != 0 &&
+      file.Facts().owner != *options.owner) {
     status = ReadStatus::kNotPermitted;
   }
+  if (status != ReadStatus::kOk) return {};
+  return file;
+}
+
+ReadStatus ReadWholeFile(const std::string& path, std::string& buffer, const ReadOptions& options) {
+  ReadStatus status;
+  platform::InputFile file = OpenForReading(path, options, status);
   if (status != ReadStatus::kOk) {
     buffer.clear();
     return status;
   }
-  return file.ReadAll(buffer);
+  status = file.ReadAll(buffer);
+  if (status == ReadStatus::kOk && options.hosts_text &&
+      std::memchr(buffer.data(), '\0', buffer.size()) != nullptr) {
+    buffer.clear();
+    status = ReadStatus::kNotText;
+  }
+  return status;
 }
 
-bool UserMayRead(const platform::FileFacts& file, std::uint32_t uid,
-                 const std::vector<std::uint32_t>& groups) {
-  if (uid == 0) return true;
-  if (file.owner == uid) return (file.mode & 0400) != 0;
-  if (std::find(groups.begin(), groups.end(), file.group) != groups.end()) {
-    return (file.mode & 0040) != 0;
-  }
-  return (file.mode & 0004) != 0;
+std::string ReadWholeFile(const std::string& path) {
+  std::string content;
+  (void)ReadWholeFile(path, content);
+  return content;
 }
 
 ReadOptions SourceReadOptions(const std::string& folder) {
   ReadOptions options;
-  options.links = platform::Links::kRefuse;
-  const auto facts = platform::FolderFacts(folder);
-  const std::uint32_t me = platform::EffectiveUser();
-  if (me == 0) {
-    // A folder we cannot examine is read as nobody's: only what all may read.
-    const std::uint32_t owner = facts ? facts->owner : 65534;
-    if (owner != 0) {
-      options.reader = owner;
-      options.reader_groups = platform::GroupsOfUser(owner);
-    }
+  options.hosts_text = true;
+  if (platform::EffectiveUser() == 0) {
+    // A folder that cannot be examined is nobody's: only root's own files are read there.
+    const auto facts = platform::FolderFacts(folder);
+    options.owner = facts ? facts->owner : 0;
   }
+  return options;
+}
+
+ReadOptions InstallReadOptions() {
+  ReadOptions options;
+  options.links = platform::Links::kRefuse;
+  options.hosts_text = true;
   return options;
 }
 
@@ -88,7 +89,11 @@ std::string_view DescribeReadStatus(ReadStatus status) {
     case ReadStatus::kChanged:
       return "changed while read";
     case ReadStatus::kNotPermitted:
-      return "not readable by the folder's owner";
+      return "belongs to another user";
+    case ReadStatus::kUnsafePath:
+      return "reached through a folder or link that other users can change";
+    case ReadStatus::kNotText:
+      return "holds NUL bytes: not a hosts file";
   }
   return "unreadable";
 }

@@ -1,10 +1,10 @@
 #pragma once
-// The whole-file reader.
+// The whole-file reader: the one way the program reads a file, whole or a block at a time.
 
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -12,38 +12,44 @@ namespace vellomar::support {
 
 using platform::ReadStatus;
 
-// The whole content of the file at `path`, byte for byte, or empty text when the file does
-// not pass the existence test, cannot be opened, is not a regular file, is larger than
-// platform::kMaxFileBytes, or changes length while it is read.
-std::string ReadWholeFile(const std::string& path);
-
-// As ReadWholeFile, into `buffer`, whose storage is reused: a caller that reads many files into
-// one buffer pays for fresh memory only when a file is larger than every one before it. True
-// when `buffer` holds the whole file (an empty file included); false, with `buffer` empty, in
-// the cases where ReadWholeFile gives empty text.
-bool ReadWholeFileInto(const std::string& path, std::string& buffer);
-
-// How a file is to be read on behalf of someone.
+// How a file is to be read.
 struct ReadOptions {
   platform::Links links = platform::Links::kFollow;
-  // When set, the file must also be readable by this user (with these groups) by its owner
-  // and mode: a program running as root reads a user's source only when the user could have.
-  std::optional<std::uint32_t> reader;
-  std::vector<std::uint32_t> reader_groups;
+  // A hidden name (or, on Windows, a file marked hidden) reads as kMissing, as the existence
+  // test leaves it out. The program's own hidden files (the marks note) are read with false.
+  bool visible_only = true;
+  // A file holding a NUL byte is no hosts file: kNotText.
+  bool hosts_text = false;
+  // When set, the file must belong to root or to this user (kNotPermitted otherwise): what
+  // root merges is nobody else's to change.
+  std::optional<std::uint32_t> owner;
 };
 
-// As ReadWholeFileInto, saying why a file could not be read. A hidden name reads as kMissing.
-[[nodiscard]] ReadStatus ReadWholeFileChecked(const std::string& path, std::string& buffer,
-                                              const ReadOptions& options = {});
+// Opens `path` as `options` say, checked through the open file (a regular file within the size
+// cap, visible, of the owner asked for); `status` is kOk exactly when the result is open.
+platform::InputFile OpenForReading(const std::string& path, const ReadOptions& options,
+                                   ReadStatus& status);
 
-// True when user `uid`, a member of `groups`, may read a file of these facts by its owner and
-// mode bits (root may read anything).
-[[nodiscard]] bool UserMayRead(const platform::FileFacts& file, std::uint32_t uid,
-                               const std::vector<std::uint32_t>& groups);
+// Replaces `buffer` with the whole content of the file at `path`, read straight into its
+// storage, which keeps its capacity: a caller that reads many files into one buffer pays for
+// fresh memory only when a file is larger than every one before it. kOk when `buffer` holds the
+// whole file (an empty file included); otherwise why not, with `buffer` empty. A file that holds
+// more or fewer bytes at the end of the read than its length said at the start is kChanged.
+[[nodiscard]] ReadStatus ReadWholeFile(const std::string& path, std::string& buffer,
+                                       const ReadOptions& options = {});
 
-// The options for reading the sources in `folder`: links refused; and when the program runs as
-// root and the folder belongs to another user, reads limited to what that user could read.
+// The whole content of the visible file at `path`, byte for byte, or empty text when it cannot
+// be read.
+std::string ReadWholeFile(const std::string& path);
+
+// The options for the sources in `folder`: hosts text only; a link is followed, through the
+// walk's rule, to a regular file; and when the program runs as root, the file must belong to
+// root or to the folder's owner.
 ReadOptions SourceReadOptions(const std::string& folder);
+
+// The options for a file about to be installed: hosts text only, and never through a link at its
+// name, so that what was checked is what is installed.
+ReadOptions InstallReadOptions();
 
 // A short English text for a failed read, for the status line: "too large", "not a file"...
 std::string_view DescribeReadStatus(ReadStatus status);

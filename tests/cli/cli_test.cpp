@@ -326,11 +326,11 @@ TEST_F(CliTest, TheInstallHelperInstallsItsInputOrRefusesWithItsStatus) {
                               dir.path();
   ASSERT_EQ(std::system(command.c_str()), 0);
   const std::string old = "127.0.0.1 localhost\n127.0.1.1 box7\n";
-  EXPECT_EQ(ReadFile(sys.File("codes")), " 0 4 6 5 0 0 0 3\n");
-  EXPECT_EQ(ReadFile(sys.File("nul")), std::string("a\0b\n", 4));
+  EXPECT_EQ(ReadFile(sys.File("codes")), " 8 0 4 6 5 0 0 0 3\n");
+  EXPECT_EQ(ReadFile(sys.File("first")), "0.0.0.0 a\n");
   EXPECT_EQ(ReadFile(sys.File("zrb")), old);
   EXPECT_EQ(ReadFile(sys.File("orig")), old);
-  EXPECT_EQ(ReadFile(sys.File("after-refusals")), std::string("a\0b\n", 4));
+  EXPECT_EQ(ReadFile(sys.File("after-refusals")), "0.0.0.0 a\n");
   EXPECT_EQ(ReadFile(sys.File("restored")), old);
   EXPECT_EQ(ReadFile(sys.File("orig2")), old);
   EXPECT_EQ(ReadFile(sys.File("real")), "linked\n");

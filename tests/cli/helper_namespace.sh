@@ -9,8 +9,9 @@ old='127.0.0.1 localhost
 printf '%s\n' "$old" > /etc/hosts
 codes=""
 run() { "$@"; codes="$codes $?"; }
-run sh -c "printf 'a\0b\n' | $helper"                  # NUL bytes: installed as they are
-cp /etc/hosts "$out/nul"; cp /etc/hosts.ZRB "$out/zrb"; cp /etc/hosts.vellomar-original "$out/orig"
+run sh -c "printf 'a\0b\n' | $helper"                  # NUL bytes: no hosts file, refused
+run sh -c "printf '0.0.0.0 a\n' | $helper"
+cp /etc/hosts "$out/first"; cp /etc/hosts.ZRB "$out/zrb"; cp /etc/hosts.vellomar-original "$out/orig"
 run sh -c "$helper < /dev/null"                        # empty: refused
 run sh -c "echo x | $helper /tmp/other"                # any argument: refused
 run sh -c "head -c 268435457 /dev/zero | $helper"      # 256 MiB + 1: refused

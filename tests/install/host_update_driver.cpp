@@ -5,6 +5,7 @@
 #include <string>
 
 #include "install/host_update.h"
+#include "support/file_reader.h"
 
 int main(int argc, char** argv) {
   if (argc != 4) {
@@ -15,6 +16,11 @@ int main(int argc, char** argv) {
   if (std::string(argv[1]) == "--recover") {
     return vellomar::install::RecoverInterruptedInstall(argv[2], log) ? 0 : 1;
   }
-  vellomar::install::DoHostUpdate(argv[1], argv[2], log);
+  std::string bytes;
+  if (vellomar::support::ReadWholeFile(argv[1], bytes, vellomar::support::InstallReadOptions()) !=
+      vellomar::platform::ReadStatus::kOk) {
+    return 2;
+  }
+  (void)vellomar::install::InstallHostsBytes(bytes, argv[2], log);
   return 0;
 }

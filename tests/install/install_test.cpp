@@ -14,6 +14,7 @@
 #include "common/test_util.h"
 #include "install/host_update.h"
 #include "install/verdict.h"
+#include "support/file_reader.h"
 
 namespace vellomar::install {
 namespace {
@@ -43,6 +44,18 @@ std::optional<unsigned int> InodeFlags(const std::string& path,
   return ok ? std::optional(flags) : std::nullopt;
 }
 
+// Installs the file at `path` as the programs do: read once, never through a link, then put in
+// place; a file that cannot be read installs nothing.
+HostUpdateOutcome DoHostUpdate(const std::string& path, const std::string& hosts,
+                               const support::LogTarget& log) {
+  std::string bytes;
+  if (support::ReadWholeFile(path, bytes, support::InstallReadOptions()) !=
+      platform::ReadStatus::kOk) {
+    return {};
+  }
+  return InstallHostsBytes(bytes, hosts, log);
+}
+
 // A temporary folder laid out like a system: etc/hosts, the merged file and a log folder.
 struct Layout {
   TempDir dir;
@@ -57,12 +70,11 @@ struct Layout {
     std::filesystem::create_directories(dir.File("log"));
     WriteFile(hosts, kOld);
     WriteFile(merged, new_hosts);
-    // Lets `nobody` read everything and write the log.
+    // Lets `nobody` read everything.
     ::chmod(dir.path().c_str(), 0755);
     ::chmod(merged.c_str(), 0644);
-    ::chown(dir.File("log").c_str(), kNobody, static_cast<gid_t>(-1));
   }
-  void Update() const { DoHostUpdate(merged, hosts, log); }
+  void Update() const { (void)DoHostUpdate(merged, hosts, log); }
 };
 
 // Also for a read-only hosts of another owner (when root), locked immutable or append-only: the
@@ -88,7 +100,7 @@ TEST(HostUpdateTest, ReplacesHostsAndKeepsTheHostsFromJustBeforeAsBackup) {
     s.Update();
     EXPECT_EQ(ReadFile(s.hosts), third);
     EXPECT_EQ(ReadFile(s.backup), kNew);
-    DoHostUpdate(s.backup, s.hosts, s.log);  // installing the backup swaps the two
+    (void)DoHostUpdate(s.backup, s.hosts, s.log);  // installing the backup swaps the two
     EXPECT_EQ(ReadFile(s.hosts), kNew);
     EXPECT_EQ(ReadFile(s.backup), third);
     EXPECT_FALSE(Exists(s.log.path));
@@ -109,12 +121,12 @@ TEST(HostUpdateTest, LeavesHostsAloneWhenAFileIsAbsentHiddenOrEmpty) {
   WriteFile(s.backup, "older backup");
   WriteFile(s.dir.File(".M_Hosts.txt"), kNew);
   WriteFile(s.etc + "/.hosts", kOld);
-  DoHostUpdate(s.dir.File("missing.txt"), s.hosts, s.log);
-  DoHostUpdate("", s.hosts, s.log);
-  DoHostUpdate(s.dir.File(".M_Hosts.txt"), s.hosts, s.log);
-  DoHostUpdate(s.merged, s.etc + "/missing", s.log);
-  DoHostUpdate(s.merged, s.etc + "/.hosts", s.log);
-  DoHostUpdate(s.merged, "", s.log);
+  (void)DoHostUpdate(s.dir.File("missing.txt"), s.hosts, s.log);
+  (void)DoHostUpdate("", s.hosts, s.log);
+  (void)DoHostUpdate(s.dir.File(".M_Hosts.txt"), s.hosts, s.log);
+  (void)DoHostUpdate(s.merged, s.etc + "/missing", s.log);
+  (void)DoHostUpdate(s.merged, s.etc + "/.hosts", s.log);
+  (void)DoHostUpdate(s.merged, "", s.log);
   EXPECT_EQ(ReadFile(s.hosts), kOld);
   EXPECT_EQ(ReadFile(s.etc + "/.hosts"), kOld);
   EXPECT_EQ(ReadFile(s.backup), "older backup");
@@ -122,25 +134,13 @@ TEST(HostUpdateTest, LeavesHostsAloneWhenAFileIsAbsentHiddenOrEmpty) {
   EXPECT_FALSE(Exists(s.log.path));
 
   WriteFile(s.merged, "");  // reads as empty: never installed
-  s.Update();
+  EXPECT_EQ(DoHostUpdate(s.merged, s.hosts, s.log).result, HostUpdateOutcome::Result::kNotRead);
+  WriteFile(s.merged, std::string("0.0.0.0 a\n\0", 11));  // no hosts file holds a NUL byte
+  EXPECT_EQ(InstallHostsBytes(ReadFile(s.merged), s.hosts, s.log).read_status,
+            platform::ReadStatus::kNotText);
   EXPECT_EQ(ReadFile(s.hosts), kOld);
-  EXPECT_EQ(ReadFile(s.log.path), "Could not Find " + s.merged + "\r\n");
-}
-
-// A merged file swapped for a link (here to a root-only file) is not followed: nothing of the
-// link's target reaches HOSTS, and the outcome says the file was not read.
-TEST(HostUpdateTest, NeverInstallsWhatALinkAtTheMergedFilePointsTo) {
-  Layout s;
-  WriteFile(s.dir.File("shadow"), "root:secret\n");
-  ::chmod(s.dir.File("shadow").c_str(), 0600);
-  std::filesystem::remove(s.merged);
-  ::symlink(s.dir.File("shadow").c_str(), s.merged.c_str());
-  const HostUpdateOutcome outcome = DoHostUpdate(s.merged, s.hosts, s.log);
-  EXPECT_EQ(outcome.result, HostUpdateOutcome::Result::kNotRead);
-  EXPECT_EQ(outcome.read_status, platform::ReadStatus::kNotRegular);
-  EXPECT_EQ(ReadFile(s.hosts), kOld);
-  EXPECT_FALSE(Exists(s.backup));
-  EXPECT_EQ(outcome.log_lines, std::vector<std::string>{"Could not Find " + s.merged});
+  EXPECT_EQ(ReadFile(s.log.path),
+            "Not a hosts file (NUL bytes), not installed: " + s.hosts + "\r\n");
 }
 
 // HOSTS as a link stays a link: the file it points to is replaced in its own folder and keeps
@@ -178,6 +178,7 @@ TEST(HostUpdateTest, LogsWhatAnUnprivilegedUserCouldNotDo) {
            {true, 0555, false}, {false, 0755, false}, {false, 01777, true}}) {
     SCOPED_TRACE(folder_mode);
     Layout s;
+    ::chown(s.dir.File("log").c_str(), kNobody, static_cast<gid_t>(-1));  // nobody's log
     if (older_backup) WriteFile(s.backup, "older backup");
     if (own_hosts) ::chown(s.hosts.c_str(), kNobody, static_cast<gid_t>(-1));
     ::chmod(s.hosts.c_str(), 0444);
@@ -211,9 +212,12 @@ TEST(HostUpdateTest, KeepsTheFirstForeignHostsFileAsTheOriginalAndPutsItBack) {
   WriteFile(s.hosts, "# edited by hand after the install\n");
   s.Update();  // not ours any more, but an original is there: it stays
   EXPECT_EQ(ReadFile(original), debian);
-  ASSERT_TRUE(RestoreOriginal(s.hosts, s.log));
+  ASSERT_EQ(RestoreOriginal(s.hosts, s.log), RestoreOriginalResult::kRestored);
   EXPECT_EQ(ReadFile(s.hosts), debian);
   EXPECT_EQ(ReadFile(original), debian);
+  EXPECT_EQ(ReadFile(s.backup), kNew);
+  // Once more: it is there already, and the backup keeps the file it was replaced by.
+  EXPECT_EQ(RestoreOriginal(s.hosts, s.log), RestoreOriginalResult::kAlreadyInPlace);
   EXPECT_EQ(ReadFile(s.backup), kNew);
   // Nothing at all is replaced at the original's name, not even a dangling link.
   ::unlink(original.c_str());
@@ -222,7 +226,7 @@ TEST(HostUpdateTest, KeepsTheFirstForeignHostsFileAsTheOriginalAndPutsItBack) {
   EXPECT_EQ(ReadFile(s.hosts), kNew);
   EXPECT_TRUE(std::filesystem::is_symlink(original));
   ::unlink(original.c_str());
-  EXPECT_FALSE(RestoreOriginal(s.hosts, s.log));
+  EXPECT_EQ(RestoreOriginal(s.hosts, s.log), RestoreOriginalResult::kFailed);
   EXPECT_EQ(ReadFile(s.hosts), kNew);
 }
 
@@ -245,24 +249,35 @@ TEST(VerdictTest, FailsUnlessVersionTextsAgreeAndTheBytesAreEqual) {
   TempDir dir;
   const std::string merged = dir.File("M_Hosts.txt"), hosts = dir.File("hosts");
   const std::string may = "Updated: 1 May";
+  constexpr auto kSame = Sameness::kSame, kDifferent = Sameness::kDifferent;
   WriteFile(merged, kNew);
   WriteFile(hosts, kNew);
-  EXPECT_FALSE(InstallFailed(may, may, merged, hosts));
-  EXPECT_FALSE(InstallFailed("", may, merged, hosts));  // no version to compare: bytes decide
-  EXPECT_TRUE(InstallFailed(may, "Updated: 2 May", merged, hosts));
-  EXPECT_TRUE(InstallFailed(may, "updated: 1 May", merged, hosts));
+  EXPECT_EQ(JudgeInstall(may, may, merged, hosts), kSame);
+  EXPECT_EQ(JudgeInstall("", may, merged, hosts), kSame);  // no version to compare: bytes decide
+  EXPECT_EQ(JudgeInstall(may, "Updated: 2 May", merged, hosts), kDifferent);
+  EXPECT_EQ(JudgeInstall(may, "updated: 1 May", merged, hosts), kDifferent);
 
   WriteFile(hosts, kNew.substr(0, kNew.size() - 1));  // a copy that lost its last LF
-  EXPECT_TRUE(InstallFailed(may, may, merged, hosts));
-  EXPECT_TRUE(InstallFailed("", "", merged, hosts));
+  EXPECT_EQ(JudgeInstall(may, may, merged, hosts), kDifferent);
+  std::string flipped = kNew;
+  flipped[flipped.size() / 2] ^= 1;  // same length, one bit off
+  WriteFile(hosts, flipped);
+  EXPECT_EQ(JudgeInstall("", "", merged, hosts), kDifferent);
+  // Longer than one block of the comparison, differing only in the last one.
+  const std::string big(200000, 'x');
+  WriteFile(merged, big);
+  WriteFile(hosts, big);
+  EXPECT_EQ(CompareFiles(merged, hosts), kSame);
+  WriteFile(hosts, big.substr(0, big.size() - 1) + "y");
+  EXPECT_EQ(CompareFiles(merged, hosts), kDifferent);
 
   WriteFile(merged, "");  // an empty file equals an empty file, not a missing or hidden one
   WriteFile(hosts, "");
-  EXPECT_FALSE(InstallFailed("", "", merged, hosts));
+  EXPECT_EQ(JudgeInstall("", "", merged, hosts), kSame);
   std::filesystem::rename(hosts, dir.File(".hosts"));
-  EXPECT_TRUE(InstallFailed("", "", merged, dir.File(".hosts")));
-  EXPECT_TRUE(InstallFailed("", "", merged, hosts));
-  EXPECT_TRUE(InstallFailed("", "", hosts, merged));
+  EXPECT_EQ(JudgeInstall("", "", merged, dir.File(".hosts")), kDifferent);
+  EXPECT_EQ(JudgeInstall("", "", merged, hosts), kDifferent);
+  EXPECT_EQ(JudgeInstall("", "", hosts, merged), kDifferent);
 }
 
 const std::string kDriver = VELLOMAR_HOST_UPDATE_DRIVER;
@@ -301,7 +316,7 @@ TEST(HostUpdateFaultTest, EveryFaultLeavesTheOldOrTheWholeNewHosts) {
   };
   const std::string full = "mount -t tmpfs -o size=8k tmpfs ";  // room for old hosts + backup
   const std::string bound = full + "$S; cp $O $S/hosts; mount --bind $S/hosts $H; ";
-  const std::string busy = "rename:error=EBUSY:when=2";  // as for a mount point
+  const std::string busy = "renameat:error=EBUSY:when=2";  // as for a mount point
   const std::string copy = "Could not Copy to ";
   std::string big;  // more than the 8 KB file systems below can take
   while (big.size() < 20000) big += "0.0.0.0 ads" + std::to_string(big.size()) + ".x\r\n";
@@ -312,7 +327,7 @@ TEST(HostUpdateFaultTest, EveryFaultLeavesTheOldOrTheWholeNewHosts) {
       {bound, {"fallocate:error=EOPNOTSUPP"}, false, true, {copy}},  // or a write fails
       {"", {"fsync:error=EIO"}, false, false, {"Did not backup ", copy}},
       {"", {"fsync:error=EIO:when=3"}, false, true, {copy}},
-      {"", {"rename:error=EACCES:when=2"}, false, true, {"Could not Kill "}},
+      {"", {"renameat:error=EACCES:when=2"}, false, true, {"Could not Kill "}},
       {"", {"write:signal=SIGKILL:when=" + Nth(kWrites, 1)}, false, false, {}},
       {"", {"write:signal=SIGKILL:when=" + Nth(kWrites, 2)}, false, true, {}},
       {"", {"fsync:signal=SIGKILL:when=4"}, true, true, {}},
@@ -378,7 +393,8 @@ TEST(HostUpdateFaultTest, AKilledInstallIsRepairedAtTheNextStart) {
   }
   // Renames: 1 the backup, 2 the note of the cleared marks, 3 the new hosts file.
   const std::string run =
-      "ASAN_OPTIONS=detect_leaks=0 strace -f -o /dev/null -e inject=rename:signal=SIGKILL:when=3 " +
+      "ASAN_OPTIONS=detect_leaks=0 strace -f -o /dev/null -e "
+      "inject=renameat:signal=SIGKILL:when=3 " +
       kDriver + " " + s.merged + " " + s.hosts + " " + s.log.path + " 2>/dev/null";
   EXPECT_NE(std::system(run.c_str()), 0);
   EXPECT_EQ(ReadFile(s.hosts), kOld);

@@ -239,7 +239,8 @@ TEST(MergeWriterTest, FailedWriteLeavesTheOldFileAndNoTemporaryFile) {
 }
 
 // Temporary files of merges that were killed (their writer's process is gone) are removed by
-// the next merge; one of a writer still running is not.
+// the next merge; nothing else is: not one of a writer still running, nor a name of another
+// form, nor (as root) a file of another user.
 TEST(MergeWriterTest, RemovesTheTemporaryFilesOfKilledMerges) {
 #ifdef _WIN32
   GTEST_SKIP()
@@ -250,16 +251,22 @@ TEST(MergeWriterTest, RemovesTheTemporaryFilesOfKilledMerges) {
   const pid_t dead = ::fork();
   if (dead == 0) ::_exit(0);
   ::waitpid(dead, nullptr, 0);
-  const std::string stale = dir.File(".M_Hosts.txt.new-" + std::to_string(dead) + "-7");
-  const std::string older = dir.File(".M_Hosts.txt.new-123456789");  // from before the pid
-  const std::string running = dir.File(".M_Hosts.txt.new-1-7");      // pid 1 never ends
-  for (const auto& path : {stale, older, running}) testing::WriteFile(path, "partial");
+  const std::string stem = dir.File(".M_Hosts.txt.new-");
+  const std::string stale = stem + std::to_string(dead) + "-7";
+  const std::string others = stem + std::to_string(dead) + "-8";
+  const std::vector<std::string> kept = {stem + "123456789", stem + "1-7",  // no pid; pid 1 runs
+                                         stem + std::to_string(dead) + "-7x", others};
+  testing::WriteFile(stale, "partial");
+  for (const auto& path : kept) testing::WriteFile(path, "partial");
+  if (::geteuid() != 0 || ::chown(others.c_str(), testing::kNobody, testing::kNobody) != 0) {
+    ::unlink(others.c_str());
+  }
   MergeWriter writer(target, kNoChange, kLf, kDate);
   writer.AddHeader("# header");
   EXPECT_EQ(writer.Commit(), Result::kReplaced);
   EXPECT_FALSE(testing::Exists(stale));
-  EXPECT_FALSE(testing::Exists(older));
-  EXPECT_TRUE(testing::Exists(running));
+  for (const auto& path : kept)
+    EXPECT_EQ(testing::Exists(path), path != others || ::geteuid() == 0) << path;
 #endif
 }
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <thread>
 
@@ -243,9 +244,81 @@ TEST(RunWithInputTest, FeedsTheInputCollectsErrorsAndSurvivesAChildThatStopsRead
   run = RunWithInput({"/bin/sleep", "5"}, "", 200);
   EXPECT_TRUE(run.timed_out);
   EXPECT_EQ(run.exit_code, -1);
-  // Root never goes through pkexec.
-  if (::geteuid() == 0) {
-    EXPECT_TRUE(PrivilegedInstallCommand("/bin/true", "/etc/hostname").empty());
+}
+
+// The rule of every file function, as root: nothing is read, made, appended to or run through a
+// folder that another user owns or may write in, nor through a link someone else could have
+// planted; a link of root's in a folder of root's is followed, also one in a sticky folder.
+TEST(PathRuleTest, RootGoesOnlyThroughFoldersAndLinksNobodyElseControls) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give folders and links to another user";
+  TempDir dir;
+  ::chmod(dir.path().c_str(), 0755);
+  for (const auto& [name, mode] :
+       {std::pair{"own", 0755}, {"theirs", 0755}, {"open", 0777}, {"sticky", 01777}}) {
+    ::mkdir(dir.File(name).c_str(), 0755);
+    ::chmod(dir.File(name).c_str(), static_cast<mode_t>(mode));
+    WriteFile(dir.File(name) + "/tool", "#!/bin/sh\nexit 0\n");
+    ::chmod((dir.File(name) + "/tool").c_str(), 0755);
+  }
+  ::chown(dir.File("theirs").c_str(), testing::kNobody, testing::kNobody);
+  ::symlink(dir.File("own").c_str(), dir.File("own-link").c_str());
+  ::symlink((dir.File("own") + "/tool").c_str(), (dir.File("sticky") + "/mine").c_str());
+  ::symlink((dir.File("own") + "/tool").c_str(), (dir.File("sticky") + "/planted").c_str());
+  ::lchown((dir.File("sticky") + "/planted").c_str(), testing::kNobody, testing::kNobody);
+  for (const auto& [path, reachable] : {std::pair{dir.File("own/tool"), true},
+                                        {dir.File("own-link/tool"), true},
+                                        {dir.File("sticky/mine"), true},
+                                        {dir.File("theirs/tool"), false},
+                                        {dir.File("open/tool"), false},
+                                        {dir.File("sticky/planted"), false}}) {
+    SCOPED_TRACE(path);
+    ReadStatus status;
+    EXPECT_EQ(InputFile::Open(path, Links::kFollow, status).IsOpen(), reachable);
+    EXPECT_EQ(status, reachable ? ReadStatus::kOk : ReadStatus::kUnsafePath);
+    EXPECT_EQ(RunAndWait({path}, 10000, false).started, reachable);
+    // What is made beside it depends on the folder alone: root may make files in /tmp.
+    const std::string beside = path.substr(0, path.find_last_of('/')) + "/new";
+    const bool folder_usable = reachable || path == dir.File("sticky/planted");
+    EXPECT_EQ(CreateReplacementFile(beside) != nullptr, folder_usable);
+    EXPECT_EQ(AppendToLog(beside + "_Log.txt", "x\n"), folder_usable);
+    EXPECT_EQ(CheckPathSafety(path) == FolderSafety::kSafe, reachable);
+  }
+}
+
+// The command that runs the helper as root is given only for a pkexec and a helper that nobody
+// but root can change, each in a folder of root's all the way up.
+TEST(PrivilegedInstallCommandTest, OnlyProgramsNobodyButRootCanChangeAreRunAsRoot) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to make files of root's and of another user";
+  const std::vector<std::pair<std::string, std::function<void(const TempDir&)>>> spoilers = {
+      {"none", [](const TempDir&) {}},
+      {"helper writable by its group",
+       [](const TempDir& d) { ::chmod(d.File("bin/helper").c_str(), 0775); }},
+      {"helper of another user",
+       [](const TempDir& d) { ::chown(d.File("bin/helper").c_str(), testing::kNobody, 0); }},
+      {"helper in a folder of another user",
+       [](const TempDir& d) { ::chown(d.File("bin").c_str(), testing::kNobody, 0); }},
+      {"helper in a folder open to all",
+       [](const TempDir& d) { ::chmod(d.File("bin").c_str(), 0777); }},
+      {"pkexec of another user",
+       [](const TempDir& d) { ::chown(d.File("pkexec").c_str(), testing::kNobody, 0); }},
+      {"no action file", [](const TempDir& d) { ::unlink(d.File("action.policy").c_str()); }},
+      {"no helper", [](const TempDir& d) { ::unlink(d.File("bin/helper").c_str()); }},
+  };
+  for (const auto& [spoiler, spoil] : spoilers) {
+    SCOPED_TRACE(spoiler);
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 0755);
+    ::mkdir(dir.File("bin").c_str(), 0755);
+    for (const char* program : {"bin/helper", "pkexec"}) {
+      WriteFile(dir.File(program), "#!/bin/sh\n");
+      ::chmod(dir.File(program).c_str(), 0755);
+    }
+    WriteFile(dir.File("action.policy"), "<policyconfig/>\n");
+    spoil(dir);
+    const auto command = PrivilegedInstallCommand(dir.File("bin/helper"), dir.File("action.policy"),
+                                                  dir.File("pkexec"));
+    const std::vector<std::string> expected = {dir.File("pkexec"), dir.File("bin/helper")};
+    EXPECT_EQ(command, spoiler == "none" ? expected : std::vector<std::string>());
   }
 }
 

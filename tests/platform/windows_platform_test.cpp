@@ -151,9 +151,9 @@ TEST(WindowsReadTest, GivesExactBytesOrNothingWhileAnotherProgramWrites) {
   WriteFile(dir.File("hidden.txt"), "secret");
   Mark(dir.File("hidden.txt"), FILE_ATTRIBUTE_HIDDEN);
   std::string out = "left over";
-  EXPECT_TRUE(ReadFileInto(path, out));
+  EXPECT_EQ(support::ReadWholeFile(path, out), ReadStatus::kOk);
   EXPECT_EQ(out, ten);
-  EXPECT_TRUE(ReadFileInto(dir.File("empty.txt"), out));
+  EXPECT_EQ(support::ReadWholeFile(dir.File("empty.txt"), out), ReadStatus::kOk);
   EXPECT_EQ(out, "");
   {
     const Holder reader(path, GENERIC_READ, FILE_SHARE_READ);
@@ -162,7 +162,7 @@ TEST(WindowsReadTest, GivesExactBytesOrNothingWhileAnotherProgramWrites) {
   {
     const Holder writer(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
     out = "left over";
-    EXPECT_FALSE(ReadFileInto(path, out));
+    EXPECT_NE(support::ReadWholeFile(path, out), ReadStatus::kOk);
     EXPECT_EQ(out, "");
   }
   EXPECT_EQ(support::ReadWholeFile(path), ten);
@@ -176,15 +176,16 @@ TEST(WindowsReadTest, GivesExactBytesOrNothingWhileAnotherProgramWrites) {
       {"NUL", kNotRegular},         {dir.File("COM1"), kNotRegular},    {dir.path(), kNotRegular},
       {dir.File("x\\y"), kMissing}, {dir.File("hidden.txt"), kMissing}, {"", kMissing}};
   for (const auto& [file, status] : cases) {
-    EXPECT_EQ(support::ReadWholeFileChecked(file, out), status) << file;
+    EXPECT_EQ(support::ReadWholeFile(file, out), status) << file;
     EXPECT_EQ(out, "");
   }
-  EXPECT_EQ(ReadFileChecked(dir.File("hidden.txt"), out, Links::kRefuse), kOk);
+  support::ReadOptions own;
+  own.links = Links::kRefuse;
+  own.visible_only = false;
+  EXPECT_EQ(support::ReadWholeFile(dir.File("hidden.txt"), out, own), kOk);
   EXPECT_EQ(out, "secret");
-  EXPECT_TRUE(CanReadFile(path));
   const Holder writer(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
-  EXPECT_EQ(ReadFileChecked(path, out, Links::kFollow), kUnreadable);
-  EXPECT_FALSE(CanReadFile(path));
+  EXPECT_EQ(support::ReadWholeFile(path, out), kUnreadable);
 }
 
 // Names are listed as the ANSI code page spells them and read back by that spelling; a name
@@ -461,14 +462,14 @@ TEST(WindowsRunAndWaitTest, CollectsOutputAndStatusAndKillsWhatOverstays) {
 TEST(WindowsInstallLockTest, TakesTurnsAndLeftoversOfEndedWritersGo) {
   TempDir dir;
   const std::string hosts = dir.File("hosts");
-  auto first = LockFolderOf(hosts, 0);
+  auto first = LockInstalls(hosts, 0);
   ASSERT_NE(first, nullptr);
   const auto before = std::chrono::steady_clock::now();
-  EXPECT_EQ(LockFolderOf(dir.File("hosts.ZRB"), 300), nullptr);
+  EXPECT_EQ(LockInstalls(dir.File("hosts.ZRB"), 300), nullptr);
   EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(300));
-  EXPECT_NE(LockFolderOf(dir.File("other\\hosts"), 0), nullptr);
+  EXPECT_NE(LockInstalls(dir.File("other\\hosts"), 0), nullptr);
   first.reset();
-  EXPECT_NE(LockFolderOf(hosts, 0), nullptr);
+  EXPECT_NE(LockInstalls(hosts, 0), nullptr);
 
   // The process id of a writer that has ended.
   const std::string probe = dir.File("probe.exe");

@@ -54,6 +54,7 @@ class SessionTest : public ::testing::Test {
     };
     env.is_admin = [] { return true; };
     env.launcher = &launcher;
+    env.install_lock.folder = locks.path();
     return env;
   }
   // The start-up of the window, without the window.
@@ -85,6 +86,7 @@ class SessionTest : public ::testing::Test {
 
   TempDir program;
   TempDir system;
+  TempDir locks;
   RecordingLauncher launcher;
   int merges = 0;
   std::unique_ptr<Session> session;
@@ -248,27 +250,59 @@ TEST_F(SessionTest, NothingIsInstalledAfterARefusedOrFailedMerge) {
 #endif
 }
 
-// A source that cannot be read safely is named and left out, never merged as an empty block.
-TEST_F(SessionTest, ASourceThatCannotBeReadIsReportedAndTheRestMerged) {
+// A source that cannot be read safely is named and left out, never merged as an empty block;
+// a link to a regular file is followed. A merge that left out a ticked source is not installed.
+TEST_F(SessionTest, ASourceThatCannotBeReadIsReportedAndNothingIsInstalled) {
 #ifdef _WIN32
-  GTEST_SKIP() << "needs a symbolic link among the sources";
+  GTEST_SKIP() << "needs symbolic links among the sources";
 #else
   Session& s = Load();
-  ::symlink(system.File("hosts").c_str(), program.File("Hostfiles/H_5link.txt").c_str());
+  WriteFile(system.File("list"), "0.0.0.0 linked.example\n");
+  ::symlink(system.File("list").c_str(), program.File("Hostfiles/H_5link.txt").c_str());
+  Source("H_6nul.txt", std::string("0.0.0.0 nul.example\0\n", 22));
   s.ListSources();
-  ASSERT_TRUE(s.FindEntry("H_5link.txt"));
-  s.SetTickedQuietly(0, true);
-  s.SetTickedQuietly(*s.FindEntry("H_5link.txt"), true);
-  s.SetTickedQuietly(*s.FindEntry("H_4plain.txt"), true);
-  EXPECT_EQ(s.WriteMergeFile(), MergeResult::kMerged);
+  for (const char* name : {"H_0Header.txt", "H_4plain.txt", "H_5link.txt", "H_6nul.txt"}) {
+    ASSERT_TRUE(s.FindEntry(name)) << name;
+    s.SetTickedQuietly(*s.FindEntry(name), true);
+  }
+  const std::string hosts = ReadFile(system.File("hosts"));
+  EXPECT_EQ(s.CreateMergedHosts(false), Verdict::kFailed);
   EXPECT_EQ(s.Information().colour, Colour::kRed);
-  EXPECT_NE(s.Information().text.find(" - not merged: H_5link.txt ("), std::string::npos)
+  EXPECT_NE(
+      s.Information().text.find(
+          " - not merged: H_6nul.txt (holds NUL bytes: not a hosts file) - HOSTS not written"),
+      std::string::npos)
       << s.Information().text;
-  EXPECT_EQ(Merged().find("H_5link.txt"), std::string::npos);
+  EXPECT_EQ(ReadFile(system.File("hosts")), hosts);
+  EXPECT_EQ(Merged().find("nul.example"), std::string::npos);
+  EXPECT_NE(Merged().find("linked.example"), std::string::npos);
   EXPECT_NE(Merged().find("c.example"), std::string::npos);
   EXPECT_NE(ReadFile(program.File("vellomar_Log.txt"))
-                .find("Could not Read " + program.File("Hostfiles/H_5link.txt")),
+                .find("Could not Read " + program.File("Hostfiles/H_6nul.txt")),
             std::string::npos);
+#endif
+}
+
+// The merged file is read once, never through a link at its name, and only hosts text is
+// installed: a link there (to a root-only file, say) installs nothing of what it names.
+TEST_F(SessionTest, TheInstallReadsTheMergedFileItselfAndOnlyHostsText) {
+#ifdef _WIN32
+  GTEST_SKIP() << "needs symbolic links";
+#else
+  Session& s = Load();
+  const std::string hosts = ReadFile(system.File("hosts"));
+  WriteFile(system.File("shadow"), "root:secret\n");
+  ::unlink(program.File("M_Hosts.txt").c_str());
+  ::symlink(system.File("shadow").c_str(), program.File("M_Hosts.txt").c_str());
+  EXPECT_EQ(s.DoHostUpdate(program.File("M_Hosts.txt")),
+            (V{"Could not Find " + program.File("M_Hosts.txt")}));
+  EXPECT_EQ(s.LastInstall(), install::HostUpdateOutcome::Result::kNotRead);
+  ::unlink(program.File("M_Hosts.txt").c_str());
+  WriteFile(program.File("M_Hosts.txt"), std::string("0.0.0.0 a\0", 11));
+  EXPECT_EQ(s.DoHostUpdate(program.File("M_Hosts.txt")),
+            (V{"Not a hosts file (NUL bytes), not installed: " + program.File("M_Hosts.txt")}));
+  EXPECT_EQ(ReadFile(system.File("hosts")), hosts);
+  EXPECT_FALSE(Exists(system.File("hosts.ZRB")));
 #endif
 }
 
@@ -401,7 +435,7 @@ TEST_F(SessionTest, InstallsOverOneHostsFileTakeTurns) {
   ASSERT_EQ(::pipe(ready), 0);
   const pid_t holder = ::fork();
   if (holder == 0) {
-    const auto lock = platform::LockFolderOf(system.File("hosts"), 1000);
+    const auto lock = platform::LockInstalls(system.File("hosts"), 1000, locks.path());
     char byte = lock ? 1 : 0;
     [[maybe_unused]] auto n = ::write(ready[1], &byte, 1);
     ::usleep(700000);
@@ -410,7 +444,7 @@ TEST_F(SessionTest, InstallsOverOneHostsFileTakeTurns) {
   char byte = 0;
   ASSERT_EQ(::read(ready[0], &byte, 1), 1);
   ASSERT_EQ(byte, 1);
-  EXPECT_FALSE(platform::LockFolderOf(system.File("hosts"), 100));
+  EXPECT_FALSE(platform::LockInstalls(system.File("hosts"), 100, locks.path()));
   // Waits for the holder, then installs.
   EXPECT_TRUE(s.DoHostUpdate(program.File("M_Hosts.txt")).empty());
   EXPECT_EQ(ReadFile(system.File("hosts")), Merged());
@@ -515,7 +549,8 @@ TEST(HelperExitTest, EachStatusMapsToAResultAndTheLogTexts) {
   EXPECT_EQ(read(true, 4, "").result, Result::kNotRead);
   EXPECT_EQ(read(true, 5, "").log_lines,
             (V{"Could not Copy to HOSTS: /h refused its input (status 5)"}));
-  EXPECT_EQ(read(true, 7, "").result, Result::kNotInstalled);
+  EXPECT_EQ(read(true, 7, "").result, Result::kBusy);
+  EXPECT_EQ(read(true, 8, "").result, Result::kNotRead);
   for (const int refused : {126, 127}) {
     const auto outcome = read(true, refused, "Error executing command as another user\n");
     EXPECT_EQ(outcome.result, Result::kNotAuthorized);

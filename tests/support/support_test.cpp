@@ -67,7 +67,7 @@ TEST(ReadWholeFileTest, GivesExactBytesOrEmptyTextWithBothReaders) {
   const auto check = [](const std::string& path, bool ok, const std::string& content) {
     EXPECT_EQ(ReadWholeFile(path), content) << path;
     std::string buffer = "left over";
-    EXPECT_EQ(ReadWholeFileInto(path, buffer), ok) << path;
+    EXPECT_EQ(ReadWholeFile(path, buffer) == ReadStatus::kOk, ok) << path;
     EXPECT_EQ(buffer, content) << path;
   };
   check(dir.File("ten.txt"), true, ten);
@@ -81,8 +81,8 @@ TEST(ReadWholeFileTest, GivesExactBytesOrEmptyTextWithBothReaders) {
 // Each way a source can fail to be read is told apart, at once and without a large buffer:
 // a pipe (which blocked the open), sparse files past the cap (minutes of NULs, or bad_alloc),
 // a link where links are refused, a file that changes length (a /proc file says 0 bytes and
-// holds more), a mode-000 file for a user, and a file root may read but the owner of the
-// folder it was found in may not.
+// holds more), NUL bytes where hosts text is wanted, a file of another owner where root reads,
+// a mode-000 file for a user, and, as root, any file in a folder another user owns.
 TEST(ReadWholeFileTest, TellsWhyAFileWasNotRead) {
 #ifdef _WIN32
   GTEST_SKIP() << "needs FIFOs, symbolic links, /proc, file modes and other users";
@@ -92,20 +92,28 @@ TEST(ReadWholeFileTest, TellsWhyAFileWasNotRead) {
   using platform::Links;
   WriteFile(dir.File("secret"), "root only");
   ::chmod(dir.File("secret").c_str(), 0600);
+  WriteFile(dir.File("H_nul.txt"), std::string("0.0.0.0 a\0", 11));
   ::symlink(dir.File("secret").c_str(), dir.File("H_link.txt").c_str());
   ::mkfifo(dir.File("H_fifo.txt").c_str(), 0666);
   testing::MakeSparseFile(dir.File("H_3g.txt"), std::uint64_t{3} << 30);
   testing::MakeSparseFile(dir.File("H_1t.txt"), std::uint64_t{1} << 40);
-  const ReadOptions no_links{Links::kRefuse, {}, {}};
-  const std::vector<std::tuple<std::string, ReadOptions, ReadStatus> > cases = {
-      {dir.File("H_link.txt"), {}, kOk},
-      {dir.File("H_link.txt"), no_links, kNotRegular},
-      {dir.File("H_fifo.txt"), {}, kNotRegular},
-      {dir.File("H_3g.txt"), {}, kTooLarge},
-      {dir.File("H_1t.txt"), {}, kTooLarge},
-      {"/proc/self/status", {}, kChanged},
-      {dir.File("secret"), ReadOptions{Links::kRefuse, testing::kNobody, {}}, kNotPermitted},
+  ReadOptions no_links;
+  no_links.links = Links::kRefuse;
+  ReadOptions text;
+  text.hosts_text = true;
+  std::vector<std::tuple<std::string, ReadOptions, ReadStatus> > cases = {
+      {dir.File("H_link.txt"), {}, kOk},         {dir.File("H_link.txt"), no_links, kNotRegular},
+      {dir.File("H_fifo.txt"), {}, kNotRegular}, {dir.File("H_3g.txt"), {}, kTooLarge},
+      {dir.File("H_1t.txt"), {}, kTooLarge},     {"/proc/self/status", {}, kChanged},
+      {dir.File("H_nul.txt"), {}, kOk},          {dir.File("H_nul.txt"), text, kNotText},
   };
+  if (::geteuid() == 0) {
+    ::chown(dir.File("H_nul.txt").c_str(), testing::kNobody, testing::kNobody);
+    ReadOptions roots;
+    roots.owner = 0;
+    cases.push_back({dir.File("H_nul.txt"), roots, kNotPermitted});
+    cases.push_back({dir.File("secret"), roots, kOk});
+  }
   for (const auto& one : cases) {
     // Named: clang 14 lambdas cannot capture structured bindings.
     const std::string& path = std::get<0>(one);
@@ -114,27 +122,21 @@ TEST(ReadWholeFileTest, TellsWhyAFileWasNotRead) {
     SCOPED_TRACE(path);
     EXPECT_TRUE(testing::RunInChild([&] {
       std::string buffer = "left over";
-      return ReadWholeFileChecked(path, buffer, options) == status &&
-             (status == kOk) == !buffer.empty();
+      return ReadWholeFile(path, buffer, options) == status && (status == kOk) == !buffer.empty();
     }));
   }
   if (::geteuid() != 0) return;
-  // As root in a folder of `nobody`, sources are read as `nobody` could read them.
-  ::chown(dir.path().c_str(), testing::kNobody, testing::kNobody);
-  std::string buffer;
-  EXPECT_EQ(ReadWholeFileChecked(dir.File("secret"), buffer, SourceReadOptions(dir.path())),
-            kNotPermitted);
-  EXPECT_EQ(ReadWholeFileChecked(dir.File("H_link.txt"), buffer, SourceReadOptions(dir.path())),
-            kNotRegular);
-  ::chmod(dir.File("secret").c_str(), 0644);
-  EXPECT_EQ(ReadWholeFileChecked(dir.File("secret"), buffer, SourceReadOptions(dir.path())), kOk);
   ::chmod(dir.File("secret").c_str(), 0);
   EXPECT_TRUE(testing::RunInChild(
       [&] {
         std::string as_nobody;
-        return ReadWholeFileChecked(dir.File("secret"), as_nobody) == kUnreadable;
+        return ReadWholeFile(dir.File("secret"), as_nobody) == kUnreadable;
       },
       true));
+  // As root, nothing in a folder of another user is read: they could swap it at any time.
+  ::chown(dir.path().c_str(), testing::kNobody, testing::kNobody);
+  std::string buffer;
+  EXPECT_EQ(ReadWholeFile(dir.File("secret"), buffer, SourceReadOptions(dir.path())), kUnsafePath);
 #endif
 }
 
@@ -152,10 +154,10 @@ TEST(ReadWholeFileIntoTest, ReusedBufferHoldsOnlyTheLatestFile) {
   WriteFile(dir.File("big.txt"), big);
   WriteFile(dir.File("small.txt"), small);
   std::string buffer;
-  EXPECT_TRUE(ReadWholeFileInto(dir.File("big.txt"), buffer));
+  EXPECT_EQ(ReadWholeFile(dir.File("big.txt"), buffer), ReadStatus::kOk);
   EXPECT_TRUE(buffer == big);
   const std::size_t capacity = buffer.capacity();
-  EXPECT_TRUE(ReadWholeFileInto(dir.File("small.txt"), buffer));
+  EXPECT_EQ(ReadWholeFile(dir.File("small.txt"), buffer), ReadStatus::kOk);
   EXPECT_TRUE(buffer == small);
   EXPECT_EQ(buffer.capacity(), capacity);
 }

@@ -20,11 +20,11 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "platform/posix/path_walk.h"
 
 namespace vellomar::platform {
 namespace {
 
-constexpr const char* kPkexec = "/usr/bin/pkexec";
 // An administrator's password dialog may wait for the user a long time; not for ever.
 constexpr int kPrivilegedWaitMs = 10 * 60 * 1000;
 
@@ -35,40 +35,71 @@ long long NowMs() {
 }
 
 bool OwnedByMe(const std::string& folder) {
-  struct stat st {};
-  return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+  const auto facts = FolderFacts(folder);
+  return facts && facts->owner == ::geteuid();
 }
 
-// Creates `folder` and the folders above it that are missing, each of mode 0700. True when a
-// folder is there at the end.
-bool MakeFolders(const std::string& folder) {
-  if (folder.empty()) return false;
-  if (FolderExists(folder)) return true;
+// Creates `folder` and the folders above it that are missing, each of mode `mode`, each made
+// through the descriptor of the folder above it once that folder passed the walk's rule. kSafe
+// when a folder is there at the end; otherwise why not.
+FolderSafety MakeFolders(const std::string& folder, mode_t mode) {
+  FolderSafety safety;
+  if (posix::OpenFolder(folder, safety).valid()) return FolderSafety::kSafe;
+  if (safety != FolderSafety::kMissing) return safety;
   const auto slash = folder.find_last_of('/');
-  if (slash != std::string::npos && slash > 0 && !MakeFolders(folder.substr(0, slash))) {
-    return false;
+  if (slash == std::string::npos || slash + 1 == folder.size()) return FolderSafety::kMissing;
+  if (slash > 0) {
+    const FolderSafety above = MakeFolders(folder.substr(0, slash), 0700);
+    if (above != FolderSafety::kSafe) return above;
   }
-  return ::mkdir(folder.c_str(), 0700) == 0 || (errno == EEXIST && FolderExists(folder));
+  posix::Place place;
+  safety = posix::Locate(folder, false, place);
+  if (safety != FolderSafety::kSafe) return safety;
+  if (::mkdirat(place.folder.get(), place.name.c_str(), mode) != 0 && errno != EEXIST) {
+    return FolderSafety::kMissing;
+  }
+  return posix::OpenFolder(folder, safety).valid() ? FolderSafety::kSafe : safety;
+}
+
+// What is wrong with a folder, for the user.
+std::string Problem(const std::string& folder, FolderSafety safety) {
+  switch (safety) {
+    case FolderSafety::kSafe:
+      return {};
+    case FolderSafety::kOpenToOthers:
+    case FolderSafety::kForeignOwner:
+    case FolderSafety::kUntrustedLink:
+      return "Other users can change " + folder + ": nothing is written there as root";
+    case FolderSafety::kMissing:
+      break;
+  }
+  return "Could not create the data folder " + folder + ": " + std::strerror(errno) +
+         " - nothing is written";
 }
 
 // Copies the visible regular files of `from` into the new folder `to`. False when `to` could
 // not be created or a file could not be copied; `to` then holds what was copied.
 bool CopySamples(const std::string& from, const std::string& to) {
-  if (::mkdir(to.c_str(), 0755) != 0) return false;
-  DIR* dir = ::opendir(from.c_str());
-  if (dir == nullptr) return false;
+  const auto names = ListFolder(from);
+  if (!names || MakeFolders(to, 0755) != FolderSafety::kSafe) return false;
   bool ok = true;
   std::string bytes;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
+  for (const std::string& name : *names) {
     if (name.empty() || name[0] == '.') continue;
-    if (ReadFileChecked(JoinPath(from, name), bytes, Links::kRefuse) != ReadStatus::kOk) continue;
+    if (ReadFileWhole(JoinPath(from, name), bytes) != ReadStatus::kOk) continue;
     const auto file = CreateReplacementFile(JoinPath(to, name));
     ok = file && file->Write(bytes) && file->Commit() == ReplacementFile::CommitResult::kReplaced &&
          ok;
   }
-  ::closedir(dir);
   return ok;
+}
+
+// Whether this user may create files in `folder`. Whether root should is the session's call,
+// which says so rather than go elsewhere.
+bool CanWriteIn(const std::string& folder) {
+  FolderSafety safety;
+  const posix::Fd fd = posix::OpenFolder(folder, safety, posix::Rule::kLinksOnly);
+  return fd.valid() && ::faccessat(fd.get(), ".", W_OK, AT_EACCESS) == 0;
 }
 
 }  // namespace
@@ -91,7 +122,7 @@ ProgramFolderChoice ChooseProgramFolder(const std::string& program_folder,
                                         const std::string& data_home) {
   const std::string installed = JoinPath(program_folder, kInstalledSamples);
   const bool is_installed = FolderExists(installed);
-  if (!is_installed && ::access(program_folder.c_str(), W_OK) == 0) return {program_folder, {}};
+  if (!is_installed && CanWriteIn(program_folder)) return {program_folder, {}};
 
   ProgramFolderChoice choice;
   if (data_home.empty()) {
@@ -100,14 +131,22 @@ ProgramFolderChoice ChooseProgramFolder(const std::string& program_folder,
     return choice;
   }
   choice.folder = JoinPath(data_home, "vellomar");
-  if (!MakeFolders(choice.folder)) {
-    choice.problem = "Could not create the data folder " + choice.folder + ": " +
-                     std::strerror(errno) + " - nothing is written";
+  // Made, and then filled, only through folders that passed the rule: a data home that others
+  // control or reach through a planted link is refused before anything is created in it.
+  errno = 0;
+  const FolderSafety made = MakeFolders(choice.folder, 0700);
+  if (made != FolderSafety::kSafe) {
+    choice.problem = Problem(choice.folder, made);
     return choice;
   }
   const std::string sources = JoinPath(choice.folder, "Hostfiles");
+  posix::Place place;
   struct stat st {};
-  if (::lstat(sources.c_str(), &st) == 0 || errno != ENOENT) return choice;  // the user's own
+  if (posix::Locate(sources, false, place) != FolderSafety::kSafe ||
+      ::fstatat(place.folder.get(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ||
+      errno != ENOENT) {
+    return choice;  // the user's own, whatever it is
+  }
   const std::string samples = is_installed ? installed : JoinPath(program_folder, "Hostfiles");
   if (FolderExists(samples) && !CopySamples(samples, sources)) {
     choice.problem = "Could not copy the sample sources to " + sources;
@@ -122,28 +161,40 @@ std::string HostName() {
 }
 
 std::vector<std::string> PrivilegedInstallCommand(const std::string& helper_path,
-                                                  const std::string& action_file) {
-  if (::geteuid() == 0) return {};
+                                                  const std::string& action_file,
+                                                  const std::string& pkexec) {
   const auto resolved = ResolvePath(helper_path);
-  if (!resolved) return {};
+  if (!resolved || !FileExists(action_file)) return {};
   const std::string& helper = *resolved;
-  if (::access(kPkexec, X_OK) != 0 || ::access(helper.c_str(), X_OK) != 0) return {};
-  if (!FileExists(action_file)) return {};
-  // pkexec runs the helper as root: a helper others could swap would be theirs to run as root.
-  const auto slash = helper.find_last_of('/');
-  if (slash == std::string::npos ||
-      CheckFolderSafety(slash == 0 ? "/" : helper.substr(0, slash)) != FolderSafety::kSafe) {
-    return {};
+  // pkexec runs the helper as root: a helper, or a folder above it, that anyone but root could
+  // change would be theirs to run as root. pkexec itself must be root's too.
+  for (const std::string& program : {pkexec, helper}) {
+    const auto slash = program.find_last_of('/');
+    FolderSafety safety;
+    if (slash == std::string::npos ||
+        !posix::OpenFolder(slash == 0 ? "/" : program.substr(0, slash), safety,
+                           posix::Rule::kRootOwned)
+             .valid()) {
+      return {};
+    }
+    posix::Place place;
+    struct stat st {};
+    if (posix::Locate(program, false, place, posix::Rule::kRootOwned) != FolderSafety::kSafe ||
+        ::fstatat(place.folder.get(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(st.st_mode) || st.st_uid != 0 || (st.st_mode & 022) != 0 ||
+        (st.st_mode & 0111) == 0) {
+      return {};
+    }
   }
-  struct stat st {};
-  if (::stat(helper.c_str(), &st) != 0 || st.st_uid != 0 || (st.st_mode & 022) != 0) return {};
-  return {kPkexec, helper};
+  return {pkexec, helper};
 }
 
 InputRunResult RunWithInput(const std::vector<std::string>& argv, std::string_view input,
                             int timeout_ms) {
   InputRunResult result;
-  if (argv.empty() || argv[0].empty() || argv[0][0] != '/') return result;
+  if (argv.empty()) return result;
+  const posix::Fd program = posix::OpenProgram(argv[0]);
+  if (!program.valid()) return result;
   std::vector<char*> args;
   for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
@@ -169,7 +220,7 @@ InputRunResult RunWithInput(const std::vector<std::string>& argv, std::string_vi
     const int null_fd = ::open("/dev/null", O_WRONLY);
     if (null_fd >= 0) ::dup2(null_fd, STDOUT_FILENO);
     ::dup2(errors[1], STDERR_FILENO);
-    ::execv(args[0], args.data());
+    posix::ExecProgram(program.get(), args.data());
     const int err = errno;
     [[maybe_unused]] const auto written = ::write(report[1], &err, sizeof err);
     ::_exit(127);

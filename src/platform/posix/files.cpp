@@ -21,9 +21,12 @@
 #include <utility>
 
 #include "platform/platform.h"
+#include "platform/posix/path_walk.h"
 
 namespace vellomar::platform {
 namespace {
+
+using posix::Fd;
 
 constexpr std::uint32_t kProtectiveFlags = FS_IMMUTABLE_FL | FS_APPEND_FL;
 constexpr std::size_t kPage = 4096;
@@ -109,13 +112,16 @@ bool FileExists(const std::string& path) {
   if (path.empty()) return false;
   const std::string base = BaseName(path);
   if (base.empty() || base.front() == '.') return false;
+  posix::Place place;
+  if (posix::Locate(path, false, place) != FolderSafety::kSafe) return false;
+  // A link at the name counts by what it names: whether it may be read is the reader's call.
   struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return ::fstatat(place.folder.get(), place.name.c_str(), &st, 0) == 0 && S_ISREG(st.st_mode);
 }
 
 bool FolderExists(const std::string& path) {
-  struct stat st {};
-  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  FolderSafety safety;
+  return !path.empty() && posix::OpenFolder(path, safety).valid();
 }
 
 InputFile::~InputFile() {
@@ -136,13 +142,19 @@ InputFile& InputFile::operator=(InputFile&& other) noexcept {
 
 InputFile InputFile::Open(const std::string& path, Links links, ReadStatus& status) {
   InputFile file;
+  posix::Place place;
+  const FolderSafety reached =
+      path.empty() ? FolderSafety::kMissing : posix::Locate(path, links == Links::kFollow, place);
+  if (reached != FolderSafety::kSafe) {
+    status = reached == FolderSafety::kMissing ? ReadStatus::kMissing : ReadStatus::kUnsafePath;
+    return file;
+  }
   // Non-blocking, so that a pipe put in the file's place cannot hold the open up; the checks
   // below are made on what was opened, so a swap of the path afterwards changes nothing.
-  int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-  if (links == Links::kRefuse) flags |= O_NOFOLLOW;
-  const int fd = path.empty() ? -1 : ::open(path.c_str(), flags);
+  const int fd = ::openat(place.folder.get(), place.name.c_str(),
+                          O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) {
-    if (path.empty() || errno == ENOENT || errno == ENOTDIR) {
+    if (errno == ENOENT || errno == ENOTDIR) {
       status = ReadStatus::kMissing;
     } else if (errno == ELOOP || errno == ENXIO || errno == EISDIR) {
       status = ReadStatus::kNotRegular;  // a refused link; a socket
@@ -211,8 +223,12 @@ ReadStatus InputFile::ReadAll(std::string& out) {
 
 std::optional<std::vector<std::string>> ListFolder(const std::string& folder) {
   if (folder.empty()) return std::nullopt;
-  DIR* dir = ::opendir(folder.c_str());
+  FolderSafety safety;
+  Fd fd = posix::OpenFolder(folder, safety);
+  if (!fd.valid()) return std::nullopt;
+  DIR* dir = ::fdopendir(fd.get());
   if (dir == nullptr) return std::nullopt;
+  fd.Release();  // the listing owns it now
   std::vector<std::string> names;
   errno = 0;
   while (const dirent* entry = ::readdir(dir)) {
@@ -227,58 +243,44 @@ std::optional<std::vector<std::string>> ListFolder(const std::string& folder) {
 }
 
 std::optional<std::string> ResolvePath(const std::string& path) {
-  char resolved[PATH_MAX];
-  if (path.empty() || ::realpath(path.c_str(), resolved) == nullptr) return std::nullopt;
-  return std::string(resolved);
+  posix::Place place;
+  if (path.empty() || posix::Locate(path, true, place) != FolderSafety::kSafe) return std::nullopt;
+  struct stat st {};
+  if (::fstatat(place.folder.get(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return std::nullopt;
+  }
+  return place.Path();
 }
 
 std::optional<FileFacts> FolderFacts(const std::string& path) {
+  FolderSafety safety;
+  const Fd fd = posix::OpenFolder(path, safety);
   struct stat st {};
-  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+  if (!fd.valid() || ::fstat(fd.get(), &st) != 0) return std::nullopt;
   return FileFacts{static_cast<std::uint64_t>(st.st_size), st.st_uid, st.st_gid,
                    static_cast<std::uint32_t>(st.st_mode & 07777)};
-}
-
-std::vector<std::uint32_t> GroupsOfUser(std::uint32_t uid) {
-  std::vector<char> text(16384);
-  struct passwd entry {};
-  struct passwd* found = nullptr;
-  if (::getpwuid_r(uid, &entry, text.data(), text.size(), &found) != 0 || found == nullptr) {
-    return {};
-  }
-  int count = 64;
-  std::vector<gid_t> groups(static_cast<std::size_t>(count));
-  if (::getgrouplist(entry.pw_name, entry.pw_gid, groups.data(), &count) < 0) {
-    groups.resize(static_cast<std::size_t>(count));
-    if (::getgrouplist(entry.pw_name, entry.pw_gid, groups.data(), &count) < 0) return {};
-  }
-  groups.resize(static_cast<std::size_t>(count));
-  std::vector<std::uint32_t> result{entry.pw_gid};
-  for (const gid_t group : groups) {
-    if (group != entry.pw_gid) result.push_back(group);
-  }
-  return result;
 }
 
 std::uint32_t EffectiveUser() { return ::geteuid(); }
 
 FolderSafety CheckFolderSafety(const std::string& path) {
-  char resolved[PATH_MAX];
-  if (path.empty() || ::realpath(path.c_str(), resolved) == nullptr) return FolderSafety::kMissing;
-  std::string folder = resolved;
+  FolderSafety safety;
+  return posix::OpenFolder(path, safety, posix::Rule::kAlways).valid() ? FolderSafety::kSafe
+                                                                       : safety;
+}
+
+FolderSafety CheckPathSafety(const std::string& path) {
+  posix::Place place;
+  const FolderSafety reached = posix::Locate(path, true, place);
   struct stat st {};
-  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return FolderSafety::kMissing;
-  const uid_t me = ::geteuid();
-  while (true) {
-    if (::stat(folder.c_str(), &st) != 0) return FolderSafety::kMissing;
-    if (st.st_uid != 0 && st.st_uid != me) return FolderSafety::kForeignOwner;
-    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0) {
-      return FolderSafety::kOpenToOthers;
-    }
-    if (folder == "/") return FolderSafety::kSafe;
-    const auto slash = folder.find_last_of('/');
-    folder = slash == 0 ? std::string("/") : folder.substr(0, slash);
+  if (reached != FolderSafety::kSafe ||
+      ::fstatat(place.folder.get(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISDIR(st.st_mode)) {
+    return reached;
   }
+  // A folder at the end is judged as the folders on the way were.
+  FolderSafety safety;
+  return posix::OpenFolder(path, safety).valid() ? FolderSafety::kSafe : safety;
 }
 
 std::string FirstExisting(const std::vector<std::string>& candidates) {
@@ -298,60 +300,71 @@ std::vector<std::string> NotepadCandidates() {
 
 std::vector<std::string> IpconfigCandidates() { return {"/usr/bin/resolvectl", "/bin/resolvectl"}; }
 
+namespace {
+
+// The file at `path` itself (a link at its name is not followed), opened without blocking for
+// its flags and mode.
+Fd OpenForMarks(const std::string& path) {
+  return posix::OpenAt(path, false, O_RDONLY | O_NONBLOCK);
+}
+
+}  // namespace
+
 std::optional<Protection> ProtectionOf(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-  if (fd < 0) return std::nullopt;
+  const Fd fd = OpenForMarks(path);
+  if (!fd.valid()) return std::nullopt;
   Protection marks;
-  if (const auto flags = InodeFlags(fd)) marks.flags = *flags & kProtectiveFlags;
+  if (const auto flags = InodeFlags(fd.get())) marks.flags = *flags & kProtectiveFlags;
   struct stat st {};
-  const bool examined = ::fstat(fd, &st) == 0;
-  marks.added_owner_write = examined && (st.st_mode & S_IWUSR) == 0;
-  ::close(fd);
-  if (!examined) return std::nullopt;
+  if (::fstat(fd.get(), &st) != 0) return std::nullopt;
+  marks.added_owner_write = (st.st_mode & S_IWUSR) == 0;
   return marks;
 }
 
 std::optional<Protection> SetAttributesNormal(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-  if (fd < 0) return std::nullopt;
+  const Fd fd = OpenForMarks(path);
+  if (!fd.valid()) return std::nullopt;
   Protection removed;
-  if (const auto flags = InodeFlags(fd); flags && (*flags & kProtectiveFlags) != 0) {
-    if (SetInodeFlags(fd, *flags & ~kProtectiveFlags)) removed.flags = *flags & kProtectiveFlags;
+  if (const auto flags = InodeFlags(fd.get()); flags && (*flags & kProtectiveFlags) != 0) {
+    if (SetInodeFlags(fd.get(), *flags & ~kProtectiveFlags)) {
+      removed.flags = *flags & kProtectiveFlags;
+    }
   }
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && (st.st_mode & S_IWUSR) == 0) {
-    removed.added_owner_write = ::fchmod(fd, (st.st_mode & 07777) | S_IWUSR) == 0;
+  if (::fstat(fd.get(), &st) == 0 && (st.st_mode & S_IWUSR) == 0) {
+    removed.added_owner_write = ::fchmod(fd.get(), (st.st_mode & 07777) | S_IWUSR) == 0;
   }
-  ::close(fd);
   return removed;
 }
 
+bool IsRestorableProtection(const Protection& marks) {
+  return (marks.flags & ~kProtectiveFlags) == 0;
+}
+
 bool RestoreProtection(const std::string& path, const Protection& removed) {
-  if (removed.flags == 0) return true;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-  if (fd < 0) return false;
-  const auto flags = InodeFlags(fd);
-  const bool ok = flags && SetInodeFlags(fd, *flags | removed.flags);
-  ::close(fd);
-  return ok;
+  // Only the marks this program clears are ever set again, whatever a caller hands in.
+  const std::uint32_t flags = removed.flags & kProtectiveFlags;
+  if (flags == 0) return true;
+  const Fd fd = OpenForMarks(path);
+  if (!fd.valid()) return false;
+  const auto current = InodeFlags(fd.get());
+  return current && SetInodeFlags(fd.get(), *current | flags);
 }
 
 bool DeleteFile(const std::string& path) {
   if (path.empty()) return false;
-  if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+  const RemoveResult result = RemoveEntry(path);
+  return result != RemoveResult::kFailed;
 }
 
 bool AppendToLog(const std::string& path, std::string_view bytes) {
   if (path.empty()) return false;
-  const int fd = ::open(path.c_str(),
-                        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
+  const Fd fd = posix::OpenAt(path, false, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK, 0666);
+  if (!fd.valid()) return false;
   struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  bool ok = ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode);
   while (ok && !bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    const ssize_t n = ::write(fd.get(), bytes.data(), bytes.size());
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       ok = false;
@@ -359,12 +372,15 @@ bool AppendToLog(const std::string& path, std::string_view bytes) {
       bytes.remove_prefix(static_cast<std::size_t>(n));
     }
   }
-  return ::close(fd) == 0 && ok;
+  return ok;
 }
 
 RemoveResult RemoveEntry(const std::string& path) {
-  if (path.empty()) return RemoveResult::kFailed;
-  if (::unlink(path.c_str()) == 0) return RemoveResult::kRemoved;
+  posix::Place place;
+  if (path.empty() || posix::Locate(path, false, place) != FolderSafety::kSafe) {
+    return RemoveResult::kFailed;
+  }
+  if (::unlinkat(place.folder.get(), place.name.c_str(), 0) == 0) return RemoveResult::kRemoved;
   return errno == ENOENT ? RemoveResult::kAbsent : RemoveResult::kFailed;
 }
 
@@ -421,10 +437,9 @@ class PosixOwnFile final : public OwnFile {
 }  // namespace
 
 std::unique_ptr<OwnFile> CreateOwnFile(const std::string& path) {
-  const int fd =
-      ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return nullptr;
-  return std::make_unique<PosixOwnFile>(fd);
+  Fd fd = posix::OpenAt(path, false, O_RDWR | O_APPEND | O_CREAT | O_EXCL, 0600);
+  if (!fd.valid()) return nullptr;
+  return std::make_unique<PosixOwnFile>(fd.Release());
 }
 
 }  // namespace vellomar::platform

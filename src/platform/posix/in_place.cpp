@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/path_walk.h"
 
 namespace vellomar::platform {
 namespace {
@@ -93,21 +94,17 @@ InPlaceResult Rewrite(int fd, std::string_view bytes) {
 
 InPlaceResult RewriteInPlace(const std::string& path, std::string_view bytes) {
   // O_NONBLOCK keeps a fifo swapped in at the path from blocking the open; Rewrite refuses it.
-  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-  if (fd < 0) return InPlaceResult::kNotOpened;
-  const InPlaceResult result = Rewrite(fd, bytes);
-  ::close(fd);
-  return result;
+  const posix::Fd fd = posix::OpenAt(path, false, O_RDWR | O_NONBLOCK);
+  if (!fd.valid()) return InPlaceResult::kNotOpened;
+  return Rewrite(fd.get(), bytes);
 }
 
 bool RestoreOwnerWrite(const std::string& path, const Protection& removed) {
   if (!removed.added_owner_write) return true;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-  if (fd < 0) return false;
+  const posix::Fd fd = posix::OpenAt(path, false, O_RDONLY | O_NONBLOCK);
+  if (!fd.valid()) return false;
   struct stat st {};
-  const bool ok = ::fstat(fd, &st) == 0 && ::fchmod(fd, (st.st_mode & 07777) & ~S_IWUSR) == 0;
-  ::close(fd);
-  return ok;
+  return ::fstat(fd.get(), &st) == 0 && ::fchmod(fd.get(), (st.st_mode & 07777) & ~S_IWUSR) == 0;
 }
 
 }  // namespace vellomar::platform

@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "platform/posix/path_walk.h"
 
 namespace vellomar::platform {
 namespace {
@@ -49,25 +50,27 @@ std::string ResolveProgram(const std::string& program) {
   if (program.empty() || program.find('/') != std::string::npos) return program;
   for (const char* folder : {"/usr/sbin", "/usr/bin", "/sbin", "/bin"}) {
     std::string candidate = std::string(folder) + "/" + program;
-    struct stat st {};
-    if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0111) != 0) {
-      return candidate;
-    }
+    if (posix::OpenProgram(candidate).valid()) return candidate;
   }
   return {};
+}
+
+// The argument vector for exec: pointers into `argv`, which must outlive it.
+std::vector<char*> ArgumentVector(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  args.reserve(argv.size() + 1);
+  for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  return args;
 }
 
 // Starts a program detached from this process (double fork, so no child is left to reap).
 // Returns false when the program could not be started.
 bool SpawnDetached(const std::vector<std::string>& argv, const std::string& working_folder) {
   if (argv.empty()) return false;
-  const std::string program = ResolveProgram(argv[0]);
-  if (program.empty()) return false;
-
-  std::vector<char*> args;
-  args.reserve(argv.size() + 1);
-  for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
+  const posix::Fd program = posix::OpenProgram(ResolveProgram(argv[0]));
+  if (!program.valid()) return false;
+  std::vector<char*> args = ArgumentVector(argv);
 
   int report[2];
   if (::pipe2(report, O_CLOEXEC) != 0) return false;
@@ -87,7 +90,7 @@ bool SpawnDetached(const std::vector<std::string>& argv, const std::string& work
     int err = 0;
     if (!working_folder.empty() && ::chdir(working_folder.c_str()) != 0) err = errno;
     if (err == 0) {
-      ::execv(program.c_str(), args.data());
+      posix::ExecProgram(program.get(), args.data());
       err = errno;
     }
     ReportExecFailure(report[1], err);
@@ -173,11 +176,10 @@ long long NowMs() {
 RunResult RunAndWait(const std::vector<std::string>& argv, int timeout_ms, bool collect_output,
                      std::size_t max_output) {
   RunResult result;
-  if (argv.empty() || argv[0].empty() || argv[0][0] != '/') return result;
-  std::vector<char*> args;
-  args.reserve(argv.size() + 1);
-  for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
+  if (argv.empty()) return result;
+  const posix::Fd program = posix::OpenProgram(argv[0]);
+  if (!program.valid()) return result;
+  std::vector<char*> args = ArgumentVector(argv);
 
   int output[2] = {-1, -1};
   int report[2];
@@ -192,7 +194,7 @@ RunResult RunAndWait(const std::vector<std::string>& argv, int timeout_ms, bool 
     const int null_fd = ::open("/dev/null", O_RDONLY);
     if (null_fd >= 0) ::dup2(null_fd, STDIN_FILENO);
     if (collect_output) ::dup2(output[1], STDOUT_FILENO);
-    ::execv(args[0], args.data());
+    posix::ExecProgram(program.get(), args.data());
     ReportExecFailure(report[1], errno);
   }
   ::close(report[1]);
@@ -367,14 +369,12 @@ class PosixChild final : public ChildProcess {
 std::unique_ptr<ChildProcess> StartWithOutput(const std::vector<std::string>& argv, OwnFile& output,
                                               StartResult& result) {
   result = StartResult::kCannotStart;
-  if (argv.empty() || argv[0].empty() || argv[0].front() != '/') {
-    result = StartResult::kProgramMissing;
+  const posix::Fd program = argv.empty() ? posix::Fd() : posix::OpenProgram(argv[0]);
+  if (!program.valid()) {
+    if (argv.empty() || errno == ENOENT) result = StartResult::kProgramMissing;
     return nullptr;
   }
-  std::vector<char*> args;
-  args.reserve(argv.size() + 1);
-  for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
+  std::vector<char*> args = ArgumentVector(argv);
   const int out_fd = static_cast<int>(output.NativeHandle());
   const int null_fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   if (null_fd < 0) return nullptr;
@@ -392,7 +392,7 @@ std::unique_ptr<ChildProcess> StartWithOutput(const std::vector<std::string>& ar
       err = errno;
     }
     if (err == 0) {
-      ::execv(args[0], args.data());
+      posix::ExecProgram(program.get(), args.data());
       err = errno;
     }
     ReportExecFailure(report[1], err);
@@ -416,24 +416,49 @@ std::unique_ptr<ChildProcess> StartWithOutput(const std::vector<std::string>& ar
   return handle;
 }
 
-std::unique_ptr<InstanceLock> LockFolderOf(const std::string& file, int wait_ms) {
-  const auto slash = file.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "."
-                             : slash == 0               ? "/"
-                                                        : file.substr(0, slash);
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+std::string InstallLockFolder() {
+  if (::geteuid() == 0) return "/run/vellomar";
+  std::string why;
+  return LockFolder(why);
+}
+
+std::unique_ptr<InstanceLock> LockInstalls(const std::string& hosts_file, int wait_ms,
+                                           const std::string& lock_folder) {
+  const std::string folder = lock_folder.empty() ? InstallLockFolder() : lock_folder;
+  if (folder.empty()) return nullptr;
+  // A folder of this user's that nobody else may even look into, so that nobody else can open
+  // the lock, let alone hold it.
+  if (::geteuid() == 0 && folder == "/run/vellomar") {
+    posix::Place place;
+    if (posix::Locate(folder, false, place) == FolderSafety::kSafe) {
+      ::mkdirat(place.folder.get(), place.name.c_str(), 0700);
+    }
+  }
+  FolderSafety safety;
+  const posix::Fd dir = posix::OpenFolder(folder, safety, posix::Rule::kAlways);
+  struct stat st {};
+  if (!dir.valid() || ::fstat(dir.get(), &st) != 0 || st.st_uid != ::geteuid() ||
+      (st.st_mode & 077) != 0) {
+    return nullptr;
+  }
+  // One lock for each hosts file, as the system reaches it.
+  char name[64];
+  std::snprintf(
+      name, sizeof name, "install-%016llx.lock",
+      static_cast<unsigned long long>(StableHash(ResolvePath(hosts_file).value_or(hosts_file))));
+  const int fd =
+      ::openat(dir.get(), name, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
   if (fd < 0) return nullptr;
+  auto lock = std::make_unique<FileLock>(fd);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) return nullptr;
   const long long deadline = NowMs() + wait_ms;
   int locked;
   while ((locked = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 &&
          (errno == EWOULDBLOCK || errno == EINTR) && NowMs() < deadline) {
-    ::usleep(50000);
+    ::usleep(20000);
   }
-  if (locked != 0) {
-    ::close(fd);
-    return nullptr;
-  }
-  return std::make_unique<FileLock>(fd);
+  if (locked != 0) return nullptr;
+  return lock;
 }
 
 }  // namespace vellomar::platform

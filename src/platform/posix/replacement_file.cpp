@@ -1,4 +1,6 @@
-// Replacing a file through a temporary file in the same folder on POSIX systems.
+// Replacing a file through a temporary file in the same folder on POSIX systems. The folder is
+// reached once and kept open: the temporary file is made, renamed and flushed through that one
+// descriptor, so a folder swapped on the way afterwards changes nothing.
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -9,23 +11,35 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
+#include "platform/posix/path_walk.h"
 
 namespace vellomar::platform {
 namespace {
 
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? std::string("/") : path.substr(0, slash);
+using posix::Fd;
+
+// The hidden name stem of the temporary files for a target named `name`; the writer's process
+// id, "-" and a random number follow it.
+std::string TempStem(const std::string& name) { return "." + name + ".new-"; }
+
+// The writer's process id when `name` is exactly a temporary name of `stem`'s, else 0.
+long WriterOf(std::string_view name, std::string_view stem) {
+  if (name.substr(0, stem.size()) != stem) return 0;
+  const std::string_view rest = name.substr(stem.size());
+  const auto dash = rest.find('-');
+  const auto digits = [](std::string_view text) {
+    return !text.empty() && text.size() <= 10 &&
+           text.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  if (dash == std::string_view::npos || !digits(rest.substr(0, dash)) ||
+      !digits(rest.substr(dash + 1))) {
+    return 0;
+  }
+  return std::strtol(std::string(rest.substr(0, dash)).c_str(), nullptr, 10);
 }
-
-std::string BaseNameOf(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
-
-// The hidden name stem of the temporary files for `target`; the writer's process id and a
-// random number follow it.
-std::string TempStem(const std::string& target) { return "." + BaseNameOf(target) + ".new-"; }
 
 mode_t DefaultMode() {
   const mode_t mask = ::umask(022);
@@ -33,28 +47,24 @@ mode_t DefaultMode() {
   return 0666 & ~mask;
 }
 
-void SyncFolder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
 class PosixReplacementFile final : public ReplacementFile {
  public:
-  PosixReplacementFile(std::string target, std::string temp, int fd)
-      : target_(std::move(target)), temp_(std::move(temp)), fd_(fd) {}
+  PosixReplacementFile(Fd folder, std::string name, std::string temp, Fd file)
+      : folder_(std::move(folder)),
+        name_(std::move(name)),
+        temp_(std::move(temp)),
+        file_(std::move(file)) {}
 
   ~PosixReplacementFile() override {
-    if (fd_ >= 0) ::close(fd_);
-    if (!committed_) ::unlink(temp_.c_str());
+    file_.Reset();
+    if (!committed_) ::unlinkat(folder_.get(), temp_.c_str(), 0);
   }
   PosixReplacementFile(const PosixReplacementFile&) = delete;
   PosixReplacementFile& operator=(const PosixReplacementFile&) = delete;
 
   bool Write(std::string_view bytes) override {
     while (ok_ && !bytes.empty()) {
-      const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+      const ssize_t n = ::write(file_.get(), bytes.data(), bytes.size());
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
         ok_ = false;
@@ -67,33 +77,35 @@ class PosixReplacementFile final : public ReplacementFile {
   }
 
   bool Sync() override {
-    if (fd_ < 0) return false;
+    if (!file_.valid()) return false;
     if (ok_ && !synced_) {
-      ok_ = ::fsync(fd_) == 0;
+      ok_ = ::fsync(file_.get()) == 0;
       synced_ = ok_;
     }
     return ok_;
   }
 
   CommitResult Commit() override {
-    if (fd_ < 0) return CommitResult::kWriteFailed;
+    if (!file_.valid()) return CommitResult::kWriteFailed;
     Sync();
-    if (::close(fd_) != 0) ok_ = false;
-    fd_ = -1;
+    if (::close(file_.Release()) != 0) ok_ = false;
     if (!ok_) return CommitResult::kWriteFailed;
-    if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+    if (::renameat(folder_.get(), temp_.c_str(), folder_.get(), name_.c_str()) != 0) {
       return (errno == EBUSY || errno == EXDEV) ? CommitResult::kTargetBusy
                                                 : CommitResult::kRenameFailed;
     }
     committed_ = true;
-    SyncFolder(FolderOf(target_));
+    // The rename is on disk once the folder is.
+    const Fd readable(::openat(folder_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (readable.valid()) ::fsync(readable.get());
     return CommitResult::kReplaced;
   }
 
  private:
-  std::string target_;
+  Fd folder_;
+  std::string name_;
   std::string temp_;
-  int fd_;
+  Fd file_;
   bool ok_ = true;
   bool synced_ = false;
   bool committed_ = false;
@@ -103,57 +115,67 @@ class PosixReplacementFile final : public ReplacementFile {
 
 std::unique_ptr<ReplacementFile> CreateReplacementFile(const std::string& target,
                                                        const std::string& like) {
-  const std::string folder = FolderOf(target);
+  posix::Place place;
+  if (posix::Locate(target, false, place) != FolderSafety::kSafe || place.name == ".") {
+    return nullptr;
+  }
+  // The owner and mode to give the new file, taken from the open file `like` names.
+  struct stat model {};
+  bool has_model = false;
+  if (!like.empty()) {
+    const Fd like_fd = posix::OpenAt(like, false, O_RDONLY | O_NONBLOCK);
+    has_model = like_fd.valid() && ::fstat(like_fd.get(), &model) == 0;
+  }
   // Hidden, so that a listing of the folder never shows a half-written file.
-  const std::string stem = folder + "/" + TempStem(target) + std::to_string(::getpid()) + "-";
+  const std::string stem = TempStem(place.name) + std::to_string(::getpid()) + "-";
   std::random_device seed;
   std::mt19937 random(seed());
   for (int attempt = 0; attempt < 16; ++attempt) {
     const std::string temp = stem + std::to_string(random() % 1000000000u);
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    Fd fd(::openat(place.folder.get(), temp.c_str(),
+                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.valid()) {
       if (errno == EEXIST) continue;
       return nullptr;
     }
-    struct stat st {};
     bool ok;
-    if (!like.empty() && ::stat(like.c_str(), &st) == 0) {
+    if (has_model) {
       // Owner first: changing the owner may clear set-id bits that the mode then restores. A
       // file that cannot take them would change who may write the target: refuse it.
-      ok = ::fchown(fd, st.st_uid, st.st_gid) == 0 && ::fchmod(fd, st.st_mode & 07777) == 0;
+      ok = ::fchown(fd.get(), model.st_uid, model.st_gid) == 0 &&
+           ::fchmod(fd.get(), model.st_mode & 07777) == 0;
     } else {
-      ok = ::fchmod(fd, DefaultMode()) == 0;
+      ok = ::fchmod(fd.get(), DefaultMode()) == 0;
     }
     if (!ok) {
-      ::close(fd);
-      ::unlink(temp.c_str());
+      fd.Reset();
+      ::unlinkat(place.folder.get(), temp.c_str(), 0);
       return nullptr;
     }
-    return std::make_unique<PosixReplacementFile>(target, temp, fd);
+    return std::make_unique<PosixReplacementFile>(std::move(place.folder), place.name, temp,
+                                                  std::move(fd));
   }
   return nullptr;
 }
 
 int RemoveStaleReplacements(const std::string& target) {
-  const std::string folder = FolderOf(target);
-  const std::string stem = TempStem(target);
-  DIR* dir = ::opendir(folder.c_str());
+  posix::Place place;
+  if (posix::Locate(target, false, place) != FolderSafety::kSafe || place.name == ".") return 0;
+  const std::string stem = TempStem(place.name);
+  Fd readable(::openat(place.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  DIR* dir = readable.valid() ? ::fdopendir(readable.get()) : nullptr;
   if (dir == nullptr) return 0;
-  const int dir_fd = ::dirfd(dir);
+  const int dir_fd = readable.Release();
   int removed = 0;
   while (const dirent* entry = ::readdir(dir)) {
-    const std::string_view name = entry->d_name;
-    if (name.substr(0, stem.size()) != stem) continue;
-    // The writer's process id; a name without one is of an older version, whose writer is gone.
-    const std::string rest(name.substr(stem.size()));
-    char* end = nullptr;
-    const long pid = std::strtol(rest.c_str(), &end, 10);
-    const bool writer_gone = end == rest.c_str() || *end != '-' || pid <= 0 ||
-                             (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH);
-    if (!writer_gone || pid == ::getpid()) continue;
+    // Only what this program's writers name their files, written by a process that is gone
+    // and by this user: anything else in the folder is someone else's business.
+    const long pid = WriterOf(entry->d_name, stem);
+    if (pid <= 0 || pid == ::getpid()) continue;
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
     struct stat st {};
-    // Only files: a folder of that name is not a leftover of this program.
-    if (::fstatat(dir_fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) {
+    if (::fstatat(dir_fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != ::geteuid()) {
       continue;
     }
     if (::unlinkat(dir_fd, entry->d_name, 0) == 0) ++removed;

@@ -34,7 +34,7 @@ bool CopySamples(const std::string& from, const std::string& to) {
   bool ok = true;
   std::string bytes;
   for (const std::string& name : *names) {
-    if (ReadFileChecked(JoinPath(from, name), bytes, Links::kRefuse) != ReadStatus::kOk) continue;
+    if (ReadFileWhole(JoinPath(from, name), bytes) != ReadStatus::kOk) continue;
     const auto file = CreateReplacementFile(JoinPath(to, name));
     ok = file && file->Write(bytes) && file->Commit() == ReplacementFile::CommitResult::kReplaced &&
          ok;
@@ -91,7 +91,8 @@ std::string HostName() {
 }
 
 std::vector<std::string> PrivilegedInstallCommand(const std::string& /*helper*/,
-                                                  const std::string& /*action_file*/) {
+                                                  const std::string& /*action_file*/,
+                                                  const std::string& /*pkexec*/) {
   return {};  // no polkit: the install always runs in the program itself
 }
 

@@ -295,9 +295,6 @@ std::optional<FileFacts> FolderFacts(const std::string& path) {
   return FactsOf(info);
 }
 
-// Group ids are POSIX's; access on Windows goes by the access lists of the files.
-std::vector<std::uint32_t> GroupsOfUser(std::uint32_t /*uid*/) { return {}; }
-
 // Windows names users by security identifiers, not numbers, and no user there passes every
 // access check as root does on POSIX, not even an elevated administrator, whose access the
 // access lists of the files still decide. The program's user is therefore one fixed id that is
@@ -311,6 +308,12 @@ std::uint32_t EffectiveUser() { return kWindowsUser; }
 // existing folder counts as safe.
 FolderSafety CheckFolderSafety(const std::string& path) {
   return FolderExists(path) ? FolderSafety::kSafe : FolderSafety::kMissing;
+}
+
+FolderSafety CheckPathSafety(const std::string& path) {
+  const auto separator = path.find_last_of("\\/");
+  return separator == std::string::npos ? FolderSafety::kSafe
+                                        : CheckFolderSafety(path.substr(0, separator + 1));
 }
 
 std::optional<std::vector<std::string>> ListFolder(const std::string& folder) {
@@ -394,13 +397,17 @@ std::optional<Protection> SetAttributesNormal(const std::string& path) {
   return removed;
 }
 
+bool IsRestorableProtection(const Protection& marks) { return (marks.flags & ~kProtective) == 0; }
+
 bool RestoreProtection(const std::string& path, const Protection& removed) {
-  if (removed.flags == 0) return true;
+  // Only the marks this program clears are ever set again, whatever a caller hands in.
+  const DWORD flags = removed.flags & kProtective;
+  if (flags == 0) return true;
   const auto wide = win32::FilePath(path);
   if (!wide) return false;
   const DWORD attributes = ::GetFileAttributesW(wide->c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-  return ::SetFileAttributesW(wide->c_str(), (attributes & kSettable) | removed.flags) != 0;
+  return ::SetFileAttributesW(wide->c_str(), (attributes & kSettable) | flags) != 0;
 }
 
 bool RestoreOwnerWrite(const std::string& /*path*/, const Protection& /*removed*/) {

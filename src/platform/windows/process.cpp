@@ -593,7 +593,10 @@ void DropKey(std::uint64_t key) {
 // A mutex in the global namespace, so that installs from every session of the machine over the
 // one system hosts file take turns; named after a hash of the folder's full path. A process that
 // dies holding it leaves it abandoned, which the next one takes as free.
-std::unique_ptr<InstanceLock> LockFolderOf(const std::string& file, int wait_ms) {
+std::string InstallLockFolder() { return {}; }
+
+std::unique_ptr<InstanceLock> LockInstalls(const std::string& file, int wait_ms,
+                                           const std::string& /*lock_folder*/) {
   const auto separator = file.find_last_of("\\/");
   std::string folder = separator == std::string::npos ? "." : file.substr(0, separator + 1);
   const auto wide = win32::Widen(folder);
