@@ -1,27 +1,33 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Builds the libFuzzer targets (the `fuzz` preset, clang) and runs each for a few seconds.
 # usage: scripts/fuzz-smoke.sh [seconds per target, default 30]
-# Corpora grow in build-fuzz/corpus/<target>/; a crash leaves its input in build-fuzz/ and
-# makes the script fail.
-set -eu
+# Corpora grow in build-fuzz/corpus/<target>/. Any finding fails the script: a fuzzer that ends
+# with a non-zero status (a crash, a leak, out of memory, a time-out, a sanitizer report) or
+# leaves any input in build-fuzz/findings/<target>/, whatever its kind.
+set -euo pipefail
 seconds="${1:-30}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 cmake --preset fuzz >/dev/null
-targets="fuzz_header_reader fuzz_dns_report fuzz_merge_writer fuzz_source_pattern"
-# shellcheck disable=SC2086
-cmake --build --preset fuzz --target $targets
+targets=(fuzz_header_reader fuzz_dns_report fuzz_merge_writer fuzz_source_pattern)
+cmake --build --preset fuzz --target "${targets[@]}"
 status=0
-for target in $targets; do
+for target in "${targets[@]}"; do
   corpus="build-fuzz/corpus/$target"
-  mkdir -p "$corpus"
+  findings="build-fuzz/findings/$target"
+  rm -rf "$findings"
+  mkdir -p "$corpus" "$findings"
   echo "== $target: $seconds s"
-  if ! (cd build-fuzz && "./fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
-        "corpus/$target" 2>&1 | grep -E "^(Done [0-9]+ runs|stat::number_of_executed_units|stat::peak_rss_mb|==[0-9]+==ERROR|SUMMARY)"); then
-    :
-  fi
-  if ls build-fuzz/crash-* build-fuzz/leak-* build-fuzz/timeout-* >/dev/null 2>&1; then
-    echo "!! $target left a failing input in build-fuzz/"
+  log="build-fuzz/$target.log"
+  code=0
+  (cd build-fuzz && "./fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
+      -rss_limit_mb=2048 -artifact_prefix="findings/$target/" "corpus/$target") >"$log" 2>&1 ||
+    code=$?
+  grep -E "^(Done [0-9]+ runs|stat::number_of_executed_units|stat::peak_rss_mb|==[0-9]+==ERROR|SUMMARY)" \
+    "$log" || true
+  if [ "$code" -ne 0 ] || [ -n "$(ls -A "$findings")" ]; then
+    echo "!! $target ended with status $code; findings: $(ls -A "$findings" | tr '\n' ' ')"
+    tail -n 40 "$log"
     status=1
   fi
 done
