@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/install-deps.sh
-vellomar_install_deps dpkg-dev
+# cpack needs file(1) to find the binaries and dpkg-shlibdeps (dpkg-dev) for the dependencies.
+vellomar_install_deps dpkg-dev file
 vellomar_build
 (cd build && cpack -G DEB)
 ls -1 build/vellomar_*.deb

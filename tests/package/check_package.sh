@@ -5,7 +5,7 @@
 set -uo pipefail
 build=$1
 source_dir=$2
-for tool in cpack dpkg-deb dpkg-shlibdeps lintian appstreamcli desktop-file-validate; do
+for tool in cpack file dpkg-deb dpkg-shlibdeps lintian appstreamcli desktop-file-validate; do
   command -v "$tool" >/dev/null || { echo "skipped: no $tool"; exit 77; }
 done
 out=$(mktemp -d)
@@ -43,9 +43,11 @@ depends=$(dpkg-deb -f "$deb" Depends)
 check grep -q 'libc6' <<<"$depends"
 check grep -q 'libqt6widgets6' <<<"$depends"
 
-lintian --no-tag-display-limit "$deb" >"$out/lintian" 2>&1
+lintian -I --no-tag-display-limit "$deb" >"$out/lintian" 2>&1
 cat "$out/lintian"
 check test -z "$(grep '^E:' "$out/lintian")"
+# Built with the hardening flags (PIE, bind now, fortified functions...).
+check test -z "$(grep 'hardening-' "$out/lintian")"
 check appstreamcli validate --no-net "$source_dir/share/metainfo/org.vellomar.Vellomar.metainfo.xml"
 check desktop-file-validate "$source_dir/share/org.vellomar.Vellomar.desktop"
 exit $fail
