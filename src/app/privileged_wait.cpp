@@ -25,8 +25,8 @@ class WindowLauncher final : public platform::Launcher {
     return inner_->StartWithOutput(argv, output, result);
   }
 
-  platform::InputRunResult RunPrivileged(const std::vector<std::string>& argv,
-                                         std::string_view input) override {
+  platform::RunResult RunPrivileged(const std::vector<std::string>& argv,
+                                    std::string_view input) override {
     std::vector<QPointer<QWidget>> disabled;
     for (QWidget* window : QApplication::topLevelWidgets()) {
       if (!window->isEnabled()) continue;
@@ -34,7 +34,7 @@ class WindowLauncher final : public platform::Launcher {
       disabled.emplace_back(window);
     }
     QEventLoop loop;
-    platform::InputRunResult result;
+    platform::RunResult result;
     // The worker only runs the process; the session and every widget stay on this thread.
     std::thread worker([&] {
       result = inner_->RunPrivileged(argv, input);

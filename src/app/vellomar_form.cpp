@@ -63,6 +63,19 @@ void MakeVersionBox(QPlainTextEdit* box) {
   box->setPlainText(QStringLiteral("Text1"));
 }
 
+// The three states of Use_127 for the address modes.
+Qt::CheckState BoxState(merge::AddressMode mode) {
+  switch (mode) {
+    case merge::AddressMode::kNoChange:
+      return Qt::Unchecked;
+    case merge::AddressMode::kUse127:
+      return Qt::Checked;
+    case merge::AddressMode::kUse0000:
+      break;
+  }
+  return Qt::PartiallyChecked;
+}
+
 }  // namespace
 
 QString ToQ(const std::string& text) {
@@ -161,8 +174,8 @@ void VellomarForm::CreateControls() {
   Place(Use_127, 3690, 1050, 1365, 195);
   Use_127->setTristate(true);
   Use_127->setLayoutDirection(Qt::RightToLeft);
-  Use_127->setText(QStringLiteral("Use 127.0.0.1"));
-  Use_127->setCheckState(Qt::Checked);
+  Use_127->setText(ToQ(std::string(merge::AddressModeCaption(merge::kDesignedAddressMode))));
+  Use_127->setCheckState(BoxState(merge::kDesignedAddressMode));
 
   for (QLabel* label : {Label1, Label2, CurrentHostsFileInfo, MergedHostsFileInfo}) {
     label->adjustSize();
@@ -218,20 +231,12 @@ void VellomarForm::CreateControls() {
 // ---- Start-up ---------------------------------------------------------------------------
 
 void VellomarForm::Form_Load() {
-  session_.ProbePaths();
-  session_.RecoverInterruptedInstall();
-  setWindowTitle(
-      ToQ(WindowTitle(env().version_major, env().version_minor, env().version_revision)));
-  session_.GetHostVersion(0);
-  session_.ClearMergeList();
+  const Environment& env = session_.env();
+  setWindowTitle(ToQ(WindowTitle(env.version_major, env.version_minor, env.version_revision)));
+  session_.StartUp();
   Draw();
   move(0, 0);
   CentreForm();
-  session_.SetMode(merge::AddressMode::kUse0000);
-  session_.WriteMergeFile();
-  session_.ReportAdminState();
-  session_.ShowListingNotice();
-  Draw();
 }
 
 void VellomarForm::WidenForSummaries() {
@@ -277,7 +282,7 @@ void VellomarForm::DrawSummary(QLabel* summary, const QString& text) {
 }
 
 void VellomarForm::AddNotice(const std::string& text) {
-  session_.SetInformation(session_.Information().text + " - " + text);
+  session_.AddNote(text);
   Draw();
 }
 
@@ -294,18 +299,31 @@ void VellomarForm::CentreForm() {
 
 // ---- Drawing the session ---------------------------------------------------------------------
 
-QColor VellomarForm::ColourOf(session::Colour colour) const {
-  switch (colour) {
-    case session::Colour::kYellow:
+QColor VellomarForm::ColourOf(view::ColourRole role) {
+  switch (role) {
+    case view::ColourRole::kYellow:
       return kYellow;
-    case session::Colour::kRed:
+    case view::ColourRole::kRed:
       return kRed;
-    case session::Colour::kGreen:
+    case view::ColourRole::kGreen:
       return kGreen;
-    case session::Colour::kWindow:
+    case view::ColourRole::kWindow:
       break;
   }
-  return WindowColour();
+  return QApplication::palette().color(QPalette::Active, QPalette::Base);
+}
+
+void VellomarForm::DrawStatus() {
+  const session::Status& status = session_.Information();
+  const QString text = ToQ(view::StatusText(status));
+  SetBackColor(InformationText, ColourOf(view::ColourOf(status.tone)));
+  // A text longer than the box loses its middle, not its end, where the reason stands; the
+  // tip holds it whole.
+  const int room = InformationText->contentsRect().width() - 8;
+  const QString shown = InformationText->fontMetrics().elidedText(text, Qt::ElideMiddle, room);
+  InformationText->setText(shown);
+  InformationText->setCursorPosition(0);
+  InformationText->setToolTip(shown == text ? QStringLiteral("General Info.!") : text);
 }
 
 void VellomarForm::Draw() {
@@ -333,24 +351,18 @@ void VellomarForm::Draw() {
       if (MergeList->item(i)->checkState() != state) MergeList->item(i)->setCheckState(state);
     }
   }
-  const session::Status& status = session_.Information();
-  SetBackColor(InformationText, ColourOf(status.colour));
-  InformationText->setText(ToQ(status.text));
-  InformationText->setCursorPosition(0);  // a long text shows its start
-  InformationText->setToolTip(ToQ(status.text));
+  DrawStatus();
 
   for (auto [side, box, summary] :
        {std::tuple{&session_.CurrentSide(), CurrentVersionText, CurrentHostsFileInfo},
         std::tuple{&session_.MergedSide(), MergedVersionText, MergedHostsFileInfo}}) {
     DrawSummary(summary, ToQ(side->summary));
-    SetBackColor(box, ColourOf(side->colour));
+    SetBackColor(box, ColourOf(view::ColourOf(side->tone)));
     if (box->toPlainText() != ToQ(side->version_text)) box->setPlainText(ToQ(side->version_text));
   }
 
   const merge::AddressMode mode = session_.Mode();
-  const Qt::CheckState state = mode == merge::AddressMode::kNoChange ? Qt::Unchecked
-                               : mode == merge::AddressMode::kUse127 ? Qt::Checked
-                                                                     : Qt::PartiallyChecked;
+  const Qt::CheckState state = BoxState(mode);
   if (Use_127->checkState() != state) {
     const QSignalBlocker block(Use_127);
     Use_127->setCheckState(state);
@@ -447,13 +459,8 @@ VellomarMenus& VellomarForm::Menus() {
 
 // ---- Source catalogue -------------------------------------------------------------------
 
-void VellomarForm::ClearMergeList() {
-  session_.ClearMergeList();
-  Draw();
-}
-
 void VellomarForm::MergeList_Click() {
-  session_.MergeList_Click();
+  session_.OnSelectionChanged();
   Draw();
 }
 
@@ -467,7 +474,7 @@ void VellomarForm::MergeList_ItemChanged(QListWidgetItem* item) {
 void VellomarForm::FileList_Click() {
   const int row = FileList->currentRow();
   if (row < 0) return;
-  session_.ShowFileInfo(static_cast<std::size_t>(row));
+  session_.ShowFileSummary(static_cast<std::size_t>(row));
   Draw();
 }
 
@@ -479,27 +486,16 @@ void VellomarForm::FileList_DblClick() {
 }
 
 void VellomarForm::RefreshListButton_Click() {
-  session_.GetHostVersion(0);
-  session_.ClearMergeList();
-  session_.WriteMergeFile();
-  session_.ShowListingNotice();
+  session_.Refresh();
   Draw();
 }
 
 // ---- Header reader and version report ------------------------------------------------------
 
-std::string VellomarForm::GetFileInfo(const std::string& FileName) {
-  return session_.GetFileInfo(FileName);
-}
-
-std::string VellomarForm::GetFileInfo2(const std::string& FileName, bool IsCurrent) {
-  std::string text = session_.GetFileInfo2(FileName, IsCurrent);
-  Draw();
-  return text;
-}
-
 void VellomarForm::GetHostVersion(int Index) {
-  session_.GetHostVersion(Index);
+  session_.RefreshVersions(Index == 0   ? session::Sides::kBoth
+                           : Index == 1 ? session::Sides::kInstalled
+                                        : session::Sides::kMerged);
   Draw();
 }
 
@@ -516,55 +512,41 @@ void VellomarForm::Label2_DblClick() { session_.OpenInEditor(session_.MergedFile
 
 // ---- Merge -------------------------------------------------------------------------------
 
-void VellomarForm::WriteMergeFile() {
-  session_.WriteMergeFile();
-  Draw();
-}
-
 int VellomarForm::Use127Value() const { return static_cast<int>(session_.Mode()); }
-
-void VellomarForm::SetUse127Value(int value) {
-  session_.SetMode(static_cast<merge::AddressMode>(value));
-  Draw();
-}
 
 void VellomarForm::Use_127_Click() {
   // The box has moved itself on a click; the session follows.
-  const merge::AddressMode mode =
-      Use_127->checkState() == Qt::Unchecked ? merge::AddressMode::kNoChange
-      : Use_127->checkState() == Qt::Checked ? merge::AddressMode::kUse127
-                                             : merge::AddressMode::kUse0000;
-  session_.SetMode(mode);
+  for (const auto mode :
+       {merge::AddressMode::kNoChange, merge::AddressMode::kUse127, merge::AddressMode::kUse0000}) {
+    if (BoxState(mode) == Use_127->checkState()) session_.SetMode(mode);
+  }
   Draw();
 }
 
 void VellomarForm::Use_127_MouseDown(int Button, int /*Shift*/) {
   if (Button != kRightButton) return;
-  SetUse127Value(static_cast<int>(merge::ToggledAddressMode(session_.Mode())));
+  session_.SetMode(merge::ToggledAddressMode(session_.Mode()));
+  Draw();
 }
 
 // ---- Install ------------------------------------------------------------------------------
 
 void VellomarForm::CreateMergedHosts_Click() {
-  session_.CreateMergedHosts(AutoFlushDnsValue() == 1);
-  Draw();
-}
-
-void VellomarForm::DoHostUpdate(const std::string& ThisFile) { session_.DoHostUpdate(ThisFile); }
-
-void VellomarForm::TestAndRefresh() {
-  session_.TestAndRefresh(AutoFlushDnsValue() == 1);
+  session_.MergeAndInstall(AutoFlushDnsValue() == 1);
   Draw();
 }
 
 void VellomarForm::UpdateFromMerged() {
-  session_.UpdateFromMerged(AutoFlushDnsValue() == 1);
+  session_.InstallMerged(AutoFlushDnsValue() == 1);
   Draw();
 }
 
 // ---- DNS -----------------------------------------------------------------------------------
 
-void VellomarForm::DoFlush() { session_.DoFlush(); }
+void VellomarForm::DoFlush() {
+  session_.FlushResolverCache();
+  Draw();
+}
 
 void VellomarForm::AutoFlushDns_MouseDown(int /*Button*/, int Shift) {
   if (Shift == 0) return;
@@ -578,7 +560,7 @@ int VellomarForm::AutoFlushDnsValue() const {
 
 void VellomarForm::DoDnsDisplay() {
   DeleteTimer->stop();
-  const bool started = session_.DoDnsDisplay();
+  const bool started = session_.StartCacheCapture();
   Menus().Mnu_ShowDns->setEnabled(!started);
   if (started) DeleteTimer->start();
   Draw();
@@ -591,7 +573,8 @@ void VellomarForm::DeleteTimer_Timer() {
   Menus().Mnu_ShowDns->setEnabled(true);
   if (poll.state == session::CaptureState::kFinished && !poll.report.empty()) {
     DisplayDnsText->setPlainText(ToQ(poll.report));
-    SetBackColor(DisplayDnsText, poll.fits ? WindowColour() : kYellow);
+    SetBackColor(DisplayDnsText,
+                 ColourOf(poll.fits ? view::ColourRole::kWindow : view::ColourRole::kYellow));
     const std::string capture = session_.CaptureFilePath();
     if (Menus().Mnu_OpenDnsNotepad->isChecked()) {
       if (platform::FileExists(capture)) session_.ShellOpen(capture);
@@ -619,10 +602,6 @@ void VellomarForm::SetBackColor(QWidget* box, const QColor& colour) {
   QPalette palette = box->palette();
   palette.setColor(QPalette::Base, colour);  // every state, the disabled one included
   box->setPalette(palette);
-}
-
-QColor VellomarForm::WindowColour() const {
-  return QApplication::palette().color(QPalette::Active, QPalette::Base);
 }
 
 }  // namespace vellomar::app

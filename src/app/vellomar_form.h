@@ -13,6 +13,7 @@
 #include "app/environment.h"
 #include "merge/address_mode.h"
 #include "session/session.h"
+#include "view/status_text.h"
 
 namespace vellomar::app {
 
@@ -36,14 +37,8 @@ class VellomarForm : public QWidget {
   // Adds a note to the end of the status line, keeping its colour.
   void AddNotice(const std::string& text);
 
-  // ---- Public methods ------------------------------------------------------------------
-  void DoHostUpdate(const std::string& ThisFile);
+  // ---- Public methods, as the command menu calls them -------------------------------------
   void GetHostVersion(int Index);
-  void ClearMergeList();
-  std::string GetFileInfo(const std::string& FileName);
-  std::string GetFileInfo2(const std::string& FileName, bool IsCurrent);
-  void WriteMergeFile();
-  void TestAndRefresh();
   // The menu's install of the merged file as it is.
   void UpdateFromMerged();
   void DoFlush();
@@ -77,27 +72,15 @@ class VellomarForm : public QWidget {
 
   // ---- Run state -----------------------------------------------------------------------
   session::Session& session() { return session_; }
-  const Environment& env() const { return session_.env(); }
-  const std::string& HostsFilePath() const { return session_.HostsFilePath(); }
-  const std::string& MergedFilePath() const { return session_.MergedFilePath(); }
-  const std::string& NotepadPath() const { return session_.NotepadPath(); }
-  const std::string& IpconfigPath() const { return session_.IpconfigPath(); }
-  const std::string& CurrentCreated() const { return session_.CurrentCreated(); }
-  const std::string& CurrentUpdated() const { return session_.CurrentUpdated(); }
-  const std::string& MergedCreated() const { return session_.MergedCreated(); }
-  const std::string& MergedUpdated() const { return session_.MergedUpdated(); }
-  // The folder the lists show; the merge reads its sources from here.
-  const std::string& SourceFolder() const { return session_.SourceFolder(); }
 
   // The value of Use_127: 0 unticked, 1 ticked, 2 grayed.
   int Use127Value() const;
-  void SetUse127Value(int value);
   int AutoFlushDnsValue() const;
   // Background colour of a text box.
   static QColor BackColor(const QWidget* box);
   static void SetBackColor(QWidget* box, const QColor& colour);
-  // The system's background colour for text boxes.
-  QColor WindowColour() const;
+  // The colour of a role; the window's role is the system's background colour for text boxes.
+  static QColor ColourOf(view::ColourRole role);
 
   // ---- Controls ------------------------------------------------------------------------
   QPlainTextEdit* CurrentVersionText;
@@ -133,7 +116,7 @@ class VellomarForm : public QWidget {
   void CreateControls();
   // Brings every control in line with the session's state.
   void Draw();
-  QColor ColourOf(session::Colour colour) const;
+  void DrawStatus();
   void DrawSummary(QLabel* summary, const QString& text);
   void WidenForSummaries();
   void CentreForm();

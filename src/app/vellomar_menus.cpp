@@ -61,7 +61,7 @@ QAction* VellomarMenus::AddSeparator(const char* name) {
 
 void VellomarMenus::Form_Load() {
   // Decided once per run: the item does not come back or go away later.
-  if (!platform::FileExists(form_.MergedFilePath())) {
+  if (!platform::FileExists(form_.session().MergedFilePath())) {
     Mnu_HostFileUpdate->setVisible(false);
   } else {
     Mnu_HostFileUpdate->setText(QStringLiteral("Update HOSTS file from Application Path"));

@@ -5,7 +5,7 @@
 #include <new>
 #include <optional>
 
-#include "merge/merge_writer.h"
+#include "merge/markers.h"
 #include "platform/platform.h"
 #include "support/file_reader.h"
 #include "support/text.h"
@@ -23,8 +23,6 @@ constexpr std::string_view kCreatedKeyword = "Created:";
 // The value starts after the eight-character keyword and the one character that follows it.
 constexpr std::size_t kValueOffset = 9;
 constexpr std::string_view kValueEnd = " ---";
-constexpr std::string_view kStartMark = merge::kStartMarker;
-constexpr std::string_view kEntriesSuffix = " entries]";
 // Reading stops after this many dated lines: a header holds at most two of each kind.
 constexpr int kDatedLinesRead = 4;
 
@@ -98,7 +96,8 @@ class HeaderScanner {
   HeaderReport Finish() && {
     std::size_t start = 0;
     while (start < names_.size()) {
-      const std::size_t comma = names_.find(',', start);  // every name is followed by one
+      const std::size_t comma =
+          names_.find(merge::kNameSeparator, start);  // every name is followed by one
       if (comma > start) report_.source_names.emplace_back(names_, start, comma - start);
       start = comma + 1;
     }
@@ -120,10 +119,10 @@ class HeaderScanner {
         report_.created = DatedValue(line, kCreatedKeyword);
       }
       ++dated_lines_;
-    } else if (const auto mark = line.find(kStartMark); mark != std::string_view::npos) {
-      support::AppendReplacingAll(names_, line.substr(mark + kStartMark.size()), kEntriesSuffix,
-                                  "");
-      names_ += ',';
+    } else if (const auto mark = line.find(merge::kStartMarker); mark != std::string_view::npos) {
+      support::AppendReplacingAll(names_, line.substr(mark + merge::kStartMarker.size()),
+                                  merge::kMarkerEnd, "");
+      names_ += merge::kNameSeparator;
     }
   }
 

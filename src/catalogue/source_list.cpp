@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "merge/markers.h"
 #include "platform/platform.h"
 #include "support/text.h"
 
@@ -56,22 +57,37 @@ bool MatchesPattern(std::string_view name, std::string_view pattern) {
   return p == pattern.size();
 }
 
-std::optional<std::vector<std::string>> ListSources(const std::string& folder,
-                                                    std::string_view pattern) {
+Exclusion WhyNotListed(const std::string& folder, const std::string& name,
+                       std::string_view pattern) {
+  if (!MatchesPattern(name, pattern)) return Exclusion::kNotASourceName;
+  if (HoldsControlCharacter(name)) return Exclusion::kControlCharacter;
+  // The existence test also leaves out folders, links to folders, dangling links and hidden
+  // files, as the file list of the window does.
+  if (!platform::FileExists(platform::JoinPath(folder, name))) return Exclusion::kNotAFile;
+  if (!merge::MarkerCanHold(name)) return Exclusion::kMarkerCannotHold;
+  return Exclusion::kNone;
+}
+
+std::optional<Listing> ListSources(const std::string& folder, std::string_view pattern) {
   // Listed through the platform layer, which spells names as its file functions take them
   // back (on Windows, in the ANSI code page).
   auto listed = platform::ListFolder(folder);
   if (!listed) return std::nullopt;
-  std::vector<std::string> names;
+  std::sort(listed->begin(), listed->end(), ListOrder);
+  Listing listing;
   for (std::string& name : *listed) {
-    if (HoldsControlCharacter(name) || !MatchesPattern(name, pattern)) continue;
-    // The existence test also leaves out folders, links to folders, dangling links and hidden
-    // files, as the file list of the window does.
-    if (!platform::FileExists(platform::JoinPath(folder, name))) continue;
-    names.push_back(std::move(name));
+    switch (WhyNotListed(folder, name, pattern)) {
+      case Exclusion::kNone:
+        listing.names.push_back(std::move(name));
+        break;
+      case Exclusion::kMarkerCannotHold:
+        listing.unmergeable.push_back(std::move(name));
+        break;
+      default:
+        break;
+    }
   }
-  std::sort(names.begin(), names.end(), ListOrder);
-  return names;
+  return listing;
 }
 
 }  // namespace vellomar::catalogue

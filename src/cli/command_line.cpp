@@ -18,6 +18,7 @@
 #include "platform/platform.h"
 #include "session/session.h"
 #include "support/file_reader.h"
+#include "view/status_text.h"
 
 namespace vellomar::cli {
 namespace {
@@ -94,7 +95,9 @@ class WaitingLauncher final : public platform::Launcher {
  public:
   bool Start(const std::vector<std::string>& argv, platform::WindowStyle /*style*/,
              const std::string& /*working_folder*/) override {
-    last = platform::RunAndWait(argv, kProgramWaitMs, false);
+    platform::RunOptions options;
+    options.timeout_ms = kProgramWaitMs;
+    last = platform::RunAndWait(argv, options);
     return last.started && last.exit_code == 0;
   }
   bool ShellOpen(const std::string& /*target*/) override { return false; }
@@ -107,7 +110,7 @@ struct Options {
   std::optional<std::string> hosts;
   std::optional<std::string> resolver;
   std::optional<std::string> output;
-  merge::AddressMode mode = merge::AddressMode::kUse0000;
+  merge::AddressMode mode = merge::kDefaultAddressMode;
   bool flush = false;
   bool original = false;
   bool help = false;
@@ -204,7 +207,7 @@ class Commands {
       : options_(options), launcher_(launcher), session_(std::move(env)) {
     session_.ProbePaths();
     if (options.hosts) session_.SetHostsFilePath(*options.hosts);
-    if (options.resolver) session_.SetIpconfigPath(*options.resolver);
+    if (options.resolver) session_.SetResolverToolPath(*options.resolver);
   }
 
   int Run() {
@@ -221,8 +224,8 @@ class Commands {
     // root): its files would be theirs to choose.
     const bool reads_folder = command == "list" || command == "merge" || command == "update" ||
                               command == "status" || (command == "install" && operands.empty());
-    if (reads_folder && !session_.FolderProblem().empty()) {
-      Err(session_.FolderProblem());
+    if (reads_folder && session_.FolderProblem()) {
+      Err(view::StatusText(*session_.FolderProblem()));
       return kUsage;
     }
     if (command == "list") return List();
@@ -236,7 +239,8 @@ class Commands {
   }
 
  private:
-  // The source list as the window lists it; false, said on stderr, when there is none.
+  // The source list as the window lists it; false, said on stderr, when there is none. Names
+  // that cannot be merged are said too.
   bool ListSources() {
     const std::string folder = session_.SourceFolder();
     if (!platform::FolderExists(folder)) {
@@ -244,6 +248,7 @@ class Commands {
       return false;
     }
     session_.ListSources();
+    if (session_.ListingNotice()) Err(view::AddendumText(*session_.ListingNotice()));
     return true;
   }
 
@@ -263,7 +268,7 @@ class Commands {
 
   int List() {
     if (!ListSources()) return kUsage;
-    session_.GetFileInfo2(session_.HostsFilePath(), true);
+    session_.ReadDatedLines(session_.HostsFilePath(), true);
     for (const auto& entry : session_.Entries()) {
       Out((entry.ticked ? "* " : "  ") + entry.name + "\n");
     }
@@ -276,7 +281,9 @@ class Commands {
     if (!session_.FindEntry(name)) {
       const auto listed = platform::ListFolder(session_.SourceFolder());
       if (listed && std::find(listed->begin(), listed->end(), name) != listed->end()) {
-        Err(path + " is not a source entry (a visible regular file named H_*.txt)");
+        Err(path + " is not a source entry: " +
+            std::string(
+                view::ExclusionText(catalogue::WhyNotListed(session_.SourceFolder(), name))));
       } else {
         Err("no source " + name + " in " + session_.SourceFolder() +
             " (names as \"vellomar-cli list\" shows them)");
@@ -287,7 +294,7 @@ class Commands {
     (void)support::OpenForReading(path, support::SourceReadOptions(session_.SourceFolder()),
                                   status);
     if (status != platform::ReadStatus::kOk) {
-      Err("cannot read " + path + ": " + std::string(support::DescribeReadStatus(status)));
+      Err("cannot read " + path + ": " + std::string(view::ReadFailureText(status)));
       return false;
     }
     return true;
@@ -295,20 +302,20 @@ class Commands {
 
   // Merges the ticked entries into the merged file; prints its summary. kOk, or why not.
   int MergeTicked() {
-    switch (session_.WriteMergeFile()) {
+    const session::MergeResult result = session_.MergeTickedEntries();
+    const std::string said = view::StatusText(session_.Information());
+    switch (result) {
       case session::MergeResult::kMerged:
-        if (session_.Information().colour == session::Colour::kRed) {
-          Err(session_.Information().text);  // a source could not be read after all
+        if (!session_.Information().skipped.empty()) {
+          Err(said);  // a source could not be read after all
           return kFailed;
         }
-        Out(session_.Information().text + "\n");
+        Out(said + "\n");
         return kOk;
       case session::MergeResult::kNoSelection:
       case session::MergeResult::kNoHeader:
-        Err(session_.Information().text);
-        return kUsage;
       case session::MergeResult::kRefusedFolder:
-        Err(session_.Information().text);
+        Err(said);
         return kUsage;
       case session::MergeResult::kNotWritten:
       case session::MergeResult::kNotReplaced:
@@ -316,7 +323,7 @@ class Commands {
       case session::MergeResult::kAlreadyMerging:
         break;
     }
-    Err(session_.Information().text);
+    Err(said);
     return kFailed;
   }
 
@@ -348,7 +355,7 @@ class Commands {
     session_.SetMode(options_.mode);  // before any tick, so that it merges nothing
     // As start-up ticks them: the first entry, then those the installed file names.
     if (!session_.Entries().empty()) session_.SetTickedQuietly(0, true);
-    session_.GetFileInfo2(session_.HostsFilePath(), true);
+    session_.ReadDatedLines(session_.HostsFilePath(), true);
     for (const auto& entry : session_.Entries()) {
       if (entry.ticked && !CheckSource(entry.name)) return kUsage;
     }
@@ -364,7 +371,7 @@ class Commands {
     const platform::ReadStatus read =
         support::ReadWholeFile(file, bytes, support::InstallReadOptions());
     if (read != platform::ReadStatus::kOk) {
-      Err("cannot read " + file + ": " + std::string(support::DescribeReadStatus(read)));
+      Err("cannot read " + file + ": " + std::string(view::ReadFailureText(read)));
       return kUsage;
     }
     if (bytes.empty()) {
@@ -375,34 +382,59 @@ class Commands {
     return InstallMerged();
   }
 
+  // False, said on stderr, when writing the system's own hosts file cannot work: no root and no
+  // way to ask for the administrator's password. Nothing is tried then.
+  bool CanWriteSystemHosts() {
+    const session::Environment& env = session_.env();
+    const bool system_hosts =
+        platform::FirstExisting(env.hosts_candidates) == session_.HostsFilePath();
+    if (!system_hosts || (env.is_admin && env.is_admin()) || !env.privileged_install.empty()) {
+      return true;
+    }
+    Err("writing " + session_.HostsFilePath() +
+        " needs root: run this as root (sudo), or install pkexec (Debian package pkexec) to be "
+        "asked for an administrator's password");
+    return false;
+  }
+
+  // Says why an install did not happen, for the results that come before any verdict.
+  bool RefusedBeforeAnyWrite() {
+    switch (session_.LastInstall()) {
+      case install::HostUpdateOutcome::Result::kNotAuthorized:
+        Err(view::RefusalText(session_.LastRefusal()) + ": HOSTS not written");
+        return true;
+      case install::HostUpdateOutcome::Result::kBusy:
+        Err("another install of HOSTS did not end within " +
+            std::to_string(install::kInstallLockWaitMs / 1000) + " s: HOSTS not written");
+        return true;
+      default:
+        return false;
+    }
+  }
+
   int InstallMerged() {
-    const std::vector<std::string> logged = session_.DoHostUpdate(session_.MergedFilePath());
+    if (!CanWriteSystemHosts()) return kFailed;
+    const std::vector<std::string> logged = session_.InstallFile(session_.MergedFilePath());
     for (const auto& text : logged) Err(text);
-    session_.GetHostVersion(0);
+    session_.RefreshVersions(session::Sides::kBoth);
+    if (RefusedBeforeAnyWrite()) return kFailed;
     // The flush runs here rather than inside the verdict, so that its failure can be told.
-    if (session_.LastInstall() == install::HostUpdateOutcome::Result::kNotAuthorized) {
-      Err("administrator authentication cancelled or refused: HOSTS not written");
-      return kFailed;
+    const session::Verdict verdict = session_.JudgeInstall(false);
+    if (!session_.MissingHostName().empty()) {
+      Err("warning: " + view::HostNameMissingText(session_.MissingHostName()));
     }
-    if (session_.LastInstall() == install::HostUpdateOutcome::Result::kBusy) {
-      Err("another install of HOSTS did not end within " +
-          std::to_string(install::kInstallLockWaitMs / 1000) + " s: HOSTS not written");
-      return kFailed;
-    }
-    const session::Verdict verdict = session_.TestAndRefresh(false);
-    if (!session_.HostNameWarning().empty()) Err("warning: " + session_.HostNameWarning());
     if (verdict != session::Verdict::kInstalled ||
         session_.LastInstall() == install::HostUpdateOutcome::Result::kDamaged) {
-      Err(session_.Information().text);
+      Err(view::StatusText(session_.Information()));
       return kFailed;
     }
-    Out(session_.Information().text + "\n");
+    Out(view::StatusText(session_.Information()) + "\n");
     if (options_.flush) return Flush();
     return kOk;
   }
 
   int Status() {
-    session_.GetHostVersion(0);
+    session_.RefreshVersions(session::Sides::kBoth);
     int result = session_.VersionsMatch() ? kOk : kFailed;
     const auto block = [&](const char* label, const std::string& path, const std::string& updated,
                            const std::string& created) {
@@ -427,7 +459,7 @@ class Commands {
   }
 
   int Restore() {
-    if (!NeedHosts()) return kUsage;
+    if (!NeedHosts() || !CanWriteSystemHosts()) return kUsage;
     std::vector<std::string> logged;
     bool restored = false;
     if (!options_.original) {
@@ -442,18 +474,14 @@ class Commands {
       restored = result == install::RestoreOriginalResult::kRestored;
     }
     for (const auto& text : logged) Err(text);
-    if (session_.LastInstall() == install::HostUpdateOutcome::Result::kNotAuthorized) {
-      Err("administrator authentication cancelled or refused: HOSTS not written");
-      return kFailed;
-    }
-    if (!restored) return kFailed;
+    if (RefusedBeforeAnyWrite() || !restored) return kFailed;
     Out("Restored " + session_.HostsFilePath() +
         (options_.original ? " as it was before Vellomar first wrote it\n" : " from its backup\n"));
     return kOk;
   }
 
   bool NeedResolver() {
-    if (!session_.IpconfigPath().empty()) return true;
+    if (!session_.ResolverToolPath().empty()) return true;
     Err("no resolver tool found: install systemd-resolved (which brings resolvectl), or name "
         "one with --resolver FILE");
     return false;
@@ -461,11 +489,11 @@ class Commands {
 
   int Flush() {
     if (!NeedResolver()) return kUsage;
-    if (session_.DoFlush()) {
+    if (session_.FlushResolverCache()) {
       Out("Flushed the resolver cache\n");
       return kOk;
     }
-    Err("the cache flush failed: " + Described(session_.IpconfigPath()));
+    Err("the cache flush failed: " + Described(session_.ResolverToolPath()));
     return kFailed;
   }
 
@@ -481,11 +509,14 @@ class Commands {
     if (operands.front() == "flush") return Flush();
     if (operands.front() != "show") return Usage("unknown dns command " + operands.front());
     if (!NeedResolver()) return kUsage;
-    const auto result =
-        platform::RunAndWait(dns::ListCommand(session_.IpconfigPath(), session_.env().dialect),
-                             kProgramWaitMs, true, kMaxListing);
+    platform::RunOptions options;
+    options.timeout_ms = kProgramWaitMs;
+    options.collect_output = true;
+    options.max_output = kMaxListing;
+    const auto result = platform::RunAndWait(
+        dns::ListCommand(session_.ResolverToolPath(), session_.env().os), options);
     if (!result.started || result.timed_out || result.exit_code != 0) {
-      Err("the cache listing failed: " + session_.IpconfigPath() +
+      Err("the cache listing failed: " + session_.ResolverToolPath() +
           (!result.started    ? " could not be run"
            : result.timed_out ? " did not end in time"
                               : " ended with status " + std::to_string(result.exit_code) +
@@ -527,7 +558,7 @@ int Run(const std::vector<std::string>& args) {
       return kUsage;
     }
     env.program_folder = options.folder;
-    env.folder_problem.clear();
+    env.folder_choice = {options.folder, platform::FolderProblem::kNone, {}, {}};
   } else if (env.program_folder.empty()) {
     // Never the current folder in its place: that is where whoever started us chose to be.
     Err("cannot name the folder of this program (its path cannot be spelled in this system's "

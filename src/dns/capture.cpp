@@ -4,8 +4,8 @@
 
 namespace vellomar::dns {
 
-std::vector<std::string> ListCommand(const std::string& ipconfig_path, Dialect dialect) {
-  return {ipconfig_path, dialect == Dialect::kWindows ? "/displaydns" : "show-cache"};
+std::vector<std::string> ListCommand(const std::string& ipconfig_path, platform::OsFamily os) {
+  return {ipconfig_path, os == platform::OsFamily::kWindows ? "/displaydns" : "show-cache"};
 }
 
 Capture::Capture(platform::Launcher& launcher) : launcher_(launcher) {}
@@ -13,10 +13,10 @@ Capture::Capture(platform::Launcher& launcher) : launcher_(launcher) {}
 Capture::~Capture() { Cancel(); }
 
 Capture::StartError Capture::Start(const std::string& folder, const std::string& ipconfig_path,
-                                   Dialect dialect) {
+                                   platform::OsFamily os) {
   Cancel();
   path_ = platform::JoinPath(folder, std::string(kCaptureFileName));
-  dialect_ = dialect;
+  os_ = os;
   // Root touches nothing in a folder where others could swap entries under it.
   if (platform::EffectiveUser() == 0 &&
       platform::CheckFolderSafety(folder) != platform::FolderSafety::kSafe) {
@@ -31,7 +31,7 @@ Capture::StartError Capture::Start(const std::string& folder, const std::string&
   auto file = platform::CreateOwnFile(path_);
   if (!file) return StartError::kCannotCreate;
   platform::StartResult started = platform::StartResult::kCannotStart;
-  auto child = launcher_.StartWithOutput(ListCommand(ipconfig_path, dialect), *file, started);
+  auto child = launcher_.StartWithOutput(ListCommand(ipconfig_path, os), *file, started);
   if (!child) {
     file.reset();
     (void)platform::RemoveEntry(path_);  // our own empty file; a failure leaves only that
@@ -53,7 +53,7 @@ Capture::PollResult Capture::Poll() {
   }
   child_.reset();
   const support::LineEnd line_end =
-      dialect_ == Dialect::kWindows ? support::LineEnd::kCrLf : support::LineEnd::kLf;
+      os_ == platform::OsFamily::kWindows ? support::LineEnd::kCrLf : support::LineEnd::kLf;
   const std::string marker_line =
       std::string(kFinishedMarker).append(support::LineEndText(line_end));
   const bool marked = file_->Append(marker_line);

@@ -15,7 +15,7 @@
 namespace vellomar::dns {
 
 // The listing tool's command line: {ipconfig, "/displaydns"} or {ipconfig, "show-cache"}.
-std::vector<std::string> ListCommand(const std::string& ipconfig_path, Dialect dialect);
+std::vector<std::string> ListCommand(const std::string& ipconfig_path, platform::OsFamily os);
 
 class Capture {
  public:
@@ -51,7 +51,7 @@ class Capture {
   // (even with no tool); creates the capture file afresh and starts the listing tool with its
   // output going there.
   [[nodiscard]] StartError Start(const std::string& folder, const std::string& ipconfig_path,
-                                 Dialect dialect = NativeDialect());
+                                 platform::OsFamily os = platform::NativeOsFamily());
   // Never blocks. Once the tool has ended, appends the finished marker line and gives the
   // whole capture file (kFinished, once; then kIdle), or kFailed.
   [[nodiscard]] PollResult Poll();
@@ -71,7 +71,7 @@ class Capture {
   std::unique_ptr<platform::OwnFile> file_;
   std::unique_ptr<platform::ChildProcess> child_;
   std::string path_;
-  Dialect dialect_ = Dialect::kPosix;
+  platform::OsFamily os_ = platform::OsFamily::kPosix;
   std::chrono::steady_clock::time_point started_;
 };
 

@@ -47,7 +47,17 @@ PrivilegedOutcome ReadHelperExit(bool started, int exit_code, std::string_view e
     return outcome;
   }
   if (exit_code == kPkexecDismissed || exit_code == kPkexecNotAuthorized) {
+    // pkexec's own words (polkit 0.105 to 124) tell its failures apart.
+    const auto says = [&](std::string_view text) {
+      return error_output.find(text) != std::string_view::npos;
+    };
     outcome.result = Result::kNotAuthorized;
+    outcome.refusal = exit_code == kPkexecDismissed     ? AuthRefusal::kDismissed
+                      : says("Not authorized")          ? AuthRefusal::kNotAuthorized
+                      : says("No authentication agent") ? AuthRefusal::kNoAgent
+                      : says("Error getting authority") || says("Error checking for authorization")
+                          ? AuthRefusal::kNoPolkit
+                          : AuthRefusal::kFailed;
     return outcome;
   }
   support::ForEachLine(error_output, support::LineEnd::kLf, [&](std::string_view line) {

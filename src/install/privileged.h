@@ -35,14 +35,25 @@ enum class HelperStatus : int {
 HelperStatus RunHelperInstall(std::string_view input, const std::string& hosts_path,
                               std::vector<std::string>& log_lines);
 
+// Why pkexec did not run the install helper, told apart by its status and its message.
+enum class AuthRefusal {
+  kDismissed,      // the password dialog was cancelled (126)
+  kNotAuthorized,  // polkit said no
+  kNoAgent,        // no authentication agent runs to ask for the password
+  kNoPolkit,       // the polkit daemon could not be asked
+  kFailed,         // pkexec failed otherwise
+};
+
 // The outcome of the helper run through pkexec, as the caller sees it.
 struct PrivilegedOutcome {
   HostUpdateOutcome::Result result = HostUpdateOutcome::Result::kNotInstalled;
-  std::vector<std::string> log_lines;  // for the caller's log
+  AuthRefusal refusal = AuthRefusal::kFailed;  // for kNotAuthorized
+  std::vector<std::string> log_lines;          // for the caller's log
 };
 
 // Maps how `command` (pkexec and the helper) ended to an install result and the log texts:
-// the helper's standard error lines for its own statuses; kNotAuthorized for 126 and 127.
+// the helper's standard error lines for its own statuses; kNotAuthorized, with the refusal, for
+// pkexec's own 126 and 127.
 PrivilegedOutcome ReadHelperExit(bool started, int exit_code, std::string_view error_output,
                                  const std::vector<std::string>& command);
 

@@ -11,6 +11,12 @@ enum class AddressMode : int {
   kUse0000 = 2,   // every "127.0.0.1" becomes "0.0.0.0"
 };
 
+// The mode the window's check box holds before start-up sets the one a run works with.
+inline constexpr AddressMode kDesignedAddressMode = AddressMode::kUse127;
+// The mode a run works with from start-up (setting it there builds the first merged file), and
+// the command line's default.
+inline constexpr AddressMode kDefaultAddressMode = AddressMode::kUse0000;
+
 // The caption of the mode's check box: " No Change", "Use 127.0.0.1" or "Use 0.0.0.0".
 std::string_view AddressModeCaption(AddressMode mode);
 

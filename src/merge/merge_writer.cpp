@@ -33,6 +33,12 @@ constexpr std::string_view kUnspecified = "0.0.0.0";
 constexpr std::string_view kIpv6Loopback = "::1";
 constexpr std::string_view kCommentPrefix = "# ";
 
+// Localhost lines passed so far in one merge run; shared by all its files.
+struct LocalhostState {
+  bool ipv4_passed = false;
+  bool ipv6_passed = false;
+};
+
 // The address a mode rewrites and what it becomes; `from` is empty for a mode that changes none.
 struct Rewrite {
   std::string_view from;
@@ -286,11 +292,6 @@ bool IsMvpsEntry(std::string_view name) {
   return support::Contains(support::ToLowerAscii(name), "mvps");
 }
 
-void ProcessLine(std::string_view line, AddressMode mode, LocalhostState& state, std::string& out) {
-  auto emit = [&out](std::string_view piece) { out += piece; };
-  ApplyLineRules(line, RewriteFor(mode), state, emit);
-}
-
 struct MergeWriter::Impl {
   std::unique_ptr<platform::ReplacementFile> file;
   AddressMode mode = AddressMode::kNoChange;
@@ -508,13 +509,13 @@ void MergeWriter::AddSource(std::string_view name, std::string_view text) {
   const std::string_view end = impl.line_end_text;
   impl.Emit(kStartMarker);
   impl.Emit(name);
-  impl.Emit(" entries]");
+  impl.Emit(kMarkerEnd);
   impl.Emit(end);
   impl.AddText(text);
   impl.Emit(end);
-  impl.Emit("# [End of ");
+  impl.Emit(kEndMarker);
   impl.Emit(name);
-  impl.Emit(" entries]");
+  impl.Emit(kMarkerEnd);
   impl.Emit(end);
   impl.Emit(kSeparatorLine);
   impl.Emit(end);

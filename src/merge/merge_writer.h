@@ -6,16 +6,13 @@
 #include <string_view>
 
 #include "merge/address_mode.h"
+#include "merge/markers.h"
 #include "support/line_end.h"
 
 namespace vellomar::merge {
 
 inline constexpr std::string_view kCreatedDatePlaceholder = "#CREATEDDATE#";
 inline constexpr std::string_view kHostNamePlaceholder = "#HOSTNAME#";
-// Opens the marker line written before each source; a hosts file holding it was merged here.
-inline constexpr std::string_view kStartMarker = "# [Start of ";
-inline constexpr std::string_view kSeparatorLine =
-    "# *********************************************************#";
 
 // A name "#HOSTNAME#" may be filled with: 1 to 253 bytes of ASCII letters, digits, '-' and '.'.
 // Anything else (a line break from a host name set in a namespace, say) could add lines of its
@@ -25,16 +22,6 @@ bool IsValidHostName(std::string_view name);
 // Kinds of list entry, by name in lower case.
 bool IsHeaderEntry(std::string_view name);  // contains "header"
 bool IsMvpsEntry(std::string_view name);    // contains "mvps"
-
-// Localhost lines passed so far in one merge run; shared by all its files.
-struct LocalhostState {
-  bool ipv4_passed = false;
-  bool ipv6_passed = false;
-};
-
-// Appends `line` to `out` after the line rules: comments unchanged; surplus active localhost
-// lines commented out; the address mode on every other line.
-void ProcessLine(std::string_view line, AddressMode mode, LocalhostState& state, std::string& out);
 
 // Writes one merged file. Output goes to a temporary file beside the target, which replaces
 // the target only on Commit, so the target is never left partial. The temporary files of

@@ -25,7 +25,8 @@ char PathSeparator();
 // folder + separator + name.
 std::string JoinPath(const std::string& folder, const std::string& name);
 
-// The family of the running system; decides the native line end and command dialect.
+// The family of the running system; decides the native line end and the command lines of
+// the system's tools.
 enum class OsFamily { kWindows, kPosix };
 OsFamily NativeOsFamily();
 
@@ -150,8 +151,8 @@ std::string FirstExisting(const std::vector<std::string>& candidates);
 
 // Candidates probed at start-up for the system paths, in order.
 std::vector<std::string> HostsCandidates();
-std::vector<std::string> NotepadCandidates();
-std::vector<std::string> IpconfigCandidates();
+std::vector<std::string> EditorCandidates();
+std::vector<std::string> ResolverToolCandidates();
 
 // Protective marks of a file that keep it from being written or replaced. Opaque outside
 // the implementation; `Clear` returns what was set so that `Restore` can put it back.
@@ -171,9 +172,6 @@ bool RestoreProtection(const std::string& path, const Protection& removed);
 // True when `marks` holds only marks that SetAttributesNormal clears: what a note of cleared
 // marks may ask to be put back.
 bool IsRestorableProtection(const Protection& marks);
-
-// Deletes a file. True when it is gone afterwards (also when it was never there).
-bool DeleteFile(const std::string& path);
 
 // Appends `bytes` to the regular file at `path`, creating it (mode 0666 less the umask)
 // when missing; never through a link, never blocking on a pipe. True when all
@@ -265,7 +263,7 @@ enum class StartResult { kStarted, kProgramMissing, kCannotStart };
 std::unique_ptr<ChildProcess> StartWithOutput(const std::vector<std::string>& argv, OwnFile& output,
                                               StartResult& result);
 
-struct InputRunResult;
+struct RunResult;
 
 // Starts programs and asks the desktop shell to open things, never waiting for either.
 // Tests replace it with a recorder.
@@ -286,8 +284,7 @@ class Launcher {
   }
   // Runs the administrator's install command (PrivilegedInstallCommand) with the bytes to
   // install on its standard input and waits for it; a window keeps drawing meanwhile.
-  virtual InputRunResult RunPrivileged(const std::vector<std::string>& argv,
-                                       std::string_view input);
+  virtual RunResult RunPrivileged(const std::vector<std::string>& argv, std::string_view input);
 };
 
 // The launcher of the real system.
@@ -295,18 +292,32 @@ std::unique_ptr<Launcher> CreateSystemLauncher();
 
 // How a program that was waited for ended.
 struct RunResult {
-  bool started = false;    // the program could be run at all
-  bool timed_out = false;  // it was killed when its time was up
-  int exit_code = -1;      // its exit status; -1 when it did not end by exiting
-  std::string output;      // its standard output, when collected, cut at the limit
+  bool started = false;      // the program could be run at all
+  bool timed_out = false;    // it was killed when its time was up
+  int exit_code = -1;        // its exit status; -1 when it did not end by exiting
+  std::string output;        // its standard output, when collected, cut at max_output
+  std::string error_output;  // its standard error, when collected, cut at kMaxErrorOutput
+};
+inline constexpr std::size_t kMaxErrorOutput = std::size_t{64} << 10;
+
+// What a program that is waited for gets, and what is kept of what it says.
+struct RunOptions {
+  int timeout_ms = 60000;
+  // Fed on its standard input, which otherwise reads the null device.
+  std::optional<std::string_view> input;
+  // Its standard output is collected up to `max_output` bytes (the rest read and dropped);
+  // otherwise it goes to the null device.
+  bool collect_output = false;
+  std::size_t max_output = 0;
+  // Its standard error is collected; otherwise it goes where this program's goes (always so on
+  // Windows).
+  bool collect_errors = false;
 };
 
-// Runs argv[0], a full path that is never searched for, with the arguments argv[1..] and waits
-// at most `timeout_ms` for it to end, killing it then. Its standard input is empty. With
-// `collect_output` its standard output is collected, up to `max_output` bytes (the rest is
-// read and dropped); otherwise it goes where this program's goes.
-RunResult RunAndWait(const std::vector<std::string>& argv, int timeout_ms, bool collect_output,
-                     std::size_t max_output = 0);
+// Runs argv[0], a full path that is never searched for, with the arguments argv[1..] as
+// `options` say, and waits at most options.timeout_ms for it to end, killing it then. On
+// Windows, input is not fed: the administrator's install runs in the program itself there.
+RunResult RunAndWait(const std::vector<std::string>& argv, const RunOptions& options);
 
 // ---- Rights and instances -----------------------------------------------------------------
 
@@ -335,10 +346,6 @@ struct LockResult {
 // is a private folder of the user, else in "vellomar-<uid>" under $TMPDIR (or /tmp), a folder
 // of mode 0700 created and checked to be the user's own folder and not a link.
 LockResult TakeInstanceLock(const std::string& program_path);
-
-// TakeInstanceLock as the window uses it: nullptr only when another instance holds the lock;
-// an empty lock object when no lock could be had (the program runs regardless).
-std::unique_ptr<InstanceLock> AcquireInstanceLock(const std::string& program_path);
 
 // The folder of the install locks: /run/vellomar for root, else the user's private folder for
 // locks ($XDG_RUNTIME_DIR, or vellomar-<uid> under the temporary folder). Empty when there is
@@ -390,10 +397,22 @@ bool RestoreOwnerWrite(const std::string& path, const Protection& removed);
 
 namespace vellomar::platform {
 
+// Why nothing is written in the program folder.
+enum class FolderProblem {
+  kNone,
+  kUnsafe,            // running as root, other users can change it (or a folder above it)
+  kUnnamed,           // the program's own folder cannot be named
+  kNoHome,            // the program folder is read-only and there is no home for a data folder
+  kCannotCreate,      // the data folder could not be made
+  kSamplesNotCopied,  // the data folder was made, but the samples could not all be copied
+};
+
 // Where the program keeps its files, and what went wrong on the way there.
 struct ProgramFolderChoice {
-  std::string folder;   // without a trailing separator
-  std::string problem;  // empty, or why the folder cannot be used (for the user)
+  std::string folder;  // without a trailing separator
+  FolderProblem problem = FolderProblem::kNone;
+  std::string problem_folder;  // the folder the problem is about
+  std::string reason;          // the system's own words, where it gave any
 };
 
 // The base of the user's data folders: $XDG_DATA_HOME when it is an absolute path, else
@@ -428,20 +447,6 @@ inline constexpr const char* kPkexec = "/usr/bin/pkexec";
 std::vector<std::string> PrivilegedInstallCommand(const std::string& helper,
                                                   const std::string& action_file,
                                                   const std::string& pkexec = kPkexec);
-
-// How a program fed on its standard input ended.
-struct InputRunResult {
-  bool started = false;
-  int exit_code = -1;  // -1 when it did not end by exiting (killed, timed out)
-  bool timed_out = false;
-  std::string error_output;  // its standard error, cut at kMaxErrorOutput
-};
-inline constexpr std::size_t kMaxErrorOutput = std::size_t{64} << 10;
-
-// Runs argv[0], a full path never searched for, with `input` on its standard input and its
-// standard output discarded; waits at most `timeout_ms`, killing it then.
-InputRunResult RunWithInput(const std::vector<std::string>& argv, std::string_view input,
-                            int timeout_ms);
 
 // Reads this program's standard input to its end, keeping at most `max` bytes. kOk, kTooLarge
 // when there was more (the rest is not read), or kUnreadable.

@@ -7,14 +7,12 @@ namespace vellomar::session {
 Environment SystemEnvironment(platform::Launcher& launcher) {
   Environment env;
   const std::string program_folder = platform::ProgramFolder();
-  platform::ProgramFolderChoice folder =
-      platform::ChooseProgramFolder(program_folder, platform::UserDataHome());
-  env.program_folder = std::move(folder.folder);
-  env.folder_problem = std::move(folder.problem);
+  env.folder_choice = platform::ChooseProgramFolder(program_folder, platform::UserDataHome());
+  env.program_folder = env.folder_choice.folder;
   env.program_name = "vellomar";
   env.hosts_candidates = platform::HostsCandidates();
-  env.notepad_candidates = platform::NotepadCandidates();
-  env.ipconfig_candidates = platform::IpconfigCandidates();
+  env.editor_candidates = platform::EditorCandidates();
+  env.resolver_candidates = platform::ResolverToolCandidates();
   env.clock = LocalDateTimeText;
   env.host_name = platform::HostName;
   env.is_admin = platform::IsUserAnAdmin;

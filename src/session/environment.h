@@ -17,14 +17,14 @@ struct Environment {
   std::string program_folder;  // without a trailing separator
   // Why the program folder cannot be written (a data folder that could not be created); the
   // run then writes nothing there and says so.
-  std::string folder_problem;
+  platform::ProgramFolderChoice folder_choice;
   std::string program_name;  // file name without extension; names the log
   // Candidates probed at start-up; the first that exists gives the path.
   std::vector<std::string> hosts_candidates;
-  std::vector<std::string> notepad_candidates;
-  std::vector<std::string> ipconfig_candidates;
+  std::vector<std::string> editor_candidates;
+  std::vector<std::string> resolver_candidates;
   support::LineEnd line_end = support::NativeLineEnd();
-  dns::Dialect dialect = dns::NativeDialect();
+  platform::OsFamily os = platform::NativeOsFamily();
   // The local date and time as text, for "#CREATEDDATE#".
   std::function<std::string()> clock;
   // The machine's name, for "#HOSTNAME#"; empty leaves the placeholder as it is.

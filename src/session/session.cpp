@@ -30,27 +30,53 @@ Session::Session(Environment env)
 
 // ---- Paths -----------------------------------------------------------------------------------
 
+void Session::StartUp() {
+  ProbePaths();
+  RecoverInterruptedInstall();
+  RefreshVersions(Sides::kBoth);
+  ListAndTickSources();
+  SetMode(merge::kDefaultAddressMode);
+  MergeTickedEntries();
+  ReportAdminState();
+  ShowListingNotice();
+}
+
+void Session::Refresh() {
+  RefreshVersions(Sides::kBoth);
+  ListAndTickSources();
+  MergeTickedEntries();
+  ShowListingNotice();
+}
+
 void Session::ProbePaths() {
-  notepad_path_ = platform::FirstExisting(env_.notepad_candidates);
-  ipconfig_path_ = platform::FirstExisting(env_.ipconfig_candidates);
+  editor_path_ = platform::FirstExisting(env_.editor_candidates);
+  resolver_tool_path_ = platform::FirstExisting(env_.resolver_candidates);
   hosts_file_path_ = platform::FirstExisting(env_.hosts_candidates);
   probed_hosts_path_ = hosts_file_path_;
   merged_file_path_ = ProgramFile("M_Hosts.txt");
-  folder_problem_ = env_.folder_problem;
-  if (!folder_problem_.empty()) log_.path.clear();
+  folder_problem_.reset();
+  const platform::ProgramFolderChoice& choice = env_.folder_choice;
+  platform::FolderProblem problem = choice.problem;
+  std::string folder = choice.problem_folder;
   if (env_.program_folder.empty()) {
-    folder_problem_ = "The folder of this program cannot be named: nothing is read or written";
-    log_.path.clear();
-  } else if (folder_problem_.empty() && platform::EffectiveUser() == 0) {
+    problem = platform::FolderProblem::kUnnamed;
+  } else if (problem == platform::FolderProblem::kNone && platform::EffectiveUser() == 0) {
     const auto safety = platform::CheckFolderSafety(env_.program_folder);
-    if (safety == platform::FolderSafety::kOpenToOthers ||
-        safety == platform::FolderSafety::kForeignOwner) {
-      // Another user could swap what root writes or appends there for a link or a pipe.
-      folder_problem_ =
-          "Other users can change " + env_.program_folder + ": nothing is written there as root";
-      log_.path.clear();
+    // Another user could swap what root writes or appends there for a link or a pipe.
+    if (safety != platform::FolderSafety::kSafe && safety != platform::FolderSafety::kMissing) {
+      problem = platform::FolderProblem::kUnsafe;
+      folder = env_.program_folder;
     }
   }
+  if (problem == platform::FolderProblem::kNone) return;
+  Status status;
+  status.kind = Status::Kind::kFolderProblem;
+  status.tone = Tone::kFailure;
+  status.folder_problem = problem;
+  status.subject = folder;
+  status.detail = choice.reason;
+  folder_problem_ = std::move(status);
+  log_.path.clear();
 }
 
 void Session::RecoverInterruptedInstall() {
@@ -73,68 +99,76 @@ void Session::Log(const std::string& message) { support::WriteLog(log_, message)
 
 // ---- Status line -------------------------------------------------------------------------------
 
-void Session::SetInformation(std::string text) { information_.text = std::move(text); }
+void Session::Report(Status::Kind kind, Tone tone, std::string subject, std::string detail) {
+  information_ = Status{};
+  information_.kind = kind;
+  information_.tone = tone;
+  information_.subject = std::move(subject);
+  information_.detail = std::move(detail);
+}
 
-void Session::SetInformation(std::string text, Colour colour) {
-  information_ = {std::move(text), colour};
+void Session::ReportProgram(Status::Kind kind, const std::string& program,
+                            Status::Purpose purpose) {
+  Report(kind, Tone::kFailure, program);
+  information_.purpose = purpose;
+}
+
+void Session::AddNote(std::string text) {
+  information_.addenda.push_back({Addendum::Kind::kNote, std::move(text)});
 }
 
 void Session::ReportAdminState() {
-  if (!folder_problem_.empty()) {
-    SetInformation(folder_problem_, Colour::kRed);
+  // The tone of what was said before stays, as the start-up's own reports had it.
+  const Tone tone = information_.tone;
+  if (folder_problem_) {
+    information_ = *folder_problem_;
   } else if (env_.is_admin && env_.is_admin()) {
-    SetInformation("Admin User");
+    Report(Status::Kind::kAdminUser, tone);
   } else if (InstallsThroughAdministrator()) {
-    SetInformation("Writing HOSTS will ask for an administrator password", Colour::kWindow);
+    Report(Status::Kind::kAsksForPassword, Tone::kNeutral);
   } else {
-    SetInformation("You may need to run as Administrator to write hosts", Colour::kRed);
+    Report(Status::Kind::kMayNeedAdmin, Tone::kFailure);
   }
 }
 
-// ---- Source catalogue
-// ----------------------------------------------------------------------------
+// ---- Source catalogue -----------------------------------------------------------------------
 
 void Session::ListSources() {
   // Only ever the program's own source folder: a missing one lists nothing rather than
   // whatever folder the process happens to start in.
   source_folder_ = ProgramFile(std::string(catalogue::kSourceFolderName));
   entries_.clear();
-  listing_notice_.clear();
-  std::string unlisted;
-  if (const auto names = catalogue::ListSources(source_folder_)) {
-    for (const auto& name : *names) {
-      if (support::Contains(name, ",") || support::Contains(name, " entries]")) {
-        unlisted += (unlisted.empty() ? "" : ", ") + name;
-        continue;
-      }
-      entries_.push_back({name, false});
+  listing_notice_.reset();
+  if (const auto listing = catalogue::ListSources(source_folder_)) {
+    for (const auto& name : listing->names) entries_.push_back({name, false});
+    if (!listing->unmergeable.empty()) {
+      std::string names;
+      for (const auto& name : listing->unmergeable) names += (names.empty() ? "" : ", ") + name;
+      listing_notice_ = Addendum{Addendum::Kind::kNotListed, names};
     }
   } else {
-    listing_notice_ = "No source folder " + source_folder_;
-  }
-  if (!unlisted.empty()) {
-    listing_notice_ =
-        "Not listed, as a start marker cannot hold \",\" or \" entries]\": " + unlisted;
-    Log(listing_notice_);
+    listing_notice_ = Addendum{Addendum::Kind::kNoSourceFolder, source_folder_};
   }
   ++generation_;
 }
 
 void Session::ShowListingNotice() {
-  if (listing_notice_.empty()) return;
-  SetInformation(information_.text + " - " + listing_notice_, Colour::kRed);
+  // A folder that may not be used explains a listing that found nothing.
+  if (!listing_notice_ || folder_problem_) return;
+  information_.addenda.push_back(*listing_notice_);
+  information_.tone = Tone::kFailure;
 }
 
-void Session::ClearMergeList() {
+void Session::ListAndTickSources() {
   ListSources();
   if (!entries_.empty()) SetTicked(0, true);
-  GetFileInfo2(hosts_file_path_, true);
+  ReadDatedLines(hosts_file_path_, true);
 }
 
 void Session::SetTicked(std::size_t index, bool ticked) {
   if (index >= entries_.size() || entries_[index].ticked == ticked) return;
   entries_[index].ticked = ticked;
-  MergeList_Click();
+  OnSelectionChanged();
 }
 
 void Session::SetTickedQuietly(std::size_t index, bool ticked) {
@@ -143,11 +177,11 @@ void Session::SetTickedQuietly(std::size_t index, bool ticked) {
   selecting_from_hosts_ = false;
 }
 
-void Session::MergeList_Click() {
+void Session::OnSelectionChanged() {
   if (selecting_from_hosts_) return;
   if (merge_click_busy_) return;
   merge_click_busy_ = true;
-  WriteMergeFile();
+  MergeTickedEntries();
   merge_click_busy_ = false;
 }
 
@@ -163,8 +197,10 @@ std::string Session::EntryPath(std::size_t index) const {
   return platform::JoinPath(source_folder_, entries_[index].name);
 }
 
-void Session::ShowFileInfo(std::size_t index) {
-  if (index < entries_.size()) SetInformation(GetFileInfo(EntryPath(index)));
+void Session::ShowFileSummary(std::size_t index) {
+  if (index < entries_.size()) {
+    Report(Status::Kind::kFileSummary, information_.tone, FileSummary(EntryPath(index)));
+  }
 }
 
 std::size_t Session::TickedCount() const {
@@ -172,18 +208,17 @@ std::size_t Session::TickedCount() const {
       std::count_if(entries_.begin(), entries_.end(), [](const Entry& e) { return e.ticked; }));
 }
 
-// ---- Header reader and version report
-// -------------------------------------------------------------
+// ---- Header reader and version report ------------------------------------------------------
 
-std::string Session::GetFileInfo(const std::string& path) const {
+std::string Session::FileSummary(const std::string& path) const {
   return catalogue::FileSummary(path, env_.line_end);
 }
 
-std::string Session::GetFileInfo2(const std::string& path, bool is_current) {
+std::string Session::ReadDatedLines(const std::string& path, bool is_installed) {
   const catalogue::HeaderReport report = catalogue::ReadHeaderFile(path, env_.line_end);
-  std::string& created = is_current ? current_created_ : merged_created_;
-  std::string& updated = is_current ? current_updated_ : merged_updated_;
-  const std::string fallback(is_current ? catalogue::kCurrentDefault : catalogue::kMergedDefault);
+  std::string& created = is_installed ? current_created_ : merged_created_;
+  std::string& updated = is_installed ? current_updated_ : merged_updated_;
+  const std::string fallback(is_installed ? catalogue::kCurrentDefault : catalogue::kMergedDefault);
   created = report.created.value_or(fallback);
   updated = report.updated.value_or(fallback);
   for (const auto& name : report.source_names) {
@@ -192,66 +227,75 @@ std::string Session::GetFileInfo2(const std::string& path, bool is_current) {
   return report.version_text;
 }
 
-void Session::GetHostVersion(int index) {
-  if (index == 0 || index == 1) {
+void Session::RefreshVersions(Sides sides) {
+  if (sides != Sides::kMerged) {
     std::string version;
     if (catalogue::IsReadableForReport(hosts_file_path_)) {
-      current_.summary = GetFileInfo(hosts_file_path_);
-      version = GetFileInfo2(hosts_file_path_, true);
+      current_.summary = FileSummary(hosts_file_path_);
+      version = ReadDatedLines(hosts_file_path_, true);
     }
-    current_.colour = Colour::kWindow;
+    current_.tone = Tone::kNeutral;
     current_.version_text = std::move(version);
   }
-  if (index == 1) return;
-  merged_.colour = Colour::kYellow;
+  if (sides == Sides::kInstalled) return;
+  merged_.tone = Tone::kWarning;
   merged_.version_text.clear();
   if (!catalogue::IsReadableForReport(merged_file_path_)) return;
-  merged_.colour = Colour::kWindow;
-  merged_.summary = GetFileInfo(merged_file_path_);
-  merged_.version_text = GetFileInfo2(merged_file_path_, false);
-  if (!VersionsMatch()) merged_.colour = Colour::kYellow;
+  merged_.tone = Tone::kNeutral;
+  merged_.summary = FileSummary(merged_file_path_);
+  merged_.version_text = ReadDatedLines(merged_file_path_, false);
+  if (!VersionsMatch()) merged_.tone = Tone::kWarning;
 }
 
 bool Session::VersionsMatch() const {
   return merged_updated_ == current_updated_ && merged_created_ == current_created_;
 }
 
-// ---- Address mode
-// ---------------------------------------------------------------------------------
+// ---- Address mode ------------------------------------------------------------------------
 
 void Session::SetMode(merge::AddressMode mode) {
   if (mode == mode_) return;
   mode_ = mode;
-  MergeList_Click();
+  OnSelectionChanged();
 }
 
-// ---- Merge
-// ------------------------------------------------------------------------------------------
+// ---- Merge --------------------------------------------------------------------------------
 
-MergeResult Session::WriteMergeFile() {
+std::string Session::HostNameForMerge() {
+  const std::string name = env_.host_name ? env_.host_name() : std::string();
+  host_name_refused_ = !name.empty() && !merge::IsValidHostName(name);
+  return host_name_refused_ ? std::string() : name;
+}
+
+std::string Session::ShownMergedFile() const {
+  return support::ReplaceAll(merged_file_path_, env_.program_folder + platform::PathSeparator(),
+                             "");
+}
+
+MergeResult Session::MergeTickedEntries() {
   // A call raised by the run's own untickings must leave the running merge alone.
   if (merge_running_) return MergeResult::kAlreadyMerging;
   const auto first = std::find_if(entries_.begin(), entries_.end(),
                                   [](const Entry& entry) { return entry.ticked; });
   if (first == entries_.end()) {
-    SetInformation("You must select at least one", Colour::kYellow);
-    merge_problem_ = information_.text;
+    Report(Status::Kind::kNoSelection, Tone::kWarning);
+    merge_problem_ = information_;
     return MergeResult::kNoSelection;
   }
   if (!merge::IsHeaderEntry(first->name)) {
-    SetInformation("You must select a Header file", Colour::kYellow);
-    merge_problem_ = information_.text;
+    Report(Status::Kind::kNoHeader, Tone::kWarning);
+    merge_problem_ = information_;
     return MergeResult::kNoHeader;
   }
-  if (!folder_problem_.empty()) {
-    SetInformation(folder_problem_, Colour::kRed);
-    merge_problem_ = information_.text;
+  if (folder_problem_) {
+    information_ = *folder_problem_;
+    merge_problem_ = information_;
     return MergeResult::kRefusedFolder;
   }
   merge_running_ = true;
-  SetInformation("Scanning", Colour::kWindow);
+  Report(Status::Kind::kScanning, Tone::kNeutral);
   const support::ReadOptions read_options = support::SourceReadOptions(source_folder_);
-  std::string not_merged;  // the sources left out, each with the reason
+  std::vector<SkippedSource> skipped;
 
   const std::string date = env_.clock ? env_.clock() : std::string();
   merge::MergeWriter writer(merged_file_path_, mode_, env_.line_end, date, HostNameForMerge());
@@ -276,8 +320,7 @@ MergeResult Session::WriteMergeFile() {
     if (read != platform::ReadStatus::kOk) {
       // Never an empty block in its place: the next install would drop its entries silently.
       Log("Could not Read " + path);
-      not_merged += (not_merged.empty() ? "" : ", ") + name + " (" +
-                    std::string(support::DescribeReadStatus(read)) + ")";
+      skipped.push_back({name, read});
       continue;
     }
     if (current_is_header) {
@@ -302,54 +345,38 @@ MergeResult Session::WriteMergeFile() {
       result = MergeResult::kTooLarge;
       break;
   }
-  const std::string shown =
-      support::ReplaceAll(merged_file_path_, env_.program_folder + platform::PathSeparator(), "");
-  const std::string host_name_note =
-      host_name_refused_ ? std::string(" - ") + std::string(merge::kHostNamePlaceholder) +
-                               " left as it is: the machine's name is not a valid host name"
-                         : std::string();
-  if (result == MergeResult::kMerged && not_merged.empty()) {
-    SetInformation("Merged " + GetFileInfo(merged_file_path_) + " - File:[ " + shown + " ]" +
-                   host_name_note);
-    merge_problem_.reset();
-  } else if (result == MergeResult::kMerged) {
-    // Not a merge of what was ticked: never installed as one.
-    SetInformation("Merged " + GetFileInfo(merged_file_path_) + " - File:[ " + shown +
-                       " ] - not merged: " + not_merged,
-                   Colour::kRed);
-    merge_problem_ = information_.text;
-  } else if (result == MergeResult::kTooLarge) {
-    Log("Could not Write " + merged_file_path_);
-    SetInformation("Merge failed: " + shown + " would be larger than " +
-                       std::to_string(platform::kMaxFileBytes >> 20) + " MiB",
-                   Colour::kRed);
-    merge_problem_ = information_.text;
+  if (result == MergeResult::kMerged) {
+    // One that left a ticked source out is not a merge of what was ticked: never installed.
+    Report(Status::Kind::kMerged, skipped.empty() ? Tone::kNeutral : Tone::kFailure,
+           FileSummary(merged_file_path_), ShownMergedFile());
+    information_.skipped = std::move(skipped);
+    if (host_name_refused_) information_.addenda.push_back({Addendum::Kind::kHostNameNotValid, {}});
+    if (information_.skipped.empty()) {
+      merge_problem_.reset();
+    } else {
+      merge_problem_ = information_;
+    }
   } else {
     // A full disk or a file size limit: the old file stays, and must not pass for the new one.
-    if (result == MergeResult::kNotWritten) Log("Could not Write " + merged_file_path_);
-    SetInformation("Merge failed: could not write " + shown, Colour::kRed);
-    merge_problem_ = information_.text;
+    if (result != MergeResult::kNotReplaced) Log("Could not Write " + merged_file_path_);
+    Report(result == MergeResult::kTooLarge ? Status::Kind::kMergeTooLarge
+                                            : Status::Kind::kMergeNotWritten,
+           Tone::kFailure, {}, ShownMergedFile());
+    merge_problem_ = information_;
   }
   if (on_progress) on_progress("Write to HOSTS");
   merge_running_ = false;
-  GetHostVersion(2);
+  RefreshVersions(Sides::kMerged);
   return result;
 }
 
-std::string Session::HostNameForMerge() {
-  const std::string name = env_.host_name ? env_.host_name() : std::string();
-  host_name_refused_ = !name.empty() && !merge::IsValidHostName(name);
-  return host_name_refused_ ? std::string() : name;
-}
+// ---- Install ------------------------------------------------------------------------------
 
-// ---- Install
-// ------------------------------------------------------------------------------------------
-
-std::vector<std::string> Session::DoHostUpdate(const std::string& file) {
+std::vector<std::string> Session::InstallFile(const std::string& file) {
   using Result = install::HostUpdateOutcome::Result;
   std::vector<std::string> written;
   log_sink_ = &written;
-  host_name_warning_.clear();
+  missing_host_name_.clear();
   last_install_ = Result::kNotInstalled;
   std::string bytes;
   if (!platform::FileExists(file) || !platform::FileExists(hosts_file_path_)) {
@@ -392,8 +419,7 @@ void Session::CheckHostName(std::string_view bytes) {
       !install::NamesHost(current, name, env_.line_end)) {
     return;
   }
-  host_name_warning_ = "the new HOSTS does not name this machine (" + name + "): add \"127.0.1.1 " +
-                       std::string(merge::kHostNamePlaceholder) + "\" to the header";
+  missing_host_name_ = name;
 }
 
 bool Session::InstallsThroughAdministrator() const {
@@ -403,10 +429,11 @@ bool Session::InstallsThroughAdministrator() const {
 }
 
 install::HostUpdateOutcome::Result Session::InstallAsAdministrator(std::string_view bytes) {
-  const platform::InputRunResult run = env_.launcher->RunPrivileged(env_.privileged_install, bytes);
+  const platform::RunResult run = env_.launcher->RunPrivileged(env_.privileged_install, bytes);
   const install::PrivilegedOutcome outcome = install::ReadHelperExit(
       run.started, run.exit_code, run.error_output, env_.privileged_install);
   for (const auto& line : outcome.log_lines) Log(line);
+  last_refusal_ = outcome.refusal;
   return outcome.result;
 }
 
@@ -460,7 +487,7 @@ bool Session::LockInstalls() {
   return install_lock_ != nullptr;
 }
 
-Verdict Session::TestAndRefresh(bool auto_flush) {
+Verdict Session::JudgeInstall(bool auto_flush) {
   // Bytes that could not be compared (a read that failed half-way) leave the verdict to what
   // the install itself reported: a completed install is never called failed, nor a failed one
   // done.
@@ -470,141 +497,135 @@ Verdict Session::TestAndRefresh(bool auto_flush) {
                       (judged == install::Sameness::kUnknown &&
                        last_install_ != install::HostUpdateOutcome::Result::kInstalled);
   if (failed) {
-    current_.colour = Colour::kYellow;
-    merged_.colour = Colour::kYellow;
-    SetInformation("You may need to run as Administrator HOSTS Write Failed", Colour::kRed);
+    current_.tone = Tone::kWarning;
+    merged_.tone = Tone::kWarning;
+    Report(Status::Kind::kInstallFailed, Tone::kFailure);
     return Verdict::kFailed;
   }
-  current_.colour = Colour::kWindow;
-  merged_.colour = Colour::kWindow;
-  SetInformation("Done " + GetFileInfo(merged_file_path_) + " - Copied to HOSTS", Colour::kGreen);
+  current_.tone = Tone::kNeutral;
+  merged_.tone = Tone::kNeutral;
+  Report(Status::Kind::kInstalled, Tone::kSuccess, FileSummary(merged_file_path_));
   // Without a resolver tool there is no cache to flush; a tool that cannot start is said.
-  if (auto_flush && !ipconfig_path_.empty() &&
-      !env_.launcher->Start(dns::FlushCommand(ipconfig_path_, env_.dialect),
+  if (auto_flush && !resolver_tool_path_.empty() &&
+      !env_.launcher->Start(dns::FlushCommand(resolver_tool_path_, env_.os),
                             platform::WindowStyle::kMinimizedNoFocus)) {
-    SetInformation(information_.text + " - but " + ipconfig_path_ + " could not flush the cache");
+    information_.addenda.push_back({Addendum::Kind::kFlushFailed, resolver_tool_path_});
   }
   return Verdict::kInstalled;
 }
 
-Verdict Session::CreateMergedHosts(bool auto_flush) {
-  WriteMergeFile();
-  return UpdateFromMerged(auto_flush);
+Verdict Session::MergeAndInstall(bool auto_flush) {
+  MergeTickedEntries();
+  return InstallMerged(auto_flush);
 }
 
-Verdict Session::UpdateFromMerged(bool auto_flush) {
+Verdict Session::InstallMerged(bool auto_flush) {
+  using Result = install::HostUpdateOutcome::Result;
   if (merge_problem_) {
-    // The merged file on disk is an older one: installing it would report a false success.
-    SetInformation(*merge_problem_ + " - HOSTS not written", Colour::kRed);
+    // The merged file on disk is an older one, or not what was ticked: installing it would
+    // report a false success.
+    information_ = *merge_problem_;
+    information_.tone = Tone::kFailure;
+    information_.addenda.push_back({Addendum::Kind::kHostsNotWritten, {}});
     return Verdict::kFailed;
   }
-  DoHostUpdate(merged_file_path_);
-  GetHostVersion(0);
-  if (last_install_ == install::HostUpdateOutcome::Result::kNotAuthorized) {
+  InstallFile(merged_file_path_);
+  RefreshVersions(Sides::kBoth);
+  if (last_install_ == Result::kNotAuthorized) {
     // Nothing was tried: no write failed, so the verdict's text would mislead.
-    SetInformation("Administrator authentication cancelled or refused - HOSTS not written",
-                   Colour::kYellow);
+    Report(Status::Kind::kAuthRefused,
+           last_refusal_ == AuthRefusal::kDismissed ? Tone::kWarning : Tone::kFailure);
+    information_.refusal = last_refusal_;
     return Verdict::kFailed;
   }
-  if (last_install_ == install::HostUpdateOutcome::Result::kBusy) {
-    SetInformation("Another install of HOSTS is under way - HOSTS not written", Colour::kRed);
+  if (last_install_ == Result::kBusy) {
+    Report(Status::Kind::kInstallBusy, Tone::kFailure);
     return Verdict::kFailed;
   }
-  const Verdict verdict = TestAndRefresh(auto_flush);
-  if (last_install_ == install::HostUpdateOutcome::Result::kDamaged) {
-    SetInformation("HOSTS may be damaged: " + hosts_file_path_, Colour::kRed);
-  } else if (verdict == Verdict::kInstalled && !host_name_warning_.empty()) {
-    SetInformation(information_.text + " - " + host_name_warning_);
+  const Verdict verdict = JudgeInstall(auto_flush);
+  if (last_install_ == Result::kDamaged) {
+    Report(Status::Kind::kHostsDamaged, Tone::kFailure, hosts_file_path_);
+  } else if (verdict == Verdict::kInstalled && !missing_host_name_.empty()) {
+    information_.addenda.push_back({Addendum::Kind::kHostNameMissing, missing_host_name_});
   }
   return verdict;
 }
 
-// ---- Programs
-// -------------------------------------------------------------------------------------------
+// ---- Programs -------------------------------------------------------------------------------
 
 void Session::OpenInEditor(const std::string& path) {
   if (!platform::FileExists(path)) return;
-  if (notepad_path_.empty()) {
-    SetInformation("No text editor found: install one, for example mousepad or gedit",
-                   Colour::kRed);
+  if (editor_path_.empty()) {
+    Report(Status::Kind::kNoEditor, Tone::kFailure);
     return;
   }
   // Program and path as separate arguments, so a path with blanks reaches the editor whole.
-  if (!env_.launcher->Start({notepad_path_, path}, platform::WindowStyle::kNormalFocus)) {
-    SetInformation("Could not start " + notepad_path_, Colour::kRed);
+  if (!env_.launcher->Start({editor_path_, path}, platform::WindowStyle::kNormalFocus)) {
+    ReportProgram(Status::Kind::kCannotStart, editor_path_, Status::Purpose::kEdit);
   }
 }
 
 void Session::ShellOpen(const std::string& target) {
   if (!support::ShellOpen(*env_.launcher, target)) {
-    SetInformation("Could not open " + target + " (is xdg-open installed?)", Colour::kRed);
+    Report(Status::Kind::kCannotOpen, Tone::kFailure, target);
   }
 }
 
-bool Session::DoFlush() {
-  if (ipconfig_path_.empty()) {
-    SetInformation("No DNS cache tool: install systemd-resolved (it brings resolvectl) to flush",
-                   Colour::kRed);
+bool Session::FlushResolverCache() {
+  if (resolver_tool_path_.empty()) {
+    ReportProgram(Status::Kind::kNoDnsTool, {}, Status::Purpose::kFlush);
     return false;
   }
-  if (env_.launcher->Start(dns::FlushCommand(ipconfig_path_, env_.dialect),
+  if (env_.launcher->Start(dns::FlushCommand(resolver_tool_path_, env_.os),
                            platform::WindowStyle::kMinimizedNoFocus)) {
     return true;
   }
-  SetInformation("Could not start " + ipconfig_path_ + " to flush the DNS cache", Colour::kRed);
+  ReportProgram(Status::Kind::kCannotStart, resolver_tool_path_, Status::Purpose::kFlush);
   return false;
 }
 
 void Session::StopDnsService() {
-  const auto command = dns::StopServiceCommand(env_.dialect);
+  const auto command = dns::StopServiceCommand(env_.os);
   if (!env_.launcher->Start(command, platform::WindowStyle::kMinimizedNoFocus)) {
-    SetInformation("Could not start " + command.front() + " to stop the DNS cache service",
-                   Colour::kRed);
+    ReportProgram(Status::Kind::kCannotStart, command.front(), Status::Purpose::kStopService);
   }
 }
 
 void Session::StartDnsService() {
-  const auto command = dns::StartServiceCommand(env_.dialect);
+  const auto command = dns::StartServiceCommand(env_.os);
   if (!env_.launcher->Start(command, platform::WindowStyle::kMinimizedNoFocus)) {
-    SetInformation("Could not start " + command.front() + " to start the DNS cache service",
-                   Colour::kRed);
+    ReportProgram(Status::Kind::kCannotStart, command.front(), Status::Purpose::kStartService);
   }
 }
 
-// ---- DNS cache capture
-// --------------------------------------------------------------------------------------
+// ---- DNS cache capture ----------------------------------------------------------------------
 
 std::string Session::CaptureFilePath() const {
   return ProgramFile(std::string(dns::kCaptureFileName));
 }
 
-bool Session::DoDnsDisplay() {
+bool Session::StartCacheCapture() {
   if (!capture_) return false;
   const std::string capture = CaptureFilePath();
-  switch (capture_->Start(env_.program_folder, ipconfig_path_, env_.dialect)) {
+  switch (capture_->Start(env_.program_folder, resolver_tool_path_, env_.os)) {
     case dns::Capture::StartError::kNone:
       return true;
     case dns::Capture::StartError::kNoTool:
-      SetInformation(
-          "No DNS cache tool: install systemd-resolved (it brings resolvectl) to show the cache",
-          Colour::kRed);
+      ReportProgram(Status::Kind::kNoDnsTool, {}, Status::Purpose::kShowCache);
       break;
     case dns::Capture::StartError::kFolderUnsafe:
-      SetInformation(
-          "Other users can change " + env_.program_folder + ": no DNS cache capture there as root",
-          Colour::kRed);
+      Report(Status::Kind::kCaptureUnsafe, Tone::kFailure, env_.program_folder);
       break;
     case dns::Capture::StartError::kLeftover:
       Log("Failed to Kill " + std::string(dns::kCaptureFileName));
-      SetInformation("Could not remove " + capture + ": the DNS cache is not shown", Colour::kRed);
+      Report(Status::Kind::kCaptureLeftover, Tone::kFailure, capture);
       break;
     case dns::Capture::StartError::kCannotCreate:
-      SetInformation("Could not create " + capture + ": the DNS cache is not shown", Colour::kRed);
+      Report(Status::Kind::kCaptureNotCreated, Tone::kFailure, capture);
       break;
     case dns::Capture::StartError::kToolMissing:
     case dns::Capture::StartError::kCannotStart:
-      SetInformation("Could not start " + ipconfig_path_ + ": the DNS cache is not shown",
-                     Colour::kRed);
+      ReportProgram(Status::Kind::kCannotStart, resolver_tool_path_, Status::Purpose::kShowCache);
       break;
   }
   return false;
@@ -623,12 +644,8 @@ CapturePoll Session::PollCapture() {
         return poll;
       }
       capture_->Cancel();
-      SetInformation(ipconfig_path_ + " did not list the DNS cache within " +
-                         (capture_timeout_.count() % 1000 == 0
-                              ? std::to_string(capture_timeout_.count() / 1000) + " s"
-                              : std::to_string(capture_timeout_.count()) + " ms") +
-                         " and was stopped",
-                     Colour::kRed);
+      Report(Status::Kind::kCaptureTimedOut, Tone::kFailure, resolver_tool_path_,
+             std::to_string(capture_timeout_.count()));
       poll.state = CaptureState::kTimedOut;
       return poll;
     case dns::Capture::State::kFinished:
@@ -641,17 +658,13 @@ CapturePoll Session::PollCapture() {
         poll.fits = false;
       }
       if (poll.report.empty()) {
-        SetInformation(ipconfig_path_ +
-                           " listed no DNS cache entries (resolvectl show-cache needs systemd "
-                           "254 or later)",
-                       Colour::kYellow);
+        Report(Status::Kind::kCacheEmpty, Tone::kWarning, resolver_tool_path_);
       }
       return poll;
     case dns::Capture::State::kFailed:
       break;
   }
-  SetInformation("The DNS cache capture in " + CaptureFilePath() + " could not be completed",
-                 Colour::kRed);
+  Report(Status::Kind::kCaptureFailed, Tone::kFailure, CaptureFilePath());
   poll.state = CaptureState::kFailed;
   return poll;
 }
@@ -660,7 +673,7 @@ void Session::CleanUp() {
   if (capture_) capture_->Cancel();
   (void)platform::RemoveEntry(CaptureFilePath());
   // The script that earlier versions ran the capture through.
-  (void)platform::RemoveEntry(ProgramFile(dns::CaptureScriptName(env_.dialect)));
+  (void)platform::RemoveEntry(ProgramFile(dns::CaptureScriptName(env_.os)));
 }
 
 }  // namespace vellomar::session

@@ -2,9 +2,10 @@
 // The rules and state of one run, shared by the window and the command line: the system paths,
 // the source entries and their ticks, the address mode, the dated values of the installed and
 // the merged file, the merge, the install and its verdict, and the DNS cache capture. Every
-// outcome is a value (a result, a status text with its colour role); nothing here knows how it
-// is drawn.
+// outcome is a value (a result, a status with its tone); nothing here knows how it is said or
+// drawn: the view does.
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -16,18 +17,10 @@
 #include "install/host_update.h"
 #include "merge/address_mode.h"
 #include "session/environment.h"
+#include "session/status.h"
 #include "support/log.h"
 
 namespace vellomar::session {
-
-// Colour roles of the status line and the version boxes.
-enum class Colour { kWindow, kYellow, kRed, kGreen };
-
-// The status line: the outcome of the last action.
-struct Status {
-  std::string text;
-  Colour colour = Colour::kWindow;
-};
 
 // One entry of the source list: a file name exactly as the folder gives it, and its tick.
 struct Entry {
@@ -39,13 +32,16 @@ struct Entry {
 struct VersionSide {
   std::string summary;       // line count and length; keeps its last value when unreadable
   std::string version_text;  // the dated header lines
-  Colour colour = Colour::kWindow;
+  Tone tone = Tone::kNeutral;
 };
+
+// Which files the version report reads again.
+enum class Sides { kBoth, kInstalled, kMerged };
 
 enum class MergeResult {
   kMerged,         // the merged file holds the ticked entries
-  kNoSelection,    // refused: "You must select at least one"
-  kNoHeader,       // refused: "You must select a Header file"
+  kNoSelection,    // refused: nothing ticked
+  kNoHeader,       // refused: the first ticked entry is no header
   kNotWritten,     // the new file could not be completed; the old one is unchanged
   kNotReplaced,    // the new file was complete but could not take the old one's place
   kTooLarge,       // the merged file would pass the size limit; the old one is unchanged
@@ -57,8 +53,8 @@ enum class MergeResult {
 enum class CaptureState {
   kPending,   // the listing tool still runs
   kFinished,  // the report is ready
-  kFailed,    // the capture could not be completed; the status line says why
-  kTimedOut,  // the tool took too long and was stopped; the status line says so
+  kFailed,    // the capture could not be completed; the status says why
+  kTimedOut,  // the tool took too long and was stopped; the status says so
   kIdle       // no capture runs
 };
 struct CapturePoll {
@@ -84,35 +80,39 @@ class Session {
   // Called with the write button's caption after each merged entry and at the end of a merge.
   std::function<void(const std::string&)> on_progress;
 
-  // ---- Paths ------------------------------------------------------------------------------
-  // Start-up: the editor, the resolver tool and the hosts file from their candidates (first
-  // that exists, else empty), and the merged file in the program folder. Running as root, a
-  // program folder that other users can change is noted: nothing is written there.
+  // ---- Start-up -------------------------------------------------------------------------------
+  // The whole start-up of a window: paths probed, an interrupted install repaired, versions
+  // read, the sources listed with the installed ones ticked, the start-up address mode set (which
+  // merges), and the status saying whether the program may write the hosts file.
+  void StartUp();
+  // The refresh button: versions read again, the sources listed and ticked again, a merge.
+  void Refresh();
+  // The editor, the resolver tool and the hosts file from their candidates (first that exists,
+  // else empty), and the merged file in the program folder. Running as root, a program folder
+  // that other users can change is noted: nothing is written there.
   void ProbePaths();
-  // Puts back the marks of the hosts file that an install killed half-way left cleared.
+  // Puts back the marks of the hosts file that an install killed half-way left cleared, unless
+  // another install is under way (which does it itself).
   void RecoverInterruptedInstall();
-  // Why nothing is written in the program folder; empty when it may be written.
-  const std::string& FolderProblem() const { return folder_problem_; }
+  // Why nothing is read or written in the program folder; nullopt when it may be.
+  const std::optional<Status>& FolderProblem() const { return folder_problem_; }
   const std::string& HostsFilePath() const { return hosts_file_path_; }
   const std::string& MergedFilePath() const { return merged_file_path_; }
-  const std::string& NotepadPath() const { return notepad_path_; }
-  const std::string& IpconfigPath() const { return ipconfig_path_; }
+  const std::string& EditorPath() const { return editor_path_; }
+  const std::string& ResolverToolPath() const { return resolver_tool_path_; }
   // For the command line's --hosts, --output and --resolver.
   void SetHostsFilePath(std::string path) { hosts_file_path_ = std::move(path); }
   void SetMergedFilePath(std::string path) { merged_file_path_ = std::move(path); }
-  void SetIpconfigPath(std::string path) { ipconfig_path_ = std::move(path); }
+  void SetResolverToolPath(std::string path) { resolver_tool_path_ = std::move(path); }
   // program folder + separator + name.
   std::string ProgramFile(const std::string& name) const;
 
-  // ---- Status line ---------------------------------------------------------------------------
+  // ---- Status line ----------------------------------------------------------------------------
   const Status& Information() const { return information_; }
-  // Sets the text and keeps the colour, or sets both.
-  void SetInformation(std::string text);
-  void SetInformation(std::string text, Colour colour);
-  // The last step of start-up: "Admin User", or the red hint that writing may fail.
-  void ReportAdminState();
+  // Adds a note of the front end's to the end of the status, keeping its tone.
+  void AddNote(std::string text);
 
-  // ---- Source catalogue ------------------------------------------------------------------------
+  // ---- Source catalogue -----------------------------------------------------------------------
   const std::vector<Entry>& Entries() const { return entries_; }
   // Changes whenever the list is refilled, so that a view knows to rebuild rather than retick.
   std::size_t EntriesGeneration() const { return generation_; }
@@ -121,39 +121,39 @@ class Session {
   std::string EntryPath(std::size_t index) const;
   // Lists the sources again, ticks the first entry (which merges) and then, without merging,
   // the entries that the installed hosts file names.
-  void ClearMergeList();
+  void ListAndTickSources();
   // Lists the sources again with nothing ticked and nothing merged. A name that the start
-  // markers of a merged file could not give back whole ("," or " entries]" in it) is not
-  // listed: its entries would be dropped by the next start-up. Such names and a missing source
-  // folder make ListingNotice() say so.
+  // markers of a merged file could not give back whole is not listed (its entries would be
+  // dropped by the next start-up): such names and a missing source folder make ListingNotice()
+  // say so.
   void ListSources();
-  // What the last listing left out or could not find; empty when it listed everything.
-  const std::string& ListingNotice() const { return listing_notice_; }
-  // Adds ListingNotice(), if any, to the status line in red.
+  // What the last listing left out or could not find; nullopt when it listed everything.
+  const std::optional<Addendum>& ListingNotice() const { return listing_notice_; }
+  // Adds ListingNotice(), if any, to the status, which then reports a failure.
   void ShowListingNotice();
   // A change of one entry's tick, the user's or the program's; a change starts a merge
   // unless the rules hold it back. Setting the tick it already has does nothing.
   void SetTicked(std::size_t index, bool ticked);
   // Ticks or unticks an entry without starting a merge, as the header reader does.
   void SetTickedQuietly(std::size_t index, bool ticked);
-  // The selection handler: merges unless the header reader is ticking or a merge it started
+  // The selection changed: merges unless the header reader is ticking or a merge it started
   // is under way.
-  void MergeList_Click();
+  void OnSelectionChanged();
   // Index of the entry with exactly this name; nullopt when there is none.
   std::optional<std::size_t> FindEntry(const std::string& name) const;
-  // A click on a source file: its size summary in the status line, colour kept.
-  void ShowFileInfo(std::size_t index);
+  // A click on a source file: its size summary in the status, the tone kept.
+  void ShowFileSummary(std::size_t index);
   // The number of ticked entries.
   std::size_t TickedCount() const;
 
-  // ---- Header reader and version report --------------------------------------------------------
+  // ---- Header reader and version report -------------------------------------------------------
   // Line count and length of a file; empty text when there is none.
-  std::string GetFileInfo(const std::string& path) const;
+  std::string FileSummary(const std::string& path) const;
   // The dated lines of a file; refreshes the fields of its side and, reading the installed
   // file, ticks the entries its start markers name without starting merges.
-  std::string GetFileInfo2(const std::string& path, bool is_current);
-  // Index 0: both sides; 1: the installed side; anything else: the merged side.
-  void GetHostVersion(int index);
+  std::string ReadDatedLines(const std::string& path, bool is_installed);
+  // Reads the dated lines of one or both files again and judges whether they differ.
+  void RefreshVersions(Sides sides);
   const VersionSide& CurrentSide() const { return current_; }
   const VersionSide& MergedSide() const { return merged_; }
   const std::string& CurrentCreated() const { return current_created_; }
@@ -163,24 +163,23 @@ class Session {
   // The rule of the version report: both dated values of the two files are equal.
   bool VersionsMatch() const;
 
-  // ---- Address mode
-  // ------------------------------------------------------------------------------
+  // ---- Address mode ---------------------------------------------------------------------------
   merge::AddressMode Mode() const { return mode_; }
   // A change of the mode rebuilds the merged file through the selection handler.
   void SetMode(merge::AddressMode mode);
 
-  // ---- Merge
-  // ------------------------------------------------------------------------------------- Builds
-  // the merged file from the ticked entries in list order: the first must be a header.
-  MergeResult WriteMergeFile();
+  // ---- Merge ----------------------------------------------------------------------------------
+  // Builds the merged file from the ticked entries in list order: the first must be a header.
+  MergeResult MergeTickedEntries();
 
-  // ---- Install
-  // ------------------------------------------------------------------------------------ Copies
-  // `file` over the hosts file with the backup; returns the log texts it wrote. Another install
-  // over the same hosts file, in any process, waits until this one is done.
-  std::vector<std::string> DoHostUpdate(const std::string& file);
-  // What the last DoHostUpdate did.
+  // ---- Install --------------------------------------------------------------------------------
+  // Copies `file` over the hosts file with the backup; returns the log texts it wrote. Another
+  // install over the same hosts file, in any process, is waited for as the environment says.
+  std::vector<std::string> InstallFile(const std::string& file);
+  // What the last install did.
   install::HostUpdateOutcome::Result LastInstall() const { return last_install_; }
+  // Why pkexec did not run the helper, after an install that came back kNotAuthorized.
+  AuthRefusal LastRefusal() const { return last_refusal_; }
   // Puts the backup back over the hosts file; true when it took effect. `log_texts` gets what
   // was logged.
   bool RestoreBackup(std::vector<std::string>& log_texts);
@@ -190,33 +189,33 @@ class Session {
   // Whether installs go through the administrator's install command (not root, the command
   // is there, and the hosts file is the system's own).
   bool InstallsThroughAdministrator() const;
-  // Set by an install that took the machine's name out of the hosts file: the warning for
-  // the user, empty otherwise.
-  const std::string& HostNameWarning() const { return host_name_warning_; }
-  // Compares the version texts and the bytes and sets the status line and box colours; a
-  // success with `auto_flush` flushes the resolver cache.
-  Verdict TestAndRefresh(bool auto_flush);
+  // Set by an install that took the machine's name out of the hosts file: that name, empty
+  // otherwise.
+  const std::string& MissingHostName() const { return missing_host_name_; }
+  // Compares the version texts and the bytes and sets the status and the tones of the version
+  // boxes; a success with `auto_flush` flushes the resolver cache.
+  Verdict JudgeInstall(bool auto_flush);
   // The write button: merge, install, refresh both versions, verdict.
-  Verdict CreateMergedHosts(bool auto_flush);
+  Verdict MergeAndInstall(bool auto_flush);
   // The menu's install of the merged file as it is: install, refresh, verdict. Both refuse,
-  // installing nothing, while the last merge of the run was refused or failed.
-  Verdict UpdateFromMerged(bool auto_flush);
+  // installing nothing, while the last merge of the run was refused, failed or left a ticked
+  // source out.
+  Verdict InstallMerged(bool auto_flush);
 
-  // ---- Programs ---------------------------------------------------------------------------------
+  // ---- Programs -------------------------------------------------------------------------------
+  // Each says in the status when the program could not be started.
   // Opens a file in the text editor, when both exist.
-  // Each of these says in the status line when the program could not be started.
   void OpenInEditor(const std::string& path);
   void ShellOpen(const std::string& target);
   // Starts the resolver's cache flush; false when there is no resolver tool or it did not start.
-  bool DoFlush();
+  bool FlushResolverCache();
   void StopDnsService();
   void StartDnsService();
 
-  // ---- DNS cache capture
-  // -------------------------------------------------------------------------- Removes the file of
-  // an earlier capture and starts a new one. True when it runs and the caller should poll it;
-  // otherwise the status line says why not.
-  bool DoDnsDisplay();
+  // ---- DNS cache capture ----------------------------------------------------------------------
+  // Removes the file of an earlier capture and starts a new one. True when it runs and the
+  // caller should poll it; otherwise the status says why not.
+  bool StartCacheCapture();
   // The report once the listing tool has ended. A capture that runs past the time-out is
   // stopped and its file removed.
   CapturePoll PollCapture();
@@ -228,37 +227,40 @@ class Session {
 
  private:
   void Log(const std::string& message);
+  // The last step of start-up: whether the program may write the hosts file.
+  void ReportAdminState();
+  void Report(Status::Kind kind, Tone tone, std::string subject = {}, std::string detail = {});
+  void ReportProgram(Status::Kind kind, const std::string& program, Status::Purpose purpose);
   // Waits for other installs over the same hosts file as the environment says, and puts back
   // the marks of a killed one; logs and is false when it cannot have the lock.
   bool LockInstalls();
   // Installs `bytes` over the hosts file through the administrator's install command.
   install::HostUpdateOutcome::Result InstallAsAdministrator(std::string_view bytes);
-  // Reads `file` as the install does; false, logged as "Could not Find ", when it cannot.
+  // Reads `file` as the install does; false, logged, when it cannot.
   bool ReadForInstall(const std::string& file, std::string& bytes);
   // Notes whether installing `bytes` takes away the machine's name from the hosts file.
   void CheckHostName(std::string_view bytes);
-  std::string host_name_warning_;
-  std::string probed_hosts_path_;  // the system's hosts file, as found at start-up
-  std::unique_ptr<platform::InstanceLock> install_lock_;
   // The machine's name as "#HOSTNAME#" takes it: empty when there is none or it is no valid
-  // host name (then the status line says why after a merge).
+  // host name (which the merge's status then says).
   std::string HostNameForMerge();
-  bool host_name_refused_ = false;
+  // The merged file's name as the status shows it: relative to the program folder.
+  std::string ShownMergedFile() const;
 
   Environment env_;
   support::LogTarget log_;
   std::vector<std::string>* log_sink_ = nullptr;  // collects the log texts of one step
 
   std::string hosts_file_path_;
+  std::string probed_hosts_path_;  // the system's hosts file, as found at start-up
   std::string merged_file_path_;
-  std::string notepad_path_;
-  std::string ipconfig_path_;
+  std::string editor_path_;
+  std::string resolver_tool_path_;
 
-  Status information_{"Info", Colour::kWindow};
+  Status information_;
   std::vector<Entry> entries_;
   std::size_t generation_ = 0;
   std::string source_folder_;
-  merge::AddressMode mode_ = merge::AddressMode::kUse127;
+  merge::AddressMode mode_ = merge::kDesignedAddressMode;
 
   VersionSide current_;
   VersionSide merged_;
@@ -267,17 +269,22 @@ class Session {
   std::string merged_created_;
   std::string merged_updated_;
 
-  std::string folder_problem_;
-  std::string listing_notice_;
+  std::optional<Status> folder_problem_;
+  std::optional<Addendum> listing_notice_;
   std::unique_ptr<dns::Capture> capture_;
   std::chrono::milliseconds capture_timeout_{30000};
+  std::unique_ptr<platform::InstanceLock> install_lock_;
   install::HostUpdateOutcome::Result last_install_ =
       install::HostUpdateOutcome::Result::kNothingToDo;
-  // Why the merged file is not the current selection's, after a refused or failed merge.
-  std::optional<std::string> merge_problem_;
+  AuthRefusal last_refusal_ = AuthRefusal::kFailed;
+  std::string missing_host_name_;
+  bool host_name_refused_ = false;
+  // Why the merged file is not the current selection's, after a refused or failed merge or one
+  // that left a ticked source out.
+  std::optional<Status> merge_problem_;
   bool selecting_from_hosts_ = false;  // the header reader is ticking an entry
   bool merge_click_busy_ = false;      // a merge started by the selection handler is running
-  bool merge_running_ = false;         // WriteMergeFile is running
+  bool merge_running_ = false;         // MergeTickedEntries is running
 };
 
 }  // namespace vellomar::session

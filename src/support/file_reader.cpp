@@ -74,28 +74,4 @@ ReadOptions InstallReadOptions() {
   return options;
 }
 
-std::string_view DescribeReadStatus(ReadStatus status) {
-  switch (status) {
-    case ReadStatus::kOk:
-      return "read";
-    case ReadStatus::kMissing:
-      return "missing";
-    case ReadStatus::kNotRegular:
-      return "not a regular file";
-    case ReadStatus::kTooLarge:
-      return "too large";
-    case ReadStatus::kUnreadable:
-      return "unreadable";
-    case ReadStatus::kChanged:
-      return "changed while read";
-    case ReadStatus::kNotPermitted:
-      return "belongs to another user";
-    case ReadStatus::kUnsafePath:
-      return "reached through a folder or link that other users can change";
-    case ReadStatus::kNotText:
-      return "holds NUL bytes: not a hosts file";
-  }
-  return "unreadable";
-}
-
 }  // namespace vellomar::support

@@ -51,7 +51,4 @@ ReadOptions SourceReadOptions(const std::string& folder);
 // name, so that what was checked is what is installed.
 ReadOptions InstallReadOptions();
 
-// A short English text for a failed read, for the status line: "too large", "not a file"...
-std::string_view DescribeReadStatus(ReadStatus status);
-
 }  // namespace vellomar::support

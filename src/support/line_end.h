@@ -42,10 +42,4 @@ void ForEachLine(std::string_view text, LineEnd line_end, Fn&& fn) {
   fn(text.substr(start));
 }
 
-// The lines of `text` as ForEachLine gives them.
-std::vector<std::string_view> SplitLines(std::string_view text, LineEnd line_end);
-
-// Number of lines as ForEachLine counts them (0 for empty text), without splitting.
-std::uint64_t CountLines(std::string_view text, LineEnd line_end);
-
 }  // namespace vellomar::support

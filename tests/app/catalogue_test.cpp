@@ -30,10 +30,10 @@ TEST_F(CatalogueTest, TheListsFollowRefreshesAndAMissingFolderEmptiesBoth) {
   EXPECT_EQ(Ticked(), (V{"H_Header.txt", "H_Trackers.txt"}));
 
   std::filesystem::rename(P("Hostfiles"), P("Moved"));
-  form->ClearMergeList();
-  EXPECT_EQ(form->SourceFolder(), P("Hostfiles"));
+  form->RefreshListButton_Click();
+  EXPECT_EQ(form->session().SourceFolder(), P("Hostfiles"));
   EXPECT_EQ(form->MergeList->count() + form->FileList->count(), 0);
-  form->WriteMergeFile();
+  form->MergeList_Click();
   EXPECT_EQ(Info(), "You must select at least one");
   EXPECT_EQ(InfoColour(), kYellow);
 }
@@ -44,10 +44,10 @@ TEST_F(CatalogueTest, MergedBoxIsYellowExactlyWhenTheDatesDiffer) {
   EXPECT_EQ(Colour(form->MergedVersionText), kYellow);
   Hosts(Merged());  // installed: equal dates, window colour
   form->GetHostVersion(0);
-  EXPECT_EQ(Colour(form->MergedVersionText), form->WindowColour());
+  EXPECT_EQ(Colour(form->MergedVersionText), VellomarForm::ColourOf(view::ColourRole::kWindow));
   EXPECT_EQ(form->CurrentVersionText->toPlainText(), form->MergedVersionText->toPlainText());
   Source("H_Header.txt", HeaderText("2026-12-02"));
-  form->WriteMergeFile();
+  form->MergeList_Click();
   EXPECT_EQ(Colour(form->MergedVersionText), kYellow);
 }
 
@@ -66,8 +66,8 @@ TEST_F(CatalogueTest, ShortFilesAreNotReadAndEachIndexRefreshesOnlyItsSide) {
   EXPECT_EQ(form->MergedHostsFileInfo->text(), summary);  // keeps its previous caption
   EXPECT_EQ(form->CurrentHostsFileInfo->text(), "");
   form->CurrentHostsFileInfo_Click();  // index 1: installed side only
-  EXPECT_EQ(form->CurrentUpdated(), "2026-11-11");
-  EXPECT_EQ(form->MergedUpdated(), "2026-12-01");  // from the last readable merged file
+  EXPECT_EQ(form->session().CurrentUpdated(), "2026-11-11");
+  EXPECT_EQ(form->session().MergedUpdated(), "2026-12-01");  // from the last readable merged file
   EXPECT_EQ(form->MergedVersionText->toPlainText(), "");
 }
 

@@ -66,7 +66,8 @@ TEST_F(DnsTest, ACaptureRunsTheToolIntoAFreshFileAndTheTickShowsTheTable) {
                      "#!/bin/sh\nprintf 'caf\\303\\251\\302\\240x\\377.example IN A 1.2.3.4\\n'\n");
   form->Menus().Mnu_ShowDns->trigger();
   EXPECT_NE(shown().indexOf("1.2.3.4"), -1);
-  EXPECT_EQ(VellomarForm::BackColor(form->DisplayDnsText), form->WindowColour());
+  EXPECT_EQ(VellomarForm::BackColor(form->DisplayDnsText),
+            VellomarForm::ColourOf(view::ColourRole::kWindow));
 
   // A double click hides the box; on a yellow box it first opens the whole capture.
   launcher.records.clear();

@@ -31,10 +31,10 @@ class FormTest : public ::testing::Test {
     env.program_folder = program.path();
     env.program_name = "vellomar";
     env.hosts_candidates = {Sys("hosts")};
-    env.notepad_candidates = {Sys("editor")};
-    env.ipconfig_candidates = {Sys("resolvectl")};
+    env.editor_candidates = {Sys("editor")};
+    env.resolver_candidates = {Sys("resolvectl")};
     env.line_end = support::LineEnd::kLf;
-    env.dialect = dns::Dialect::kPosix;
+    env.os = platform::OsFamily::kPosix;
     env.clock = [this] {
       ++merges;
       return std::string("07/12/2026 01:02:03");
@@ -56,7 +56,11 @@ class FormTest : public ::testing::Test {
   }
   void Hosts(const std::string& bytes) { testing::WriteFile(Sys("hosts"), bytes); }
   std::string Merged() const { return testing::ReadFile(P("M_Hosts.txt")); }
-  std::string Info() const { return FromQ(form->InformationText->text()); }
+  // The status line's text; when the box shows it shortened, the whole of it from the tip.
+  std::string Info() const {
+    const QLineEdit* box = form->InformationText;
+    return FromQ(box->toolTip() == "General Info.!" ? box->text() : box->toolTip());
+  }
   QColor InfoColour() const { return Colour(form->InformationText); }
   static QColor Colour(const QWidget* box) { return VellomarForm::BackColor(box); }
 

@@ -26,9 +26,10 @@ TEST_F(InstallTest, WriteButtonMergesInstallsAndFlushesOnlyWhenTicked) {
   form->CreateMergedHosts_Click();
   EXPECT_NE(Merged().find("2026-12-05"), std::string::npos);  // merged first
   EXPECT_EQ(testing::ReadFile(Sys("hosts")), Merged());
-  EXPECT_EQ(Info(), "Done " + form->GetFileInfo(form->MergedFilePath()) + " - Copied to HOSTS");
+  EXPECT_EQ(Info(), "Done " + form->session().FileSummary(form->session().MergedFilePath()) +
+                        " - Copied to HOSTS");
   EXPECT_EQ(InfoColour(), kGreen);
-  EXPECT_EQ(Colour(form->MergedVersionText), form->WindowColour());
+  EXPECT_EQ(Colour(form->MergedVersionText), VellomarForm::ColourOf(view::ColourRole::kWindow));
   EXPECT_EQ(Flushes(), 1);
   form->AutoFlushDns->setChecked(false);
   form->CreateMergedHosts_Click();
@@ -58,8 +59,8 @@ TEST_F(InstallTest, MenuHoldsItsItemsAndRunsTheirCommands) {
   Hosts(HeaderText("2026-09-09") + std::string(100, '#'));
   testing::WriteFile(P("M_Hosts.txt"), HeaderText("2026-10-10") + std::string(100, '#'));
   menus.Mnu_HostFileCheck->trigger();
-  EXPECT_EQ(form->CurrentUpdated(), "2026-09-09");
-  EXPECT_EQ(form->MergedUpdated(), "2026-12-01");
+  EXPECT_EQ(form->session().CurrentUpdated(), "2026-09-09");
+  EXPECT_EQ(form->session().MergedUpdated(), "2026-12-01");
   menus.Mnu_WebLink->trigger();
   EXPECT_EQ(Launched().back(), (V{"open", kWebLinkAddress}));
   testing::WriteFile(P("read.sh"), "x");

@@ -37,7 +37,7 @@ TEST_F(MergeTest, TickingRebuildsTheFileAndCountsOnTheButtonWhenAHeaderComesFirs
             "0.0.0.0 d.example\n# [End of H_5last.txt entries]\n"
             "# *********************************************************#\n\n");
   EXPECT_EQ(Info(), "Merged 9 Lines - len: 172 - File:[ M_Hosts.txt ]");
-  EXPECT_EQ(InfoColour(), form->WindowColour());
+  EXPECT_EQ(InfoColour(), VellomarForm::ColourOf(view::ColourRole::kWindow));
 }
 
 TEST_F(MergeTest, RightPressCyclesTheModeAndRebuildsOncePerChange) {
@@ -50,7 +50,7 @@ TEST_F(MergeTest, RightPressCyclesTheModeAndRebuildsOncePerChange) {
   EXPECT_EQ(form->Use_127->text(), "Use 0.0.0.0");
   QTest::mousePress(form->Use_127, Qt::MiddleButton);
   EXPECT_EQ(merges, 2);
-  form->SetUse127Value(0);
+  form->Use_127->setCheckState(Qt::Unchecked);
   EXPECT_EQ(form->Use_127->text(), " No Change");
   QTest::mouseClick(form->Use_127, Qt::LeftButton);  // a left click never grays the box
   EXPECT_EQ(form->Use127Value(), 1);
@@ -78,8 +78,8 @@ TEST_F(MergeTest, TheCommandLineMergesAsTheWindowDoes) {
   for (const int mode : {0, 1, 2}) {
     SCOPED_TRACE(mode);
     TickOnly({0, 1, 3, 4, 6});  // the second mvps entry loses its tick in both
-    form->SetUse127Value(mode);
-    form->WriteMergeFile();
+    form->session().SetMode(static_cast<merge::AddressMode>(mode));
+    form->MergeList_Click();
     const char* names[] = {"keep", "127.0.0.1", "0.0.0.0"};
     const std::string command = std::string(VELLOMAR_CLI) + " --folder " + program.path() +
                                 " --hosts " + Sys("hosts") + " merge --mode " + names[mode] +

@@ -35,8 +35,9 @@ TEST(ListSourcesTest, ListsVisibleOrdinaryMatchingFilesSortedWithoutRegardToCase
   namespace fs = std::filesystem;
   TempDir dir;
   // Control bytes in a name would break the marker line it is written into.
-  for (const char* name : {"H_b.txt", "h_A.txt", "H_C.TXT", "H_a.txt", "notes.txt", ".H_hid.txt",
-                           "H_a\n0.0.0.0 evil.txt", "H_c\t.txt", "H_d\x7f.txt"}) {
+  for (const char* name :
+       {"H_b.txt", "h_A.txt", "H_C.TXT", "H_a.txt", "notes.txt", ".H_hid.txt",
+        "H_a\n0.0.0.0 evil.txt", "H_c\t.txt", "H_d\x7f.txt", "H_x,y.txt", "H_z entries].txt"}) {
     WriteFile(dir.File(name), "x");
   }
   fs::create_directory(dir.File("H_folder.txt"));
@@ -44,8 +45,19 @@ TEST(ListSourcesTest, ListsVisibleOrdinaryMatchingFilesSortedWithoutRegardToCase
   fs::create_directory_symlink(dir.File("H_folder.txt"), dir.File("H_folderlink.txt"));
   fs::create_symlink(dir.File("H_gone.txt"), dir.File("H_dangling.txt"));
   // Names equal but for case keep a fixed order: byte order, upper case first.
-  EXPECT_EQ(ListSources(dir.path()),
-            (Names{"H_a.txt", "h_A.txt", "H_b.txt", "H_C.TXT", "H_link.txt"}));
+  const auto listing = ListSources(dir.path());
+  ASSERT_TRUE(listing);
+  EXPECT_EQ(listing->names, (Names{"H_a.txt", "h_A.txt", "H_b.txt", "H_C.TXT", "H_link.txt"}));
+  // Names a start marker could not give back are kept apart, to be said.
+  EXPECT_EQ(listing->unmergeable, (Names{"H_x,y.txt", "H_z entries].txt"}));
+  for (const auto& [name, why] : {std::pair{"notes.txt", Exclusion::kNotASourceName},
+                                  {"H_c\t.txt", Exclusion::kControlCharacter},
+                                  {"H_folder.txt", Exclusion::kNotAFile},
+                                  {"H_folderlink.txt", Exclusion::kNotAFile},
+                                  {"H_dangling.txt", Exclusion::kNotAFile},
+                                  {"H_x,y.txt", Exclusion::kMarkerCannotHold}}) {
+    EXPECT_EQ(WhyNotListed(dir.path(), name), why) << name;
+  }
   EXPECT_EQ(ListSources(dir.File("missing")), std::nullopt);
   EXPECT_EQ(ListSources(dir.File("H_a.txt")), std::nullopt);
 }

@@ -57,7 +57,10 @@ class CliTest : public ::testing::Test {
     platform::RunResult run;
     {
       const ErrorOutputTo redirect(err);
-      run = platform::RunAndWait(argv, 60000, true, std::size_t{1} << 20);
+      platform::RunOptions options;
+      options.collect_output = true;
+      options.max_output = std::size_t{1} << 20;
+      run = platform::RunAndWait(argv, options);
     }
     EXPECT_TRUE(run.started && !run.timed_out) << argv.front();
     // Console text on Windows ends its lines in CR LF.

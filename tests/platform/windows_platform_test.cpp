@@ -113,7 +113,7 @@ TEST(WindowsProgramTest, NamesTheProgramAndWritesNativePathsAndLines) {
   EXPECT_EQ(JoinPath("C:\\", "hosts"), "C:\\hosts");
   EXPECT_EQ(JoinPath("C:\\Tools", "Vellomar_Log.txt"), "C:\\Tools\\Vellomar_Log.txt");
   EXPECT_EQ(support::NativeLineEnd(), support::LineEnd::kCrLf);
-  EXPECT_EQ(dns::NativeDialect(), dns::Dialect::kWindows);
+  EXPECT_EQ(NativeOsFamily(), OsFamily::kWindows);
   // The shell gets a folder without its one trailing backslash.
   testing::RecordingLauncher launcher;
   support::ShellOpen(launcher, "C:\\Tools\\");
@@ -133,9 +133,9 @@ TEST(WindowsStartupPathsTest, SystemRootComesFirstThenTheFixedPlaces) {
   const ScopedEnvironment system_root("SystemRoot", root.path().c_str());
   EXPECT_EQ(HostsCandidates(), (Lines{hosts, "c:\\windows\\system32\\drivers\\etc\\hosts",
                                       "c:\\winnt\\system32\\drivers\\etc\\hosts"}));
-  EXPECT_EQ(NotepadCandidates(), (Lines{root.File("notepad.exe"), "c:\\windows\\notepad.exe",
-                                        "c:\\winnt\\notepad.exe"}));
-  EXPECT_EQ(FirstExisting(IpconfigCandidates()), root.File("system32\\ipconfig.exe"));
+  EXPECT_EQ(EditorCandidates(), (Lines{root.File("notepad.exe"), "c:\\windows\\notepad.exe",
+                                       "c:\\winnt\\notepad.exe"}));
+  EXPECT_EQ(FirstExisting(ResolverToolCandidates()), root.File("system32\\ipconfig.exe"));
   EXPECT_EQ(FirstExisting(HostsCandidates()), hosts);
   // A hidden hosts file is not found: the probe goes on to the fixed places.
   Mark(hosts, FILE_ATTRIBUTE_HIDDEN);
@@ -212,8 +212,8 @@ TEST(WindowsNamesTest, ListsAndReadsNamesOfTheAnsiCodePage) {
   EXPECT_EQ(listed->size(), spells_all ? 3u : 2u);
   const auto sources = catalogue::ListSources(dir.path(), "H_*.txt");
   ASSERT_TRUE(sources.has_value());
-  EXPECT_EQ(sources->at(0), cafe);
-  EXPECT_EQ(sources->at(1), "H_Plain.txt");
+  EXPECT_EQ(sources->names.at(0), cafe);
+  EXPECT_EQ(sources->names.at(1), "H_Plain.txt");
   EXPECT_EQ(support::ReadWholeFile(dir.File(cafe)), "latin");
   EXPECT_FALSE(ListFolder(dir.File("missing")).has_value());
 
@@ -238,8 +238,8 @@ TEST(WindowsAttributesTest, ClearsReadOnlyHiddenAndSystemAndPutsThemBack) {
   EXPECT_EQ(AttributesOf(path) & kMarks, kMarks);
   EXPECT_FALSE(SetAttributesNormal(dir.File("missing")).has_value());
   Mark(path, FILE_ATTRIBUTE_NORMAL);
-  EXPECT_TRUE(DeleteFile(path));
-  EXPECT_TRUE(DeleteFile(path));  // gone already
+  EXPECT_EQ(RemoveEntry(path), RemoveResult::kRemoved);
+  EXPECT_EQ(RemoveEntry(path), RemoveResult::kAbsent);
 }
 
 TEST(WindowsReplacementFileTest, ReplacesOnCommitOnlyAndNeverShowsAPartialFile) {
@@ -324,7 +324,7 @@ TEST(WindowsLongPathTest, FilesPastMaxPathWorkAndAStartThereFailsPlainly) {
   EXPECT_TRUE(SetAttributesNormal(hosts).has_value());
   // The system starts no process in a folder that long.
   EXPECT_FALSE(CreateSystemLauncher()->Start({"cmd"}, WindowStyle::kMinimizedNoFocus, folder));
-  EXPECT_TRUE(DeleteFile(hosts));
+  EXPECT_EQ(RemoveEntry(hosts), RemoveResult::kRemoved);
   EXPECT_FALSE(FileExists(hosts));
   // The folders go one by one: the removal of the temporary folder does not reach this deep.
   while (wide_folder.size() > 4 + std::filesystem::path(dir.path()).wstring().size()) {
@@ -381,12 +381,12 @@ TEST(WindowsLauncherTest, ABatchNeedsTheCommandInterpreterAndAPlainName) {
 
 TEST(WindowsInstanceLockTest, OneHolderPerProgramWhateverTheLetterCase) {
   TempDir dir;
-  auto first = AcquireInstanceLock(dir.File("Vellomar.exe"));
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(AcquireInstanceLock(dir.File("VELLOMAR.EXE")), nullptr);
-  EXPECT_NE(AcquireInstanceLock(dir.File("other.exe")), nullptr);
-  first.reset();
-  EXPECT_NE(AcquireInstanceLock(dir.File("vellomar.exe")), nullptr);
+  auto first = TakeInstanceLock(dir.File("Vellomar.exe"));
+  ASSERT_EQ(first.kind, LockResult::Kind::kTaken);
+  EXPECT_EQ(TakeInstanceLock(dir.File("VELLOMAR.EXE")).kind, LockResult::Kind::kHeldByOther);
+  EXPECT_EQ(TakeInstanceLock(dir.File("other.exe")).kind, LockResult::Kind::kTaken);
+  first.lock.reset();
+  EXPECT_EQ(TakeInstanceLock(dir.File("vellomar.exe")).kind, LockResult::Kind::kTaken);
 }
 
 // The capture runs the listing tool (here the probe in ipconfig's place) with its output in a
@@ -441,20 +441,26 @@ TEST(WindowsRunAndWaitTest, CollectsOutputAndStatusAndKillsWhatOverstays) {
   TempDir dir;
   const std::string probe = dir.File("probe.exe");
   PlaceProbe(probe);
-  const RunResult listed = RunAndWait({probe, "/displaydns"}, 20000, true, 20);
+  RunOptions collect;
+  collect.timeout_ms = 20000;
+  collect.collect_output = true;
+  collect.max_output = 20;
+  const RunResult listed = RunAndWait({probe, "/displaydns"}, collect);
   EXPECT_TRUE(listed.started);
   EXPECT_EQ(listed.exit_code, 0);
   EXPECT_EQ(listed.output, "Windows IP Configura");  // cut at the limit
-  const RunResult failed = RunAndWait({probe, "/exit", "3"}, 20000, true, 100);
+  collect.max_output = 100;
+  const RunResult failed = RunAndWait({probe, "/exit", "3"}, collect);
   EXPECT_EQ(failed.exit_code, 3);
   EXPECT_EQ(failed.output, "");  // the error output is not collected
   const auto before = std::chrono::steady_clock::now();
-  const RunResult hung = RunAndWait({probe, "/hang"}, 500, true, 100);
+  collect.timeout_ms = 500;
+  const RunResult hung = RunAndWait({probe, "/hang"}, collect);
   EXPECT_TRUE(hung.started && hung.timed_out);
   EXPECT_EQ(hung.exit_code, -1);
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(10));
-  EXPECT_FALSE(RunAndWait({"probe.exe", "/exit", "0"}, 20000, false).started);
-  EXPECT_FALSE(RunAndWait({dir.File("missing.exe")}, 20000, false).started);
+  EXPECT_FALSE(RunAndWait({"probe.exe", "/exit", "0"}, {}).started);
+  EXPECT_FALSE(RunAndWait({dir.File("missing.exe")}, {}).started);
 }
 
 // Installs over one folder take turns, also within one process; the lock of an ended holder is

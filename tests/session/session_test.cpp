@@ -10,17 +10,22 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "common/test_util.h"
 #include "install/privileged.h"
+#include "view/status_text.h"
 
 namespace vellomar::session {
 namespace {
 
 using namespace vellomar::testing;  // TempDir, WriteFile, ReadFile, Exists
 using V = std::vector<std::string>;
+
+// What the status line says.
+std::string Text(const Session& s) { return view::StatusText(s.Information()); }
 
 std::string Header(const std::string& updated) {
   return "# Sample header\n# ------- Updated: " + updated +
@@ -45,9 +50,9 @@ class SessionTest : public ::testing::Test {
     env.program_folder = program.path();
     env.program_name = "vellomar";
     env.hosts_candidates = {system.File("missing"), system.File("hosts")};
-    env.ipconfig_candidates = {system.File("resolvectl")};
+    env.resolver_candidates = {system.File("resolvectl")};
     env.line_end = support::LineEnd::kLf;
-    env.dialect = dns::Dialect::kPosix;
+    env.os = platform::OsFamily::kPosix;
     env.clock = [this] {
       ++merges;
       return std::string("07/12/2026 01:02:03");
@@ -60,12 +65,7 @@ class SessionTest : public ::testing::Test {
   // The start-up of the window, without the window.
   Session& Load() {
     session = std::make_unique<Session>(Env());
-    session->ProbePaths();
-    session->GetHostVersion(0);
-    session->ClearMergeList();
-    session->SetMode(merge::AddressMode::kUse0000);
-    session->WriteMergeFile();
-    session->ReportAdminState();
+    session->StartUp();
     return *session;
   }
   void Source(const std::string& name, const std::string& bytes) {
@@ -97,8 +97,8 @@ TEST_F(SessionTest, StartUpProbesListsAndMergesWithTheInstalledSourcesTicked) {
             "# [Start of H_4plain.txt entries]\n# [Start of H_9gone.txt,H_1mvps.txt entries]\n");
   Session& s = Load();
   EXPECT_EQ(s.HostsFilePath(), system.File("hosts"));
-  EXPECT_EQ(s.IpconfigPath(), system.File("resolvectl"));
-  EXPECT_EQ(s.NotepadPath(), "");
+  EXPECT_EQ(s.ResolverToolPath(), system.File("resolvectl"));
+  EXPECT_EQ(s.EditorPath(), "");
   EXPECT_EQ(s.MergedFilePath(), program.File("M_Hosts.txt"));
   EXPECT_EQ(s.SourceFolder(), program.File("Hostfiles"));
   // The first entry's tick merges once; the installed names tick without merging; the mode
@@ -106,7 +106,7 @@ TEST_F(SessionTest, StartUpProbesListsAndMergesWithTheInstalledSourcesTicked) {
   EXPECT_EQ(Ticked(), (V{"H_0Header.txt", "H_1mvps.txt", "H_4plain.txt"}));
   EXPECT_EQ(merges, 3);
   EXPECT_EQ(s.Mode(), merge::AddressMode::kUse0000);
-  EXPECT_EQ(s.Information().text, "Admin User");
+  EXPECT_EQ(Text(s), "Admin User");
   const std::string separator = "# " + std::string(57, '*') + "#\n\n";
   EXPECT_EQ(Merged(),
             "# Sample header\n# ------- Updated: 2026-12-01 -------\n# ------- Created: "
@@ -121,7 +121,7 @@ TEST_F(SessionTest, StartUpProbesListsAndMergesWithTheInstalledSourcesTicked) {
   // A refill ticks the first entry again and starts just one merge.
   TickOnly({});
   merges = 0;
-  s.ClearMergeList();
+  s.ListAndTickSources();
   EXPECT_EQ(merges, 1);
   EXPECT_EQ(Ticked(), (V{"H_0Header.txt", "H_1mvps.txt", "H_4plain.txt"}));
 }
@@ -130,12 +130,12 @@ TEST_F(SessionTest, MergeRefusalsLeaveTheFileAndTicksAlone) {
   Session& s = Load();
   const std::string before = Merged();
   TickOnly({});
-  EXPECT_EQ(s.WriteMergeFile(), MergeResult::kNoSelection);
-  EXPECT_EQ(s.Information().text, "You must select at least one");
-  EXPECT_EQ(s.Information().colour, Colour::kYellow);
+  EXPECT_EQ(s.MergeTickedEntries(), MergeResult::kNoSelection);
+  EXPECT_EQ(Text(s), "You must select at least one");
+  EXPECT_EQ(s.Information().tone, Tone::kWarning);
   TickOnly({1, 2});  // a header further down does not help
-  EXPECT_EQ(s.WriteMergeFile(), MergeResult::kNoHeader);
-  EXPECT_EQ(s.Information().text, "You must select a Header file");
+  EXPECT_EQ(s.MergeTickedEntries(), MergeResult::kNoHeader);
+  EXPECT_EQ(Text(s), "You must select a Header file");
   EXPECT_EQ(Merged(), before);
   EXPECT_EQ(Ticked(), (V{"H_1mvps.txt", "H_2Header.txt"}));
 }
@@ -146,7 +146,7 @@ TEST_F(SessionTest, ASecondHeaderOrMvpsEntryLosesItsTickWithoutANestedMerge) {
     SCOPED_TRACE(by_click);
     TickOnly({0, 1, 2, 3});
     merges = 0;
-    EXPECT_EQ(by_click ? (s.MergeList_Click(), MergeResult::kMerged) : s.WriteMergeFile(),
+    EXPECT_EQ(by_click ? (s.OnSelectionChanged(), MergeResult::kMerged) : s.MergeTickedEntries(),
               MergeResult::kMerged);
     EXPECT_EQ(merges, 1);
     EXPECT_EQ(Ticked(), (V{"H_0Header.txt", "H_1mvps.txt"}));
@@ -176,49 +176,49 @@ TEST_F(SessionTest, TicksAndModeChangesMergeOnceEachAndTheModeRewritesAddresses)
 TEST_F(SessionTest, VersionSidesCompareTheDatedLines) {
   Session& s = Load();
   // The merged file carries the header's dates; the installed one has none.
-  EXPECT_EQ(s.MergedSide().colour, Colour::kYellow);
+  EXPECT_EQ(s.MergedSide().tone, Tone::kWarning);
   EXPECT_FALSE(s.VersionsMatch());
   EXPECT_EQ(s.MergedUpdated(), "2026-12-01");
   EXPECT_EQ(s.CurrentUpdated(), "Missing or non MVPS HOSTS File");
   WriteFile(system.File("hosts"), Merged());
-  s.GetHostVersion(0);
+  s.RefreshVersions(Sides::kBoth);
   EXPECT_TRUE(s.VersionsMatch());
-  EXPECT_EQ(s.MergedSide().colour, Colour::kWindow);
+  EXPECT_EQ(s.MergedSide().tone, Tone::kNeutral);
   EXPECT_EQ(s.CurrentSide().version_text, s.MergedSide().version_text);
   EXPECT_EQ(s.CurrentSide().summary, "7 Lines - len: 136");
   // No dated lines on either side: the two default texts still differ.
   WriteFile(program.File("M_Hosts.txt"), std::string(120, '#'));
   WriteFile(system.File("hosts"), std::string(120, '#'));
-  s.GetHostVersion(0);
+  s.RefreshVersions(Sides::kBoth);
   EXPECT_EQ(s.MergedUpdated(), "Missing or non ZR HOSTS File");
-  EXPECT_EQ(s.MergedSide().colour, Colour::kYellow);
+  EXPECT_EQ(s.MergedSide().tone, Tone::kWarning);
   // A file under 100 bytes is not read: empty text, the summary kept, the merged side yellow.
   WriteFile(program.File("M_Hosts.txt"), "short\n");
-  s.GetHostVersion(2);
+  s.RefreshVersions(Sides::kMerged);
   EXPECT_EQ(s.MergedSide().version_text, "");
-  EXPECT_EQ(s.MergedSide().colour, Colour::kYellow);
+  EXPECT_EQ(s.MergedSide().tone, Tone::kWarning);
   EXPECT_FALSE(s.MergedSide().summary.empty());
 }
 
 TEST_F(SessionTest, TheVerdictComesFromTheValuesAndTheBytes) {
   Session& s = Load();
   launcher.records.clear();
-  EXPECT_EQ(s.CreateMergedHosts(true), Verdict::kInstalled);
+  EXPECT_EQ(s.MergeAndInstall(true), Verdict::kInstalled);
   EXPECT_EQ(ReadFile(system.File("hosts")), Merged());
   EXPECT_EQ(ReadFile(system.File("hosts.ZRB")), "# hosts before\n127.0.0.1 localhost\n");
-  EXPECT_EQ(s.Information().colour, Colour::kGreen);
-  EXPECT_EQ(s.Information().text, "Done 7 Lines - len: 136 - Copied to HOSTS");
+  EXPECT_EQ(s.Information().tone, Tone::kSuccess);
+  EXPECT_EQ(Text(s), "Done 7 Lines - len: 136 - Copied to HOSTS");
   ASSERT_EQ(launcher.records.size(), 1u);  // the flush
   EXPECT_EQ(launcher.records[0].argv, (V{system.File("resolvectl"), "flush-caches"}));
 
   // The same dated lines but other bytes: still a failure, with both boxes yellow.
   WriteFile(system.File("hosts"), Merged() + "# edited by hand\n");
-  s.GetHostVersion(0);
-  EXPECT_EQ(s.TestAndRefresh(true), Verdict::kFailed);
-  EXPECT_EQ(s.Information().text, "You may need to run as Administrator HOSTS Write Failed");
-  EXPECT_EQ(s.Information().colour, Colour::kRed);
-  EXPECT_EQ(s.CurrentSide().colour, Colour::kYellow);
-  EXPECT_EQ(s.MergedSide().colour, Colour::kYellow);
+  s.RefreshVersions(Sides::kBoth);
+  EXPECT_EQ(s.JudgeInstall(true), Verdict::kFailed);
+  EXPECT_EQ(Text(s), "You may need to run as Administrator HOSTS Write Failed");
+  EXPECT_EQ(s.Information().tone, Tone::kFailure);
+  EXPECT_EQ(s.CurrentSide().tone, Tone::kWarning);
+  EXPECT_EQ(s.MergedSide().tone, Tone::kWarning);
   EXPECT_EQ(launcher.records.size(), 1u);  // no flush after a failure
 }
 
@@ -227,10 +227,10 @@ TEST_F(SessionTest, NothingIsInstalledAfterARefusedOrFailedMerge) {
   Session& s = Load();
   const std::string hosts = ReadFile(system.File("hosts"));
   TickOnly({1});
-  EXPECT_EQ(s.CreateMergedHosts(true), Verdict::kFailed);
-  EXPECT_EQ(s.Information().text, "You must select a Header file - HOSTS not written");
-  EXPECT_EQ(s.Information().colour, Colour::kRed);
-  EXPECT_EQ(s.UpdateFromMerged(true), Verdict::kFailed);
+  EXPECT_EQ(s.MergeAndInstall(true), Verdict::kFailed);
+  EXPECT_EQ(Text(s), "You must select a Header file - HOSTS not written");
+  EXPECT_EQ(s.Information().tone, Tone::kFailure);
+  EXPECT_EQ(s.InstallMerged(true), Verdict::kFailed);
   EXPECT_EQ(ReadFile(system.File("hosts")), hosts);
   EXPECT_FALSE(Exists(system.File("hosts.ZRB")));
 
@@ -239,9 +239,9 @@ TEST_F(SessionTest, NothingIsInstalledAfterARefusedOrFailedMerge) {
   TickOnly({0, 4});
   Source("H_4plain.txt", std::string(200000, '#'));
   EXPECT_TRUE(RunInChild([&] {
-    return LimitFileSize(100000) && s.WriteMergeFile() == MergeResult::kNotWritten &&
-           s.Information().text == "Merge failed: could not write M_Hosts.txt" &&
-           s.Information().colour == Colour::kRed && s.CreateMergedHosts(false) == Verdict::kFailed;
+    return LimitFileSize(100000) && s.MergeTickedEntries() == MergeResult::kNotWritten &&
+           Text(s) == "Merge failed: could not write M_Hosts.txt" &&
+           s.Information().tone == Tone::kFailure && s.MergeAndInstall(false) == Verdict::kFailed;
   }));
   EXPECT_EQ(ReadFile(system.File("hosts")), hosts);
   EXPECT_NE(ReadFile(program.File("vellomar_Log.txt"))
@@ -266,13 +266,13 @@ TEST_F(SessionTest, ASourceThatCannotBeReadIsReportedAndNothingIsInstalled) {
     s.SetTickedQuietly(*s.FindEntry(name), true);
   }
   const std::string hosts = ReadFile(system.File("hosts"));
-  EXPECT_EQ(s.CreateMergedHosts(false), Verdict::kFailed);
-  EXPECT_EQ(s.Information().colour, Colour::kRed);
+  EXPECT_EQ(s.MergeAndInstall(false), Verdict::kFailed);
+  EXPECT_EQ(s.Information().tone, Tone::kFailure);
   EXPECT_NE(
-      s.Information().text.find(
+      Text(s).find(
           " - not merged: H_6nul.txt (holds NUL bytes: not a hosts file) - HOSTS not written"),
       std::string::npos)
-      << s.Information().text;
+      << Text(s);
   EXPECT_EQ(ReadFile(system.File("hosts")), hosts);
   EXPECT_EQ(Merged().find("nul.example"), std::string::npos);
   EXPECT_NE(Merged().find("linked.example"), std::string::npos);
@@ -294,12 +294,12 @@ TEST_F(SessionTest, TheInstallReadsTheMergedFileItselfAndOnlyHostsText) {
   WriteFile(system.File("shadow"), "root:secret\n");
   ::unlink(program.File("M_Hosts.txt").c_str());
   ::symlink(system.File("shadow").c_str(), program.File("M_Hosts.txt").c_str());
-  EXPECT_EQ(s.DoHostUpdate(program.File("M_Hosts.txt")),
+  EXPECT_EQ(s.InstallFile(program.File("M_Hosts.txt")),
             (V{"Could not Find " + program.File("M_Hosts.txt")}));
   EXPECT_EQ(s.LastInstall(), install::HostUpdateOutcome::Result::kNotRead);
   ::unlink(program.File("M_Hosts.txt").c_str());
   WriteFile(program.File("M_Hosts.txt"), std::string("0.0.0.0 a\0", 11));
-  EXPECT_EQ(s.DoHostUpdate(program.File("M_Hosts.txt")),
+  EXPECT_EQ(s.InstallFile(program.File("M_Hosts.txt")),
             (V{"Not a hosts file (NUL bytes), not installed: " + program.File("M_Hosts.txt")}));
   EXPECT_EQ(ReadFile(system.File("hosts")), hosts);
   EXPECT_FALSE(Exists(system.File("hosts.ZRB")));
@@ -314,13 +314,13 @@ TEST_F(SessionTest, RootWritesNothingInAFolderOthersCanChange) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root";
   ::chmod(program.path().c_str(), 0777);
   Session& s = Load();
-  EXPECT_EQ(s.Information().text,
+  EXPECT_EQ(Text(s),
             "Other users can change " + program.path() + ": nothing is written there as root");
-  EXPECT_EQ(s.Information().colour, Colour::kRed);
+  EXPECT_EQ(s.Information().tone, Tone::kFailure);
   EXPECT_FALSE(Exists(program.File("M_Hosts.txt")));
-  EXPECT_EQ(s.CreateMergedHosts(false), Verdict::kFailed);
+  EXPECT_EQ(s.MergeAndInstall(false), Verdict::kFailed);
   EXPECT_EQ(ReadFile(system.File("hosts")), "# hosts before\n127.0.0.1 localhost\n");
-  EXPECT_FALSE(s.DoDnsDisplay());
+  EXPECT_FALSE(s.StartCacheCapture());
   EXPECT_FALSE(Exists(program.File("displaydns.txt")) || Exists(program.File("vellomar_Log.txt")));
 #endif
 }
@@ -336,17 +336,18 @@ TEST_F(SessionTest, NamesTheMarkersCannotHoldAndAMissingFolderAreSaid) {
   const std::string notice =
       "Not listed, as a start marker cannot hold \",\" or \" entries]\": H_a,b.txt, H_x "
       "entries].txt";
-  EXPECT_EQ(s.ListingNotice(), notice);
-  s.ShowListingNotice();
-  EXPECT_EQ(s.Information().text, "Admin User - " + notice);
-  EXPECT_EQ(s.Information().colour, Colour::kRed);
-  EXPECT_NE(ReadFile(program.File("vellomar_Log.txt")).find(notice + "\n"), std::string::npos);
+  EXPECT_EQ(view::AddendumText(*s.ListingNotice()), notice);
+  EXPECT_EQ(Text(s), "Admin User - " + notice);
+  EXPECT_EQ(s.Information().tone, Tone::kFailure);
+  // Said, not logged: every start would log it again.
+  EXPECT_EQ(ReadFile(program.File("vellomar_Log.txt")).find("Not listed"), std::string::npos);
 
   ::rename(program.File("Hostfiles").c_str(), program.File("Moved").c_str());
   ::chdir(program.File("Moved").c_str());  // never the process's own folder instead
-  s.ClearMergeList();
+  s.ListAndTickSources();
   EXPECT_TRUE(s.Entries().empty());
-  EXPECT_EQ(s.ListingNotice(), "No source folder " + program.File("Hostfiles"));
+  EXPECT_EQ(view::AddendumText(*s.ListingNotice()),
+            "No source folder " + program.File("Hostfiles"));
   // A program folder that cannot be named is refused, and the current folder (which holds a
   // source folder here) never stands in for it.
   ::chdir(program.path().c_str());
@@ -356,7 +357,7 @@ TEST_F(SessionTest, NamesTheMarkersCannotHoldAndAMissingFolderAreSaid) {
   Session lost(unnamed);
   lost.ProbePaths();
   lost.ListSources();
-  EXPECT_EQ(lost.FolderProblem(),
+  EXPECT_EQ(view::StatusText(*lost.FolderProblem()),
             "The folder of this program cannot be named: nothing is read or written");
   EXPECT_TRUE(lost.Entries().empty());
   EXPECT_EQ(lost.MergedFilePath(), "");
@@ -376,18 +377,18 @@ TEST_F(SessionTest, ProgramsThatDoNotStartAreSaid) {
   DeadLauncher dead;
   Environment env = Env();
   env.launcher = &dead;
-  env.notepad_candidates = {system.File("resolvectl")};
+  env.editor_candidates = {system.File("resolvectl")};
   Session s(env);
   s.ProbePaths();
   s.ListSources();
   s.SetTickedQuietly(0, true);
-  ASSERT_EQ(s.WriteMergeFile(), MergeResult::kMerged);
-  EXPECT_EQ(s.CreateMergedHosts(true), Verdict::kInstalled);
-  EXPECT_EQ(s.Information().colour, Colour::kGreen);
-  EXPECT_EQ(s.Information().text, "Done 7 Lines - len: 136 - Copied to HOSTS - but " +
-                                      system.File("resolvectl") + " could not flush the cache");
+  ASSERT_EQ(s.MergeTickedEntries(), MergeResult::kMerged);
+  EXPECT_EQ(s.MergeAndInstall(true), Verdict::kInstalled);
+  EXPECT_EQ(s.Information().tone, Tone::kSuccess);
+  EXPECT_EQ(Text(s), "Done 7 Lines - len: 136 - Copied to HOSTS - but " +
+                         system.File("resolvectl") + " could not flush the cache");
   const std::vector<std::pair<std::function<void()>, std::string>> steps = {
-      {[&] { s.DoFlush(); },
+      {[&] { s.FlushResolverCache(); },
        "Could not start " + system.File("resolvectl") + " to flush the DNS cache"},
       {[&] { s.StopDnsService(); }, "Could not start systemctl to stop the DNS cache service"},
       {[&] { s.StartDnsService(); }, "Could not start systemctl to start the DNS cache service"},
@@ -396,20 +397,19 @@ TEST_F(SessionTest, ProgramsThatDoNotStartAreSaid) {
       {[&] { s.OpenInEditor(s.MergedFilePath()); }, "Could not start " + system.File("resolvectl")},
   };
   for (const auto& [step, says] : steps) {
-    s.SetInformation("", Colour::kWindow);
+    s.AddNote("");
     step();
-    EXPECT_EQ(s.Information().text, says);
-    EXPECT_EQ(s.Information().colour, Colour::kRed);
+    EXPECT_EQ(Text(s), says);
+    EXPECT_EQ(s.Information().tone, Tone::kFailure);
   }
-  s.SetIpconfigPath("");
-  EXPECT_FALSE(s.DoFlush());
-  EXPECT_EQ(s.Information().text,
-            "No DNS cache tool: install systemd-resolved (it brings resolvectl) to flush");
+  s.SetResolverToolPath("");
+  EXPECT_FALSE(s.FlushResolverCache());
+  EXPECT_EQ(Text(s), "No DNS cache tool: install systemd-resolved (it brings resolvectl) to flush");
 }
 
 TEST_F(SessionTest, InstallAndRestoreReportWhatTheyLogged) {
   Session& s = Load();
-  EXPECT_TRUE(s.DoHostUpdate(program.File("M_Hosts.txt")).empty());
+  EXPECT_TRUE(s.InstallFile(program.File("M_Hosts.txt")).empty());
   std::vector<std::string> logged;
   ASSERT_TRUE(s.RestoreBackup(logged));
   EXPECT_TRUE(logged.empty());
@@ -446,7 +446,7 @@ TEST_F(SessionTest, InstallsOverOneHostsFileTakeTurns) {
   ASSERT_EQ(byte, 1);
   EXPECT_FALSE(platform::LockInstalls(system.File("hosts"), 100, locks.path()));
   // Waits for the holder, then installs.
-  EXPECT_TRUE(s.DoHostUpdate(program.File("M_Hosts.txt")).empty());
+  EXPECT_TRUE(s.InstallFile(program.File("M_Hosts.txt")).empty());
   EXPECT_EQ(ReadFile(system.File("hosts")), Merged());
   int status = 0;
   ::waitpid(holder, &status, 0);
@@ -460,18 +460,19 @@ TEST_F(SessionTest, InstallsOverOneHostsFileTakeTurns) {
 class FakePkexec final : public DeadLauncher {
  public:
   explicit FakePkexec(std::string hosts) : hosts_(std::move(hosts)) {}
-  platform::InputRunResult RunPrivileged(const std::vector<std::string>& argv,
-                                         std::string_view input) override {
+  platform::RunResult RunPrivileged(const std::vector<std::string>& argv,
+                                    std::string_view input) override {
     runs.push_back(argv);
-    if (refuse != 0) return {true, refuse, false, "Error executing command as another user\n"};
+    if (refuse != 0) return {true, false, refuse, {}, says};
     std::vector<std::string> lines;
     const auto status = install::RunHelperInstall(input, hosts_, lines);
     std::string text;
     for (const auto& line : lines) text += line + "\n";
-    return {true, static_cast<int>(status), false, text};
+    return {true, false, static_cast<int>(status), {}, text};
   }
   std::vector<V> runs;
   int refuse = 0;
+  std::string says;  // pkexec's message when it refuses
 
  private:
   std::string hosts_;
@@ -489,37 +490,48 @@ TEST_F(SessionTest, WithoutRootTheInstallGoesThroughPkexecAndACancelIsNoWriteFai
   WriteFile(system.File("hosts"), "127.0.1.1 box7\n");
   session = std::make_unique<Session>(env);
   Session& s = *session;
-  s.ProbePaths();
-  s.ReportAdminState();
-  EXPECT_EQ(s.Information().text, "Writing HOSTS will ask for an administrator password");
-  EXPECT_EQ(s.Information().colour, Colour::kWindow);
-  s.ClearMergeList();
+  s.StartUp();
+  EXPECT_EQ(Text(s), "Writing HOSTS will ask for an administrator password");
+  EXPECT_EQ(s.Information().tone, Tone::kNeutral);
   EXPECT_EQ(Merged(), "# [Header]\n127.0.1.1 Box7\n\n");
 
-  EXPECT_EQ(s.CreateMergedHosts(false), Verdict::kInstalled);
+  EXPECT_EQ(s.MergeAndInstall(false), Verdict::kInstalled);
   EXPECT_EQ(pkexec.runs, (std::vector<V>{command}));
   EXPECT_EQ(ReadFile(system.File("hosts")), Merged());
   EXPECT_EQ(ReadFile(system.File("hosts.ZRB")), "127.0.1.1 box7\n");
   EXPECT_EQ(ReadFile(system.File("hosts.vellomar-original")), "127.0.1.1 box7\n");
-  EXPECT_EQ(s.Information().colour, Colour::kGreen);
-  EXPECT_TRUE(s.HostNameWarning().empty());
+  EXPECT_EQ(s.Information().tone, Tone::kSuccess);
+  EXPECT_TRUE(s.MissingHostName().empty());
 
   // A header without the machine's name: installed all the same, with the warning.
   Source("H_0Header.txt", "# [Header] only\n");
-  EXPECT_EQ(s.CreateMergedHosts(false), Verdict::kInstalled);
-  EXPECT_NE(s.Information().text.find(" - Copied to HOSTS - the new HOSTS does not name this "
-                                      "machine (Box7)"),
+  EXPECT_EQ(s.MergeAndInstall(false), Verdict::kInstalled);
+  EXPECT_NE(Text(s).find(" - Copied to HOSTS - the new HOSTS does not name this "
+                         "machine (Box7)"),
             std::string::npos)
-      << s.Information().text;
+      << Text(s);
 
-  // The password dialog dismissed (126) or the user not allowed (127): nothing written.
-  for (const int refused : {126, 127}) {
-    pkexec.refuse = refused;
+  // pkexec's refusals, told apart by its status and its words: nothing written, no write
+  // failure said.
+  const std::string pkexec_error = "Error executing command as another user: ";
+  for (const auto& [status, message, said, tone] :
+       std::vector<std::tuple<int, std::string, std::string, Tone>>{
+           {126, pkexec_error + "Request dismissed", "Administrator authentication cancelled",
+            Tone::kWarning},
+           {127, pkexec_error + "Not authorized\n\nThis incident has been reported.",
+            "Not authorized by polkit to write HOSTS", Tone::kFailure},
+           {127, pkexec_error + "No authentication agent found.",
+            "No polkit authentication agent runs to ask for the password", Tone::kFailure},
+           {127, "Error getting authority: Error initializing authority: Could not connect",
+            "The polkit daemon could not be asked (is polkitd running?)", Tone::kFailure},
+           {127, "pkexec: something else", "pkexec could not run the install helper",
+            Tone::kFailure}}) {
+    pkexec.refuse = status;
+    pkexec.says = message;
     Source("H_0Header.txt", "# [Header] again\n");
-    EXPECT_EQ(s.CreateMergedHosts(false), Verdict::kFailed);
-    EXPECT_EQ(s.Information().text,
-              "Administrator authentication cancelled or refused - HOSTS not written");
-    EXPECT_EQ(s.Information().colour, Colour::kYellow);
+    EXPECT_EQ(s.MergeAndInstall(false), Verdict::kFailed);
+    EXPECT_EQ(Text(s), said + " - HOSTS not written");
+    EXPECT_EQ(s.Information().tone, tone);
     EXPECT_EQ(ReadFile(system.File("hosts")), "# [Header] only\n\n");
   }
   EXPECT_EQ(ReadFile(program.File("vellomar_Log.txt")), "");
@@ -529,8 +541,8 @@ TEST_F(SessionTest, WithoutRootTheInstallGoesThroughPkexecAndACancelIsNoWriteFai
   WriteFile(system.File("other"), "# other\n");
   s.SetHostsFilePath(system.File("other"));
   EXPECT_FALSE(s.InstallsThroughAdministrator());
-  (void)s.DoHostUpdate(program.File("M_Hosts.txt"));
-  EXPECT_EQ(pkexec.runs.size(), 4u);
+  (void)s.InstallFile(program.File("M_Hosts.txt"));
+  EXPECT_EQ(pkexec.runs.size(), 7u);
   EXPECT_EQ(ReadFile(system.File("other")), Merged());
 }
 

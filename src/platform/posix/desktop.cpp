@@ -28,12 +28,6 @@ namespace {
 // An administrator's password dialog may wait for the user a long time; not for ever.
 constexpr int kPrivilegedWaitMs = 10 * 60 * 1000;
 
-long long NowMs() {
-  timespec now{};
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
 bool OwnedByMe(const std::string& folder) {
   const auto facts = FolderFacts(folder);
   return facts && facts->owner == ::geteuid();
@@ -59,22 +53,6 @@ FolderSafety MakeFolders(const std::string& folder, mode_t mode) {
     return FolderSafety::kMissing;
   }
   return posix::OpenFolder(folder, safety).valid() ? FolderSafety::kSafe : safety;
-}
-
-// What is wrong with a folder, for the user.
-std::string Problem(const std::string& folder, FolderSafety safety) {
-  switch (safety) {
-    case FolderSafety::kSafe:
-      return {};
-    case FolderSafety::kOpenToOthers:
-    case FolderSafety::kForeignOwner:
-    case FolderSafety::kUntrustedLink:
-      return "Other users can change " + folder + ": nothing is written there as root";
-    case FolderSafety::kMissing:
-      break;
-  }
-  return "Could not create the data folder " + folder + ": " + std::strerror(errno) +
-         " - nothing is written";
 }
 
 // Copies the visible regular files of `from` into the new folder `to`. False when `to` could
@@ -122,12 +100,12 @@ ProgramFolderChoice ChooseProgramFolder(const std::string& program_folder,
                                         const std::string& data_home) {
   const std::string installed = JoinPath(program_folder, kInstalledSamples);
   const bool is_installed = FolderExists(installed);
-  if (!is_installed && CanWriteIn(program_folder)) return {program_folder, {}};
-
   ProgramFolderChoice choice;
+  choice.folder = program_folder;
+  if (!is_installed && CanWriteIn(program_folder)) return choice;
   if (data_home.empty()) {
-    choice.folder = program_folder;
-    choice.problem = "No home folder: nothing is written (" + program_folder + " is read-only)";
+    choice.problem = FolderProblem::kNoHome;
+    choice.problem_folder = program_folder;
     return choice;
   }
   choice.folder = JoinPath(data_home, "vellomar");
@@ -136,7 +114,13 @@ ProgramFolderChoice ChooseProgramFolder(const std::string& program_folder,
   errno = 0;
   const FolderSafety made = MakeFolders(choice.folder, 0700);
   if (made != FolderSafety::kSafe) {
-    choice.problem = Problem(choice.folder, made);
+    choice.problem_folder = choice.folder;
+    if (made == FolderSafety::kMissing) {
+      choice.problem = FolderProblem::kCannotCreate;
+      choice.reason = std::strerror(errno);
+    } else {
+      choice.problem = FolderProblem::kUnsafe;
+    }
     return choice;
   }
   const std::string sources = JoinPath(choice.folder, "Hostfiles");
@@ -149,7 +133,8 @@ ProgramFolderChoice ChooseProgramFolder(const std::string& program_folder,
   }
   const std::string samples = is_installed ? installed : JoinPath(program_folder, "Hostfiles");
   if (FolderExists(samples) && !CopySamples(samples, sources)) {
-    choice.problem = "Could not copy the sample sources to " + sources;
+    choice.problem = FolderProblem::kSamplesNotCopied;
+    choice.problem_folder = sources;
   }
   return choice;
 }
@@ -189,107 +174,12 @@ std::vector<std::string> PrivilegedInstallCommand(const std::string& helper_path
   return {pkexec, helper};
 }
 
-InputRunResult RunWithInput(const std::vector<std::string>& argv, std::string_view input,
-                            int timeout_ms) {
-  InputRunResult result;
-  if (argv.empty()) return result;
-  const posix::Fd program = posix::OpenProgram(argv[0]);
-  if (!program.valid()) return result;
-  std::vector<char*> args;
-  for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-
-  // A socket rather than a pipe for the input: a send with MSG_NOSIGNAL to a child that has
-  // ended fails with EPIPE instead of killing this program with SIGPIPE.
-  int feed[2];
-  int errors[2];
-  int report[2];
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, feed) != 0) return result;
-  if (::pipe2(errors, O_CLOEXEC) != 0) {
-    ::close(feed[0]);
-    ::close(feed[1]);
-    return result;
-  }
-  if (::pipe2(report, O_CLOEXEC) != 0) {
-    for (const int fd : {feed[0], feed[1], errors[0], errors[1]}) ::close(fd);
-    return result;
-  }
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::dup2(feed[1], STDIN_FILENO);
-    const int null_fd = ::open("/dev/null", O_WRONLY);
-    if (null_fd >= 0) ::dup2(null_fd, STDOUT_FILENO);
-    ::dup2(errors[1], STDERR_FILENO);
-    posix::ExecProgram(program.get(), args.data());
-    const int err = errno;
-    [[maybe_unused]] const auto written = ::write(report[1], &err, sizeof err);
-    ::_exit(127);
-  }
-  ::close(feed[1]);
-  ::close(errors[1]);
-  ::close(report[1]);
-  if (child < 0) {
-    for (const int fd : {feed[0], errors[0], report[0]}) ::close(fd);
-    return result;
-  }
-  int err = 0;
-  ssize_t got;
-  do {
-    got = ::read(report[0], &err, sizeof err);
-  } while (got < 0 && errno == EINTR);
-  ::close(report[0]);
-  result.started = got == 0;
-
-  ::fcntl(feed[0], F_SETFL, ::fcntl(feed[0], F_GETFL) | O_NONBLOCK);
-  std::size_t sent = 0;
-  int feed_fd = feed[0];
-  if (input.empty()) {
-    ::shutdown(feed_fd, SHUT_WR);
-  }
-  const long long deadline = NowMs() + timeout_ms;
-  char buffer[4096];
-  bool errors_open = true;
-  while (errors_open) {
-    const long long left = deadline - NowMs();
-    if (left <= 0) {
-      result.timed_out = true;
-      ::kill(child, SIGKILL);
-      break;
-    }
-    pollfd wait_for[2] = {{errors[0], POLLIN, 0}, {feed_fd, POLLOUT, 0}};
-    const bool feeding = feed_fd >= 0 && sent < input.size();
-    const int ready = ::poll(wait_for, feeding ? 2 : 1, static_cast<int>(std::min(left, 1000LL)));
-    if (ready < 0 && errno != EINTR) break;
-    if (feeding && (wait_for[1].revents & (POLLOUT | POLLERR | POLLHUP))) {
-      const ssize_t n = ::send(feed_fd, input.data() + sent, input.size() - sent, MSG_NOSIGNAL);
-      if (n > 0) sent += static_cast<std::size_t>(n);
-      if (n < 0 && errno != EAGAIN && errno != EINTR) sent = input.size();  // it stopped reading
-      if (sent == input.size()) ::shutdown(feed_fd, SHUT_WR);
-    }
-    if (wait_for[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-      const ssize_t n = ::read(errors[0], buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        errors_open = false;
-      } else {
-        const std::size_t room =
-            kMaxErrorOutput - std::min(kMaxErrorOutput, result.error_output.size());
-        result.error_output.append(buffer, std::min(room, static_cast<std::size_t>(n)));
-      }
-    }
-  }
-  ::close(feed[0]);
-  ::close(errors[0]);
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (!result.timed_out && WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
-  return result;
-}
-
-InputRunResult Launcher::RunPrivileged(const std::vector<std::string>& argv,
-                                       std::string_view input) {
-  return RunWithInput(argv, input, kPrivilegedWaitMs);
+RunResult Launcher::RunPrivileged(const std::vector<std::string>& argv, std::string_view input) {
+  RunOptions options;
+  options.timeout_ms = kPrivilegedWaitMs;
+  options.input = input;
+  options.collect_errors = true;
+  return RunAndWait(argv, options);
 }
 
 ReadStatus ReadStandardInput(std::string& out, std::size_t max) {

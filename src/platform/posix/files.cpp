@@ -292,13 +292,15 @@ std::string FirstExisting(const std::vector<std::string>& candidates) {
 
 std::vector<std::string> HostsCandidates() { return {"/etc/hosts"}; }
 
-std::vector<std::string> NotepadCandidates() {
+std::vector<std::string> EditorCandidates() {
   return {"/usr/bin/gnome-text-editor", "/usr/bin/gedit", "/usr/bin/kate", "/usr/bin/kwrite",
           "/usr/bin/mousepad",          "/usr/bin/pluma", "/usr/bin/xed",  "/usr/bin/featherpad",
           "/usr/bin/xdg-open"};
 }
 
-std::vector<std::string> IpconfigCandidates() { return {"/usr/bin/resolvectl", "/bin/resolvectl"}; }
+std::vector<std::string> ResolverToolCandidates() {
+  return {"/usr/bin/resolvectl", "/bin/resolvectl"};
+}
 
 namespace {
 
@@ -349,12 +351,6 @@ bool RestoreProtection(const std::string& path, const Protection& removed) {
   if (!fd.valid()) return false;
   const auto current = InodeFlags(fd.get());
   return current && SetInodeFlags(fd.get(), *current | flags);
-}
-
-bool DeleteFile(const std::string& path) {
-  if (path.empty()) return false;
-  const RemoveResult result = RemoveEntry(path);
-  return result != RemoveResult::kFailed;
 }
 
 bool AppendToLog(const std::string& path, std::string_view bytes) {

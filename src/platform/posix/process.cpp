@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -173,73 +174,120 @@ long long NowMs() {
 
 }  // namespace
 
-RunResult RunAndWait(const std::vector<std::string>& argv, int timeout_ms, bool collect_output,
-                     std::size_t max_output) {
+RunResult RunAndWait(const std::vector<std::string>& argv, const RunOptions& options) {
   RunResult result;
   if (argv.empty()) return result;
   const posix::Fd program = posix::OpenProgram(argv[0]);
   if (!program.valid()) return result;
   std::vector<char*> args = ArgumentVector(argv);
 
+  // The child's ends first, then ours. A socket rather than a pipe for the input: a send with
+  // MSG_NOSIGNAL to a child that has ended fails with EPIPE instead of raising SIGPIPE here.
+  int feed[2] = {-1, -1};
   int output[2] = {-1, -1};
-  int report[2];
-  if (::pipe2(report, O_CLOEXEC) != 0) return result;
-  if (collect_output && ::pipe2(output, O_CLOEXEC) != 0) {
-    ::close(report[0]);
-    ::close(report[1]);
+  int errors[2] = {-1, -1};
+  int report[2] = {-1, -1};
+  const auto close_all = [&] {
+    for (int* pair : {feed, output, errors, report}) {
+      for (int i = 0; i < 2; ++i) {
+        if (pair[i] >= 0) ::close(pair[i]);
+        pair[i] = -1;
+      }
+    }
+  };
+  if ((options.input && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, feed) != 0) ||
+      (options.collect_output && ::pipe2(output, O_CLOEXEC) != 0) ||
+      (options.collect_errors && ::pipe2(errors, O_CLOEXEC) != 0) ||
+      ::pipe2(report, O_CLOEXEC) != 0) {
+    close_all();
     return result;
   }
   const pid_t child = ::fork();
   if (child == 0) {
-    const int null_fd = ::open("/dev/null", O_RDONLY);
-    if (null_fd >= 0) ::dup2(null_fd, STDIN_FILENO);
-    if (collect_output) ::dup2(output[1], STDOUT_FILENO);
+    const int null_in = ::open("/dev/null", O_RDONLY);
+    const int null_out = ::open("/dev/null", O_WRONLY);
+    ::dup2(options.input ? feed[1] : null_in, STDIN_FILENO);
+    ::dup2(options.collect_output ? output[1] : null_out, STDOUT_FILENO);
+    if (options.collect_errors) ::dup2(errors[1], STDERR_FILENO);
     posix::ExecProgram(program.get(), args.data());
     ReportExecFailure(report[1], errno);
   }
-  ::close(report[1]);
-  if (collect_output) ::close(output[1]);
+  for (int* pair : {feed, output, errors, report}) {
+    if (pair[1] >= 0) ::close(pair[1]);
+    pair[1] = -1;
+  }
   if (child < 0) {
-    ::close(report[0]);
-    if (collect_output) ::close(output[0]);
+    close_all();
     return result;
   }
   result.started = !ExecError(report[0]);
+  report[0] = -1;  // closed by ExecError
 
-  const long long deadline = NowMs() + timeout_ms;
-  if (collect_output) {
-    char buffer[65536];
-    while (true) {
-      const long long left = deadline - NowMs();
-      if (left <= 0) {
-        result.timed_out = true;
-        break;
-      }
-      pollfd wait_for{output[0], POLLIN, 0};
-      const int ready = ::poll(&wait_for, 1, static_cast<int>(left));
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready <= 0) continue;
-      const ssize_t n = ::read(output[0], buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      const std::size_t room = max_output - std::min(max_output, result.output.size());
-      result.output.append(buffer, std::min(room, static_cast<std::size_t>(n)));
-    }
-    ::close(output[0]);
-    if (result.timed_out) ::kill(child, SIGKILL);
+  const std::string_view input = options.input.value_or(std::string_view());
+  std::size_t sent = 0;
+  if (feed[0] >= 0) {
+    ::fcntl(feed[0], F_SETFL, ::fcntl(feed[0], F_GETFL) | O_NONBLOCK);
+    if (input.empty()) ::shutdown(feed[0], SHUT_WR);
   }
+  const long long deadline = NowMs() + options.timeout_ms;
+  const auto keep = [](std::string& into, const char* bytes, ssize_t n, std::size_t max) {
+    const std::size_t room = max - std::min(max, into.size());
+    into.append(bytes, std::min(room, static_cast<std::size_t>(n)));
+  };
+  char buffer[65536];
+  while (output[0] >= 0 || errors[0] >= 0) {
+    const long long left = deadline - NowMs();
+    if (left <= 0) {
+      result.timed_out = true;
+      break;
+    }
+    pollfd wait_for[3];
+    int count = 0;
+    for (const int fd : {output[0], errors[0]}) {
+      if (fd >= 0) wait_for[count++] = {fd, POLLIN, 0};
+    }
+    const bool feeding = feed[0] >= 0 && sent < input.size();
+    if (feeding) wait_for[count++] = {feed[0], POLLOUT, 0};
+    const int ready = ::poll(wait_for, static_cast<nfds_t>(count), static_cast<int>(left));
+    if (ready < 0 && errno != EINTR) break;
+    if (ready <= 0) continue;
+    for (int k = 0; k < count; ++k) {
+      if (wait_for[k].revents == 0) continue;
+      const int fd = wait_for[k].fd;
+      if (fd == feed[0]) {
+        const ssize_t n = ::send(fd, input.data() + sent, input.size() - sent, MSG_NOSIGNAL);
+        if (n > 0) sent += static_cast<std::size_t>(n);
+        if (n < 0 && errno != EAGAIN && errno != EINTR) sent = input.size();  // it stopped reading
+        if (sent == input.size()) ::shutdown(fd, SHUT_WR);
+        continue;
+      }
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (n <= 0) {
+        ::close(fd);
+        (fd == output[0] ? output[0] : errors[0]) = -1;
+      } else if (fd == output[0]) {
+        keep(result.output, buffer, n, options.max_output);
+      } else {
+        keep(result.error_output, buffer, n, kMaxErrorOutput);
+      }
+    }
+  }
+  close_all();
+  // A child that outlived its time is killed; one that closed its output early is waited for
+  // until the deadline, then killed too.
+  if (result.timed_out) ::kill(child, SIGKILL);
   int status = 0;
   while (true) {
-    const pid_t done = ::waitpid(child, &status, result.timed_out ? 0 : WNOHANG);
+    const pid_t done = ::waitpid(child, &status, WNOHANG);
     if (done == child) break;
     if (done < 0 && errno != EINTR) break;
     if (done == 0) {
-      if (NowMs() >= deadline) {
+      if (!result.timed_out && NowMs() >= deadline) {
         result.timed_out = true;
         ::kill(child, SIGKILL);
-      } else {
-        ::usleep(10000);
       }
+      ::usleep(10000);
     }
   }
   if (!result.timed_out && WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);

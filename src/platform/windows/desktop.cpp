@@ -61,24 +61,26 @@ ProgramFolderChoice ChooseProgramFolder(const std::string& program_folder,
                                         const std::string& data_home) {
   const std::string installed = JoinPath(program_folder, kInstalledSamples);
   const bool is_installed = FolderExists(installed);
-  if (!is_installed && CanWriteIn(program_folder)) return {program_folder, {}};
   ProgramFolderChoice choice;
+  choice.folder = program_folder;
+  if (!is_installed && CanWriteIn(program_folder)) return choice;
   if (data_home.empty()) {
-    choice.folder = program_folder;
-    choice.problem =
-        "No application data folder: nothing is written (" + program_folder + " cannot be written)";
+    choice.problem = FolderProblem::kNoHome;
+    choice.problem_folder = program_folder;
     return choice;
   }
   choice.folder = JoinPath(data_home, "vellomar");
   if (!MakeFolders(choice.folder)) {
-    choice.problem = "Could not create the data folder " + choice.folder + " - nothing is written";
+    choice.problem = FolderProblem::kCannotCreate;
+    choice.problem_folder = choice.folder;
     return choice;
   }
   const std::string sources = JoinPath(choice.folder, "Hostfiles");
   if (FolderExists(sources) || FileExists(sources)) return choice;  // the user's own
   const std::string samples = is_installed ? installed : JoinPath(program_folder, "Hostfiles");
   if (FolderExists(samples) && !CopySamples(samples, sources)) {
-    choice.problem = "Could not copy the sample sources to " + sources;
+    choice.problem = FolderProblem::kSamplesNotCopied;
+    choice.problem_folder = sources;
   }
   return choice;
 }
@@ -96,15 +98,10 @@ std::vector<std::string> PrivilegedInstallCommand(const std::string& /*helper*/,
   return {};  // no polkit: the install always runs in the program itself
 }
 
-InputRunResult RunWithInput(const std::vector<std::string>& /*argv*/, std::string_view /*input*/,
-                            int /*timeout_ms*/) {
-  // Only the administrator's install command is run this way, and Windows has none.
-  return {};
-}
-
-InputRunResult Launcher::RunPrivileged(const std::vector<std::string>& argv,
-                                       std::string_view input) {
-  return RunWithInput(argv, input, 0);
+RunResult Launcher::RunPrivileged(const std::vector<std::string>& argv, std::string_view input) {
+  RunOptions options;
+  options.input = input;
+  return RunAndWait(argv, options);  // not started: Windows has no such command
 }
 
 ReadStatus ReadStandardInput(std::string& out, std::size_t max) {

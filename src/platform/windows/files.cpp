@@ -361,7 +361,7 @@ std::vector<std::string> HostsCandidates() {
   return candidates;
 }
 
-std::vector<std::string> NotepadCandidates() {
+std::vector<std::string> EditorCandidates() {
   std::vector<std::string> candidates;
   if (const std::string root = win32::Environment(L"SystemRoot"); !root.empty()) {
     candidates.push_back(JoinPath(root, "notepad.exe"));
@@ -371,7 +371,7 @@ std::vector<std::string> NotepadCandidates() {
   return candidates;
 }
 
-std::vector<std::string> IpconfigCandidates() {
+std::vector<std::string> ResolverToolCandidates() {
   std::vector<std::string> candidates;
   if (const std::string root = win32::Environment(L"SystemRoot"); !root.empty()) {
     candidates.push_back(JoinPath(root, "system32\\ipconfig.exe"));
@@ -413,14 +413,6 @@ bool RestoreProtection(const std::string& path, const Protection& removed) {
 bool RestoreOwnerWrite(const std::string& /*path*/, const Protection& /*removed*/) {
   // Nothing to take away: the read-only mark is restored by RestoreProtection.
   return true;
-}
-
-bool DeleteFile(const std::string& path) {
-  const auto wide = win32::FilePath(path);
-  if (!wide) return false;
-  if (::DeleteFileW(wide->c_str())) return true;
-  const DWORD error = ::GetLastError();
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 std::optional<Protection> ProtectionOf(const std::string& path) {

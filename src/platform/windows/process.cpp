@@ -491,9 +491,13 @@ std::unique_ptr<ChildProcess> StartWithOutput(const std::vector<std::string>& ar
   return std::make_unique<WindowsChild>(std::move(*started));
 }
 
-RunResult RunAndWait(const std::vector<std::string>& argv, int timeout_ms, bool collect_output,
-                     std::size_t max_output) {
+RunResult RunAndWait(const std::vector<std::string>& argv, const RunOptions& options) {
   RunResult result;
+  // Only the administrator's install feeds a program, and Windows has no such command.
+  if (options.input) return result;
+  const bool collect_output = options.collect_output;
+  const std::size_t max_output = options.max_output;
+  const int timeout_ms = options.timeout_ms;
   const Handle input = NullDevice(GENERIC_READ);
   Handle read_end;
   Handle write_end;
@@ -505,8 +509,6 @@ RunResult RunAndWait(const std::vector<std::string>& argv, int timeout_ms, bool 
     read_end = Handle(pipe_read);
     write_end = Handle(pipe_write);
     ::SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0);
-  } else {
-    write_end = InheritableCopy(::GetStdHandle(STD_OUTPUT_HANDLE));
   }
   if (!write_end.valid()) write_end = NullDevice(GENERIC_WRITE);
   Handle error = InheritableCopy(::GetStdHandle(STD_ERROR_HANDLE));

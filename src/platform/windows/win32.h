@@ -10,8 +10,6 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
-// <windows.h> defines DeleteFile as a macro, which would rename platform::DeleteFile.
-#undef DeleteFile
 
 #include <optional>
 #include <string>

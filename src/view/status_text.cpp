@@ -1,0 +1,233 @@
+#include "view/status_text.h"
+
+#include "merge/markers.h"
+#include "merge/merge_writer.h"
+
+namespace vellomar::view {
+namespace {
+
+using session::Status;
+
+std::string ProgramText(const Status& status) {
+  const std::string& program = status.subject;
+  switch (status.purpose) {
+    case Status::Purpose::kEdit:
+      return "Could not start " + program;
+    case Status::Purpose::kFlush:
+      return "Could not start " + program + " to flush the DNS cache";
+    case Status::Purpose::kStopService:
+      return "Could not start " + program + " to stop the DNS cache service";
+    case Status::Purpose::kStartService:
+      return "Could not start " + program + " to start the DNS cache service";
+    case Status::Purpose::kShowCache:
+      break;
+  }
+  return "Could not start " + program + ": the DNS cache is not shown";
+}
+
+std::string FolderProblemText(const Status& status) {
+  const std::string& folder = status.subject;
+  switch (status.folder_problem) {
+    case platform::FolderProblem::kUnsafe:
+      return "Other users can change " + folder + ": nothing is written there as root";
+    case platform::FolderProblem::kUnnamed:
+      return "The folder of this program cannot be named: nothing is read or written";
+    case platform::FolderProblem::kNoHome:
+      return "No home folder: nothing is written (" + folder + " cannot be written)";
+    case platform::FolderProblem::kCannotCreate:
+      return "Could not create the data folder " + folder +
+             (status.detail.empty() ? "" : ": " + status.detail) + " - nothing is written";
+    case platform::FolderProblem::kSamplesNotCopied:
+      return "Could not copy the sample sources to " + folder;
+    case platform::FolderProblem::kNone:
+      break;
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string RefusalText(session::AuthRefusal refusal) {
+  switch (refusal) {
+    case session::AuthRefusal::kDismissed:
+      return "Administrator authentication cancelled";
+    case session::AuthRefusal::kNotAuthorized:
+      return "Not authorized by polkit to write HOSTS";
+    case session::AuthRefusal::kNoAgent:
+      return "No polkit authentication agent runs to ask for the password";
+    case session::AuthRefusal::kNoPolkit:
+      return "The polkit daemon could not be asked (is polkitd running?)";
+    case session::AuthRefusal::kFailed:
+      break;
+  }
+  return "pkexec could not run the install helper";
+}
+
+namespace {
+
+std::string TimeText(const std::string& milliseconds) {
+  const long long ms = std::stoll(milliseconds.empty() ? std::string("0") : milliseconds);
+  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
+std::string MainText(const Status& status) {
+  switch (status.kind) {
+    case Status::Kind::kInfo:
+      return "Info";
+    case Status::Kind::kAdminUser:
+      return "Admin User";
+    case Status::Kind::kAsksForPassword:
+      return "Writing HOSTS will ask for an administrator password";
+    case Status::Kind::kMayNeedAdmin:
+      return "You may need to run as Administrator to write hosts";
+    case Status::Kind::kFolderProblem:
+      return FolderProblemText(status);
+    case Status::Kind::kFileSummary:
+      return status.subject;
+    case Status::Kind::kNoSelection:
+      return "You must select at least one";
+    case Status::Kind::kNoHeader:
+      return "You must select a Header file";
+    case Status::Kind::kScanning:
+      return "Scanning";
+    case Status::Kind::kMerged: {
+      std::string text = "Merged " + status.subject + " - File:[ " + status.detail + " ]";
+      for (std::size_t i = 0; i < status.skipped.size(); ++i) {
+        text += (i == 0 ? " - not merged: " : ", ") + status.skipped[i].name + " (" +
+                std::string(ReadFailureText(status.skipped[i].why)) + ")";
+      }
+      return text;
+    }
+    case Status::Kind::kMergeTooLarge:
+      return "Merge failed: " + status.detail + " would be larger than " +
+             std::to_string(platform::kMaxFileBytes >> 20) + " MiB";
+    case Status::Kind::kMergeNotWritten:
+      return "Merge failed: could not write " + status.detail;
+    case Status::Kind::kInstalled:
+      return "Done " + status.subject + " - Copied to HOSTS";
+    case Status::Kind::kInstallFailed:
+      return "You may need to run as Administrator HOSTS Write Failed";
+    case Status::Kind::kAuthRefused:
+      return RefusalText(status.refusal) + " - HOSTS not written";
+    case Status::Kind::kInstallBusy:
+      return "Another install of HOSTS is under way - HOSTS not written";
+    case Status::Kind::kHostsDamaged:
+      return "HOSTS may be damaged: " + status.subject;
+    case Status::Kind::kNoEditor:
+      return "No text editor found: install one, for example mousepad or gedit";
+    case Status::Kind::kCannotStart:
+      return ProgramText(status);
+    case Status::Kind::kCannotOpen:
+      return "Could not open " + status.subject + " (is xdg-open installed?)";
+    case Status::Kind::kNoDnsTool:
+      return std::string("No DNS cache tool: install systemd-resolved (it brings resolvectl) to ") +
+             (status.purpose == Status::Purpose::kShowCache ? "show the cache" : "flush");
+    case Status::Kind::kCaptureUnsafe:
+      return "Other users can change " + status.subject + ": no DNS cache capture there as root";
+    case Status::Kind::kCaptureLeftover:
+      return "Could not remove " + status.subject + ": the DNS cache is not shown";
+    case Status::Kind::kCaptureNotCreated:
+      return "Could not create " + status.subject + ": the DNS cache is not shown";
+    case Status::Kind::kCaptureTimedOut:
+      return status.subject + " did not list the DNS cache within " + TimeText(status.detail) +
+             " and was stopped";
+    case Status::Kind::kCacheEmpty:
+      return status.subject +
+             " listed no DNS cache entries (resolvectl show-cache needs systemd 254 or later)";
+    case Status::Kind::kCaptureFailed:
+      return "The DNS cache capture in " + status.subject + " could not be completed";
+  }
+  return {};
+}
+
+}  // namespace
+
+ColourRole ColourOf(session::Tone tone) {
+  switch (tone) {
+    case session::Tone::kWarning:
+      return ColourRole::kYellow;
+    case session::Tone::kFailure:
+      return ColourRole::kRed;
+    case session::Tone::kSuccess:
+      return ColourRole::kGreen;
+    case session::Tone::kNeutral:
+      break;
+  }
+  return ColourRole::kWindow;
+}
+
+std::string AddendumText(const session::Addendum& addendum) {
+  using Kind = session::Addendum::Kind;
+  switch (addendum.kind) {
+    case Kind::kHostsNotWritten:
+      return "HOSTS not written";
+    case Kind::kFlushFailed:
+      return "but " + addendum.subject + " could not flush the cache";
+    case Kind::kHostNameMissing:
+      return HostNameMissingText(addendum.subject);
+    case Kind::kHostNameNotValid:
+      return std::string(merge::kHostNamePlaceholder) +
+             " left as it is: the machine's name is not a valid host name";
+    case Kind::kNotListed:
+      return "Not listed, as a start marker cannot hold \",\" or \"" +
+             std::string(merge::kMarkerEnd) + "\": " + addendum.subject;
+    case Kind::kNoSourceFolder:
+      return "No source folder " + addendum.subject;
+    case Kind::kNote:
+      break;
+  }
+  return addendum.subject;
+}
+
+std::string StatusText(const session::Status& status) {
+  std::string text = MainText(status);
+  for (const auto& addendum : status.addenda) text += " - " + AddendumText(addendum);
+  return text;
+}
+
+std::string_view ReadFailureText(platform::ReadStatus status) {
+  switch (status) {
+    case platform::ReadStatus::kOk:
+      return "read";
+    case platform::ReadStatus::kMissing:
+      return "missing";
+    case platform::ReadStatus::kNotRegular:
+      return "not a regular file";
+    case platform::ReadStatus::kTooLarge:
+      return "too large";
+    case platform::ReadStatus::kUnreadable:
+      return "unreadable";
+    case platform::ReadStatus::kChanged:
+      return "changed while read";
+    case platform::ReadStatus::kNotPermitted:
+      return "belongs to another user";
+    case platform::ReadStatus::kUnsafePath:
+      return "reached through a folder or link that other users can change";
+    case platform::ReadStatus::kNotText:
+      return "holds NUL bytes: not a hosts file";
+  }
+  return "unreadable";
+}
+
+std::string_view ExclusionText(catalogue::Exclusion exclusion) {
+  switch (exclusion) {
+    case catalogue::Exclusion::kNone:
+      return "a source entry";
+    case catalogue::Exclusion::kNotASourceName:
+      return "not named H_*.txt";
+    case catalogue::Exclusion::kControlCharacter:
+      return "its name holds a control character";
+    case catalogue::Exclusion::kMarkerCannotHold:
+      return "its name holds \",\" or \" entries]\", which a start marker cannot hold";
+    case catalogue::Exclusion::kNotAFile:
+      break;
+  }
+  return "not a visible regular file";
+}
+
+std::string HostNameMissingText(const std::string& host_name) {
+  return "the new HOSTS does not name this machine (" + host_name + "): add \"127.0.1.1 " +
+         std::string(merge::kHostNamePlaceholder) + "\" to the header";
+}
+
+}  // namespace vellomar::view

@@ -1,0 +1,42 @@
+#pragma once
+// What the status line and the version boxes show for the session's values: the system's texts
+// and the colour roles. The one home of every text the window and the command line report.
+
+#include <string>
+#include <string_view>
+
+#include "catalogue/source_list.h"
+#include "platform/platform.h"
+#include "session/status.h"
+
+namespace vellomar::view {
+
+// The background colours of the text boxes, by role; each front end gives them its colours.
+enum class ColourRole {
+  kWindow,  // the system's background for text boxes
+  kYellow,  // (255, 255, 0)
+  kRed,     // (255, 0, 0)
+  kGreen,   // (0, 255, 0)
+};
+
+ColourRole ColourOf(session::Tone tone);
+
+// The status line's text for `status`, addenda included.
+std::string StatusText(const session::Status& status);
+
+// The text of one addendum, without the " - " that joins it to what it follows.
+std::string AddendumText(const session::Addendum& addendum);
+
+// Why a file was not read, in a few words: "too large", "not a regular file"...
+std::string_view ReadFailureText(platform::ReadStatus status);
+
+// Why a name in the source folder is no source entry, in a few words.
+std::string_view ExclusionText(catalogue::Exclusion exclusion);
+
+// Why pkexec did not run the install helper, in a sentence.
+std::string RefusalText(session::AuthRefusal refusal);
+
+// The warning for an install that took the machine's name `host_name` out of the hosts file.
+std::string HostNameMissingText(const std::string& host_name);
+
+}  // namespace vellomar::view
