@@ -4,15 +4,15 @@
 
 namespace vellomar::dns {
 
-std::vector<std::string> ListCommand(const std::string& ipconfig_path, platform::OsFamily os) {
-  return {ipconfig_path, os == platform::OsFamily::kWindows ? "/displaydns" : "show-cache"};
+std::vector<std::string> ListCommand(const std::string& tool_path, platform::OsFamily os) {
+  return {tool_path, os == platform::OsFamily::kWindows ? "/displaydns" : "show-cache"};
 }
 
 Capture::Capture(platform::Launcher& launcher) : launcher_(launcher) {}
 
 Capture::~Capture() { Cancel(); }
 
-Capture::StartError Capture::Start(const std::string& folder, const std::string& ipconfig_path,
+Capture::StartError Capture::Start(const std::string& folder, const std::string& tool_path,
                                    platform::OsFamily os) {
   Cancel();
   path_ = platform::JoinPath(folder, std::string(kCaptureFileName));
@@ -27,11 +27,11 @@ Capture::StartError Capture::Start(const std::string& folder, const std::string&
   if (platform::RemoveEntry(path_) == platform::RemoveResult::kFailed) {
     return StartError::kLeftover;
   }
-  if (ipconfig_path.empty()) return StartError::kNoTool;
+  if (tool_path.empty()) return StartError::kNoTool;
   auto file = platform::CreateOwnFile(path_);
   if (!file) return StartError::kCannotCreate;
   platform::StartResult started = platform::StartResult::kCannotStart;
-  auto child = launcher_.StartWithOutput(ListCommand(ipconfig_path, os), *file, started);
+  auto child = launcher_.StartWithOutput(ListCommand(tool_path, os), *file, started);
   if (!child) {
     file.reset();
     (void)platform::RemoveEntry(path_);  // our own empty file; a failure leaves only that

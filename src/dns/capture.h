@@ -15,7 +15,7 @@
 namespace vellomar::dns {
 
 // The listing tool's command line: {ipconfig, "/displaydns"} or {ipconfig, "show-cache"}.
-std::vector<std::string> ListCommand(const std::string& ipconfig_path, platform::OsFamily os);
+std::vector<std::string> ListCommand(const std::string& tool_path, platform::OsFamily os);
 
 class Capture {
  public:
@@ -50,7 +50,7 @@ class Capture {
   // platform::CheckFolderSafety; removes the entry at folder/displaydns.txt whatever its kind
   // (even with no tool); creates the capture file afresh and starts the listing tool with its
   // output going there.
-  [[nodiscard]] StartError Start(const std::string& folder, const std::string& ipconfig_path,
+  [[nodiscard]] StartError Start(const std::string& folder, const std::string& tool_path,
                                  platform::OsFamily os = platform::NativeOsFamily());
   // Never blocks. Once the tool has ended, appends the finished marker line and gives the
   // whole capture file (kFinished, once; then kIdle), or kFailed.

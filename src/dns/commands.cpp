@@ -4,8 +4,8 @@
 
 namespace vellomar::dns {
 
-std::vector<std::string> FlushCommand(const std::string& ipconfig_path, platform::OsFamily os) {
-  return {ipconfig_path, os == platform::OsFamily::kWindows ? "/flushdns" : "flush-caches"};
+std::vector<std::string> FlushCommand(const std::string& tool_path, platform::OsFamily os) {
+  return {tool_path, os == platform::OsFamily::kWindows ? "/flushdns" : "flush-caches"};
 }
 
 std::vector<std::string> StopServiceCommand(platform::OsFamily os) {

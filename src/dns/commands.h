@@ -13,7 +13,7 @@ inline constexpr std::string_view kCaptureFileName = "displaydns.txt";
 inline constexpr std::string_view kFinishedMarker = "@finishednow@";
 
 // Empties the resolver cache: {ipconfig, "/flushdns"} or {ipconfig, "flush-caches"}.
-std::vector<std::string> FlushCommand(const std::string& ipconfig_path, platform::OsFamily os);
+std::vector<std::string> FlushCommand(const std::string& tool_path, platform::OsFamily os);
 // Stops / starts the cache service: "net stop dnscache" or "systemctl stop systemd-resolved".
 std::vector<std::string> StopServiceCommand(platform::OsFamily os);
 std::vector<std::string> StartServiceCommand(platform::OsFamily os);
