@@ -309,8 +309,7 @@ struct RunOptions {
   // otherwise it goes to the null device.
   bool collect_output = false;
   std::size_t max_output = 0;
-  // Its standard error is collected; otherwise it goes where this program's goes (always so on
-  // Windows).
+  // Its standard error is collected; otherwise it goes where this program's goes.
   bool collect_errors = false;
 };
 

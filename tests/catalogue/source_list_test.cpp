@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/version_report.h"
 #include "common/test_util.h"
 
 namespace vellomar::catalogue {
@@ -60,17 +59,6 @@ TEST(ListSourcesTest, ListsVisibleOrdinaryMatchingFilesSortedWithoutRegardToCase
   }
   EXPECT_EQ(ListSources(dir.File("missing")), std::nullopt);
   EXPECT_EQ(ListSources(dir.File("H_a.txt")), std::nullopt);
-}
-
-TEST(IsReadableForReportTest, NeedsAVisibleFileOfAtLeastAHundredBytes) {
-  if (testing::OnWindows()) GTEST_SKIP() << "hides a file by a leading '.', which Windows does not";
-  TempDir dir;
-  WriteFile(dir.File("short.txt"), std::string(99, 'x'));
-  WriteFile(dir.File("enough.txt"), std::string(100, 'x'));
-  WriteFile(dir.File(".hidden.txt"), std::string(500, 'x'));
-  EXPECT_FALSE(IsReadableForReport(dir.File("short.txt")));
-  EXPECT_TRUE(IsReadableForReport(dir.File("enough.txt")));
-  EXPECT_FALSE(IsReadableForReport(dir.File(".hidden.txt")));
 }
 
 }  // namespace

@@ -2,9 +2,12 @@
 // Helpers shared by the tests: a private temporary folder, whole-file access and a launcher
 // that records instead of starting anything.
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
@@ -36,6 +39,13 @@ bool OnWindows();
 // where the system has no such limit (Windows).
 bool LimitFileSize(std::uint64_t bytes);
 
+// Whether `text` holds `part`; the failure shows both.
+inline ::testing::AssertionResult Contains(std::string_view text, std::string_view part) {
+  if (text.find(part) != std::string_view::npos) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << ::testing::PrintToString(std::string(part)) << " not in "
+                                       << ::testing::PrintToString(std::string(text));
+}
+
 // Writes `bytes` to `path`, replacing it; fails the current test when it cannot.
 void WriteFile(const std::string& path, const std::string& bytes);
 // WriteFile, then made runnable by its owner (a script standing in for a system tool).
@@ -45,6 +55,10 @@ std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);  // anything at the path, links not followed
 // The number of entries in `folder`, hidden ones included: counts temporary files left behind.
 long Entries(const std::string& folder);
+
+// A copy of the probe program (tests/platform/probe.cpp) in `folder`, named `stem` and the
+// system's suffix for programs; its path.
+std::string PlaceProbe(const std::string& folder, const std::string& stem);
 
 // A sparse file of `size` bytes (no blocks written), for the size cap.
 void MakeSparseFile(const std::string& path, std::uint64_t size);

@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "common/test_util.h"
 
 namespace vellomar::testing {
@@ -42,6 +44,14 @@ bool RunInChild(const std::function<bool()>& step, bool as_nobody, unsigned seco
   int status = 0;
   return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
          WEXITSTATUS(status) == 0;
+}
+
+std::string PlaceProbe(const std::string& folder, const std::string& stem) {
+  const std::string path = folder + "/" + stem;
+  std::error_code ec;
+  std::filesystem::copy_file(VELLOMAR_PROBE, path, ec);
+  if (ec) ADD_FAILURE() << "cannot copy the probe to " << path << ": " << ec.message();
+  return path;
 }
 
 void WriteScript(const std::string& path, const std::string& bytes) {

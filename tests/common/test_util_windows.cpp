@@ -43,6 +43,16 @@ bool RunInChild(const std::function<bool()>& step, bool as_nobody, unsigned seco
          result.get();
 }
 
+std::string PlaceProbe(const std::string& folder, const std::string& stem) {
+  const std::string path = folder + "\\" + stem + ".exe";
+  char full[MAX_PATH];
+  if (::GetFullPathNameA(VELLOMAR_PROBE, MAX_PATH, full, nullptr) == 0 ||
+      !::CopyFileA(full, path.c_str(), FALSE)) {
+    ADD_FAILURE() << "cannot copy the probe to " << path;
+  }
+  return path;
+}
+
 void WriteScript(const std::string& path, const std::string& bytes) { WriteFile(path, bytes); }
 
 }  // namespace vellomar::testing

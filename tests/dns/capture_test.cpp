@@ -105,18 +105,10 @@ TEST(CaptureTest, SaysWhyACaptureDidNotStart) {
   ::mkdir((folder + "/displaydns.txt").c_str(), 0755);  // a leftover that unlink cannot take
   EXPECT_EQ(capture.Start(folder, tool), Error::kLeftover);
   ::rmdir((folder + "/displaydns.txt").c_str());
-  if (::geteuid() != 0) return;
   ::chmod(folder.c_str(), 0777);
-  EXPECT_EQ(capture.Start(folder, tool), Error::kFolderUnsafe);
-  ::chmod(folder.c_str(), 0555);  // read-only for a user who is not root
-  ::chmod(dir.path().c_str(), 0755);
-  EXPECT_TRUE(testing::RunInChild(
-      [&] {
-        const auto own = platform::CreateSystemLauncher();
-        Capture as_nobody(*own);
-        return as_nobody.Start(folder, tool) == Error::kCannotCreate;
-      },
-      true));
+  if (::geteuid() == 0) {
+    EXPECT_EQ(capture.Start(folder, tool), Error::kFolderUnsafe);
+  }
 #endif
 }
 

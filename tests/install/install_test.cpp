@@ -44,18 +44,6 @@ std::optional<unsigned int> InodeFlags(const std::string& path,
   return ok ? std::optional(flags) : std::nullopt;
 }
 
-// Installs the file at `path` as the programs do: read once, never through a link, then put in
-// place; a file that cannot be read installs nothing.
-HostUpdateOutcome DoHostUpdate(const std::string& path, const std::string& hosts,
-                               const support::LogTarget& log) {
-  std::string bytes;
-  if (support::ReadWholeFile(path, bytes, support::InstallReadOptions()) !=
-      platform::ReadStatus::kOk) {
-    return {};
-  }
-  return InstallHostsBytes(bytes, hosts, log);
-}
-
 // A temporary folder laid out like a system: etc/hosts, the merged file and a log folder.
 struct Layout {
   TempDir dir;
@@ -74,7 +62,10 @@ struct Layout {
     ::chmod(dir.path().c_str(), 0755);
     ::chmod(merged.c_str(), 0644);
   }
-  void Update() const { (void)DoHostUpdate(merged, hosts, log); }
+  HostUpdateOutcome Update(const std::string& file) const {
+    return InstallHostsBytes(ReadFile(file), hosts, log);
+  }
+  HostUpdateOutcome Update() const { return Update(merged); }
 };
 
 // Also for a read-only hosts of another owner (when root), locked immutable or append-only: the
@@ -100,7 +91,7 @@ TEST(HostUpdateTest, ReplacesHostsAndKeepsTheHostsFromJustBeforeAsBackup) {
     s.Update();
     EXPECT_EQ(ReadFile(s.hosts), third);
     EXPECT_EQ(ReadFile(s.backup), kNew);
-    (void)DoHostUpdate(s.backup, s.hosts, s.log);  // installing the backup swaps the two
+    s.Update(s.backup);  // installing the backup swaps the two
     EXPECT_EQ(ReadFile(s.hosts), kNew);
     EXPECT_EQ(ReadFile(s.backup), third);
     EXPECT_FALSE(Exists(s.log.path));
@@ -116,29 +107,21 @@ TEST(HostUpdateTest, ReplacesHostsAndKeepsTheHostsFromJustBeforeAsBackup) {
   }
 }
 
-TEST(HostUpdateTest, LeavesHostsAloneWhenAFileIsAbsentHiddenOrEmpty) {
+// No hosts file is made where there was none (or only a hidden one); bytes that are no hosts
+// file (none, or NUL bytes) are refused; either way nothing is touched.
+TEST(HostUpdateTest, LeavesHostsAloneWithoutAHostsFileOrHostsText) {
   Layout s;
-  WriteFile(s.backup, "older backup");
-  WriteFile(s.dir.File(".M_Hosts.txt"), kNew);
   WriteFile(s.etc + "/.hosts", kOld);
-  (void)DoHostUpdate(s.dir.File("missing.txt"), s.hosts, s.log);
-  (void)DoHostUpdate("", s.hosts, s.log);
-  (void)DoHostUpdate(s.dir.File(".M_Hosts.txt"), s.hosts, s.log);
-  (void)DoHostUpdate(s.merged, s.etc + "/missing", s.log);
-  (void)DoHostUpdate(s.merged, s.etc + "/.hosts", s.log);
-  (void)DoHostUpdate(s.merged, "", s.log);
-  EXPECT_EQ(ReadFile(s.hosts), kOld);
-  EXPECT_EQ(ReadFile(s.etc + "/.hosts"), kOld);
-  EXPECT_EQ(ReadFile(s.backup), "older backup");
-  EXPECT_EQ(Entries(s.etc), 3);
-  EXPECT_FALSE(Exists(s.log.path));
-
-  WriteFile(s.merged, "");  // reads as empty: never installed
-  EXPECT_EQ(DoHostUpdate(s.merged, s.hosts, s.log).result, HostUpdateOutcome::Result::kNotRead);
-  WriteFile(s.merged, std::string("0.0.0.0 a\n\0", 11));  // no hosts file holds a NUL byte
-  EXPECT_EQ(InstallHostsBytes(ReadFile(s.merged), s.hosts, s.log).read_status,
+  for (const std::string& hosts : {s.etc + "/missing", s.etc + "/.hosts", std::string()}) {
+    EXPECT_EQ(InstallHostsBytes(kNew, hosts, s.log).result,
+              HostUpdateOutcome::Result::kNothingToDo);
+  }
+  EXPECT_EQ(InstallHostsBytes("", s.hosts, s.log).result, HostUpdateOutcome::Result::kNotRead);
+  EXPECT_EQ(InstallHostsBytes(std::string("0.0.0.0 a\n\0", 11), s.hosts, s.log).read_status,
             platform::ReadStatus::kNotText);
   EXPECT_EQ(ReadFile(s.hosts), kOld);
+  EXPECT_EQ(ReadFile(s.etc + "/.hosts"), kOld);
+  EXPECT_EQ(Entries(s.etc), 2);
   EXPECT_EQ(ReadFile(s.log.path),
             "Not a hosts file (NUL bytes), not installed: " + s.hosts + "\r\n");
 }
@@ -155,7 +138,7 @@ TEST(HostUpdateTest, WritesThroughAHostsLinkToTheFileItNames) {
   ::chmod(real.c_str(), 0444);
   const auto flags = InodeFlags(real);
   const bool lockable = flags && InodeFlags(real, *flags | FS_IMMUTABLE_FL);
-  const HostUpdateOutcome outcome = DoHostUpdate(s.merged, s.hosts, s.log);
+  const HostUpdateOutcome outcome = s.Update();
   const auto locked = InodeFlags(real);
   if (lockable) InodeFlags(real, *flags);  // let the folder be removed
   EXPECT_EQ(outcome.result, HostUpdateOutcome::Result::kInstalled);
@@ -233,183 +216,45 @@ TEST(HostUpdateTest, KeepsTheFirstForeignHostsFileAsTheOriginalAndPutsItBack) {
 TEST(VerdictTest, NamesHostReadsActiveNamesInEitherLineEnd) {
   for (const auto le : {support::LineEnd::kLf, support::LineEnd::kCrLf}) {
     const std::string end(support::LineEndText(le));
-    EXPECT_TRUE(NamesHost("127.0.0.1 localhost" + end + "127.0.1.1\tBox7.lan  box7 # me" + end,
-                          "box7", le));
-    EXPECT_FALSE(NamesHost("# 127.0.1.1 box7" + end + "127.0.1.1 # box7" + end, "box7", le));
-    EXPECT_FALSE(NamesHost("box7 127.0.1.1" + end + "127.0.1.1 box77" + end, "box7", le));
-    EXPECT_FALSE(NamesHost("127.0.1.1 box7", "", le));
+    EXPECT_TRUE(
+        NamesHost("127.0.0.1 a" + end + "127.0.1.1\tBox7.lan  box7 # me" + end, "box7", le));
+    EXPECT_FALSE(NamesHost("# 127.0.1.1 box7" + end + "1.2.3.4 # box7" + end + "box7 127.0.1.1" +
+                               end + "127.0.1.1 box77",
+                           "box7", le));
   }
+  EXPECT_FALSE(NamesHost("127.0.1.1 box7", "", support::LineEnd::kLf));
   // Under CR LF a bare LF is text, not a line end nor a blank: no word is "box7" here.
   EXPECT_FALSE(NamesHost("127.0.0.1 a\n127.0.1.1 box7\n", "box7", support::LineEnd::kCrLf));
   EXPECT_TRUE(NamesHost("127.0.0.1 a\n127.0.1.1 box7\r\n", "box7", support::LineEnd::kLf));
-  EXPECT_FALSE(NamesHost("box7\r\nx", "box7", support::LineEnd::kCrLf));
 }
 
+// Equal version texts (or none) leave it to the bytes, compared a block at a time: one bit,
+// one byte at the end past the first block, a hidden or missing file all differ.
 TEST(VerdictTest, FailsUnlessVersionTextsAgreeAndTheBytesAreEqual) {
   TempDir dir;
-  const std::string merged = dir.File("M_Hosts.txt"), hosts = dir.File("hosts");
-  const std::string may = "Updated: 1 May";
-  constexpr auto kSame = Sameness::kSame, kDifferent = Sameness::kDifferent;
-  WriteFile(merged, kNew);
-  WriteFile(hosts, kNew);
-  EXPECT_EQ(JudgeInstall(may, may, merged, hosts), kSame);
-  EXPECT_EQ(JudgeInstall("", may, merged, hosts), kSame);  // no version to compare: bytes decide
-  EXPECT_EQ(JudgeInstall(may, "Updated: 2 May", merged, hosts), kDifferent);
-  EXPECT_EQ(JudgeInstall(may, "updated: 1 May", merged, hosts), kDifferent);
-
-  WriteFile(hosts, kNew.substr(0, kNew.size() - 1));  // a copy that lost its last LF
-  EXPECT_EQ(JudgeInstall(may, may, merged, hosts), kDifferent);
-  std::string flipped = kNew;
-  flipped[flipped.size() / 2] ^= 1;  // same length, one bit off
-  WriteFile(hosts, flipped);
-  EXPECT_EQ(JudgeInstall("", "", merged, hosts), kDifferent);
-  // Longer than one block of the comparison, differing only in the last one.
+  const std::string a = dir.File("a"), b = dir.File("b"), may = "Updated: 1 May";
   const std::string big(200000, 'x');
-  WriteFile(merged, big);
-  WriteFile(hosts, big);
-  EXPECT_EQ(CompareFiles(merged, hosts), kSame);
-  WriteFile(hosts, big.substr(0, big.size() - 1) + "y");
-  EXPECT_EQ(CompareFiles(merged, hosts), kDifferent);
-
-  WriteFile(merged, "");  // an empty file equals an empty file, not a missing or hidden one
-  WriteFile(hosts, "");
-  EXPECT_EQ(JudgeInstall("", "", merged, hosts), kSame);
-  std::filesystem::rename(hosts, dir.File(".hosts"));
-  EXPECT_EQ(JudgeInstall("", "", merged, dir.File(".hosts")), kDifferent);
-  EXPECT_EQ(JudgeInstall("", "", merged, hosts), kDifferent);
-  EXPECT_EQ(JudgeInstall("", "", hosts, merged), kDifferent);
-}
-
-const std::string kDriver = VELLOMAR_HOST_UPDATE_DRIVER;
-
-// The address sanitizer's runtime makes writes of its own at start-up, before the driver's.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr int kWrites = 2;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr int kWrites = 2;
-#else
-constexpr int kWrites = 0;
-#endif
-#else
-constexpr int kWrites = 0;
-#endif
-std::string Nth(int before, int n) { return std::to_string(before + n); }
-
-TEST(HostUpdateFaultTest, EveryFaultLeavesTheOldOrTheWholeNewHosts) {
-  if (::geteuid() != 0 || std::system("{ command -v unshare && command -v strace; } >/dev/null")) {
-    GTEST_SKIP() << "needs root, unshare and strace";
+  std::string flipped = kNew;
+  flipped[flipped.size() / 2] ^= 1;
+  for (const auto& [text_a, text_b, bytes_a, bytes_b, same] :
+       std::vector<std::tuple<std::string, std::string, std::string, std::string, bool>>{
+           {may, may, kNew, kNew, true},
+           {"", may, kNew, kNew, true},
+           {may, "Updated: 2 May", kNew, kNew, false},
+           {may, "updated: 1 May", kNew, kNew, false},
+           {may, may, kNew, kNew.substr(0, kNew.size() - 1), false},
+           {"", "", kNew, flipped, false},
+           {"", "", big, big, true},
+           {"", "", big, big.substr(0, big.size() - 1) + "y", false},
+           {"", "", "", "", true}}) {
+    WriteFile(a, bytes_a);
+    WriteFile(b, bytes_b);
+    EXPECT_EQ(JudgeInstall(text_a, text_b, a, b), same ? Sameness::kSame : Sameness::kDifferent);
   }
-  // The driver (log lines end in LF) runs under strace in a private mount namespace after
-  // `setup` ($H is hosts, $E etc, $O a copy of the old hosts, $S an empty folder). In a normal
-  // run write 1 fills the backup's temporary file, write 2 the new hosts file's; fsync 1 flushes
-  // the backup, 2 its folder, 3 the new hosts, 4 its folder (or the rewrite in place); rename 1
-  // places the backup, 2 the hosts.
-  struct Fault {
-    std::string setup;
-    std::vector<std::string> injections;  // strace -e inject= values
-    bool new_hosts;                       // else the old hosts stays
-    bool backup;                          // present, holding the old hosts
-    std::vector<std::string> log;         // lines, each followed by the hosts path
-    bool shorter = false;                 // the merged file is shorter than the old hosts
-    bool damaged = false;                 // neither the old nor the new hosts: the log says so
-  };
-  const std::string full = "mount -t tmpfs -o size=8k tmpfs ";  // room for old hosts + backup
-  const std::string bound = full + "$S; cp $O $S/hosts; mount --bind $S/hosts $H; ";
-  const std::string busy = "renameat:error=EBUSY:when=2";  // as for a mount point
-  const std::string copy = "Could not Copy to ";
-  std::string big;  // more than the 8 KB file systems below can take
-  while (big.size() < 20000) big += "0.0.0.0 ads" + std::to_string(big.size()) + ".x\r\n";
-  const std::vector<Fault> faults = {
-      {"mount --bind $O $H; ", {}, true, true, {}},  // a mount point: rewritten in place
-      {full + "$E; cp $O $H; ", {}, false, true, {copy}},
-      {bound, {}, false, true, {copy}},  // in place: the space reservation refuses
-      {bound, {"fallocate:error=EOPNOTSUPP"}, false, true, {copy}},  // or a write fails
-      {"", {"fsync:error=EIO"}, false, false, {"Did not backup ", copy}},
-      {"", {"fsync:error=EIO:when=3"}, false, true, {copy}},
-      {"", {"renameat:error=EACCES:when=2"}, false, true, {"Could not Kill "}},
-      {"", {"write:signal=SIGKILL:when=" + Nth(kWrites, 1)}, false, false, {}},
-      {"", {"write:signal=SIGKILL:when=" + Nth(kWrites, 2)}, false, true, {}},
-      {"", {"fsync:signal=SIGKILL:when=4"}, true, true, {}},
-      {"", {busy}, true, true, {}, true},  // the rewrite in place cuts off the old tail
-      {"", {busy, "pwrite64:retval=1:when=1"}, false, true, {copy}},
-      {"", {busy, "ftruncate:error=EIO"}, false, true, {copy}, true},
-      {"", {busy, "fsync:error=EIO:when=4"}, false, true, {copy}},
-      // The new bytes cannot be flushed, and the old ones cannot be written back over them.
-      {"",
-       {busy, "fsync:error=EIO:when=4", "pwrite64:error=EIO:when=2+"},
-       false,
-       true,
-       {"HOSTS may be damaged: "},
-       false,
-       true},
-  };
-  for (const auto& fault : faults) {
-    // The leak checker of a sanitized build cannot run under ptrace.
-    std::string strace = "ASAN_OPTIONS=detect_leaks=0 strace -f -o /dev/null";
-    for (const auto& injection : fault.injections) strace += " -e inject=" + injection;
-    SCOPED_TRACE(fault.setup + strace);
-    const std::string new_hosts = fault.shorter ? "# short\r\n" : big;
-    Layout s(new_hosts);
-    const std::string dir = s.dir.path() + "/";
-    WriteFile(dir + "old", kOld);
-    std::filesystem::create_directories(dir + "small");
-    const std::string script =
-        "H=" + s.hosts + " E=" + s.etc + " O=" + dir + "old S=" + dir + "small D=" + dir +
-        " unshare -m /bin/sh -c 'set -e; mount --make-rprivate /; " + fault.setup + "set +e; { " +
-        strace + " " + kDriver + " " + s.merged + " $H " + s.log.path + "; } 2>/dev/null; " +
-        "echo $? > $D/status; cat $H > $D/seen; cat $H.ZRB > $D/bak 2>/dev/null; ls -A $E > "
-        "$D/list'";
-    ASSERT_EQ(std::system(script.c_str()), 0);
-    const bool killed = strace.find("SIGKILL") != std::string::npos;
-    EXPECT_EQ(ReadFile(dir + "status"), killed ? "137\n" : "0\n");
-    const std::string seen = ReadFile(dir + "seen");
-    if (fault.damaged) {
-      EXPECT_TRUE(seen != kOld && seen != new_hosts);
-    } else {
-      EXPECT_TRUE(seen == (fault.new_hosts ? new_hosts : kOld));
-    }
-    EXPECT_EQ(ReadFile(dir + "bak"), fault.backup ? kOld : "");
-    if (!killed) {  // no temporary file left
-      EXPECT_EQ(ReadFile(dir + "list"), fault.backup ? "hosts\nhosts.ZRB\n" : "hosts\n");
-    }
-    std::string log;
-    for (const auto& line : fault.log) log += line + s.hosts + "\n";
-    EXPECT_EQ(ReadFile(s.log.path), log);
-  }
-}
-
-// A kill while the lock of HOSTS is off leaves a note of it; the next start puts the lock and
-// the mode back and removes the temporary file the killed run left.
-TEST(HostUpdateFaultTest, AKilledInstallIsRepairedAtTheNextStart) {
-  if (::geteuid() != 0 || std::system("command -v strace >/dev/null")) {
-    GTEST_SKIP() << "needs root and strace";
-  }
-  Layout s;
-  ::chmod(s.hosts.c_str(), 0444);
-  const auto flags = InodeFlags(s.hosts);
-  if (!flags || !InodeFlags(s.hosts, *flags | FS_IMMUTABLE_FL)) {
-    GTEST_SKIP() << "cannot set inode flags here";
-  }
-  // Renames: 1 the backup, 2 the note of the cleared marks, 3 the new hosts file.
-  const std::string run =
-      "ASAN_OPTIONS=detect_leaks=0 strace -f -o /dev/null -e "
-      "inject=renameat:signal=SIGKILL:when=3 " +
-      kDriver + " " + s.merged + " " + s.hosts + " " + s.log.path + " 2>/dev/null";
-  EXPECT_NE(std::system(run.c_str()), 0);
-  EXPECT_EQ(ReadFile(s.hosts), kOld);
-  EXPECT_EQ(InodeFlags(s.hosts).value_or(0) & FS_IMMUTABLE_FL, 0u);  // the kill left it open
-  EXPECT_EQ(Stat(s.hosts).st_mode & 07777, 0644u);
-  EXPECT_EQ(Entries(s.etc), 4);  // hosts, backup, note, temporary file
-  const std::string recover = kDriver + " --recover " + s.hosts + " " + s.log.path;
-  EXPECT_EQ(std::system(recover.c_str()), 0);
-  const auto locked = InodeFlags(s.hosts);
-  InodeFlags(s.hosts, *flags);
-  EXPECT_EQ(locked.value_or(0) & FS_IMMUTABLE_FL, FS_IMMUTABLE_FL);
-  EXPECT_EQ(Stat(s.hosts).st_mode & 07777, 0444u);
-  EXPECT_EQ(Entries(s.etc), 2);
-  EXPECT_EQ(ReadFile(s.log.path), "Restored the marks of " + s.hosts + "\n");
-  EXPECT_NE(std::system(recover.c_str()), 0);  // nothing more to do
+  std::filesystem::rename(b, dir.File(".b"));
+  EXPECT_EQ(JudgeInstall("", "", a, dir.File(".b")), Sameness::kDifferent);
+  EXPECT_EQ(JudgeInstall("", "", a, b), Sameness::kDifferent);
+  EXPECT_EQ(CompareFiles(b, a), Sameness::kDifferent);
 }
 
 }  // namespace

@@ -491,51 +491,68 @@ std::unique_ptr<ChildProcess> StartWithOutput(const std::vector<std::string>& ar
   return std::make_unique<WindowsChild>(std::move(*started));
 }
 
+namespace {
+
+// A pipe whose reading end stays here and whose writing end goes to a child.
+struct Pipe {
+  Handle read_end;
+  Handle write_end;
+};
+
+std::optional<Pipe> ChildOutputPipe() {
+  HANDLE pipe_read = nullptr;
+  HANDLE pipe_write = nullptr;
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  if (!::CreatePipe(&pipe_read, &pipe_write, &inherit, 1 << 16)) return std::nullopt;
+  Pipe pipe{Handle(pipe_read), Handle(pipe_write)};
+  ::SetHandleInformation(pipe.read_end.get(), HANDLE_FLAG_INHERIT, 0);
+  return pipe;
+}
+
+// Appends what `pipe` holds now to `into`, up to `max` bytes in all (the rest read and dropped).
+void Drain(HANDLE pipe, std::string& into, std::size_t max, std::vector<char>& buffer) {
+  DWORD available = 0;
+  while (::PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+    DWORD got = 0;
+    const DWORD want = std::min<DWORD>(available, static_cast<DWORD>(buffer.size()));
+    if (!::ReadFile(pipe, buffer.data(), want, &got, nullptr) || got == 0) break;
+    into.append(buffer.data(), std::min<std::size_t>(max - std::min(max, into.size()), got));
+  }
+}
+
+}  // namespace
+
 RunResult RunAndWait(const std::vector<std::string>& argv, const RunOptions& options) {
   RunResult result;
   // Only the administrator's install feeds a program, and Windows has no such command.
   if (options.input) return result;
-  const bool collect_output = options.collect_output;
-  const std::size_t max_output = options.max_output;
-  const int timeout_ms = options.timeout_ms;
   const Handle input = NullDevice(GENERIC_READ);
-  Handle read_end;
-  Handle write_end;
-  if (collect_output) {
-    HANDLE pipe_read = nullptr;
-    HANDLE pipe_write = nullptr;
-    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    if (!::CreatePipe(&pipe_read, &pipe_write, &inherit, 1 << 16)) return result;
-    read_end = Handle(pipe_read);
-    write_end = Handle(pipe_write);
-    ::SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0);
-  }
-  if (!write_end.valid()) write_end = NullDevice(GENERIC_WRITE);
-  Handle error = InheritableCopy(::GetStdHandle(STD_ERROR_HANDLE));
-  if (!error.valid()) error = NullDevice(GENERIC_WRITE);
-  if (!input.valid() || !write_end.valid() || !error.valid()) return result;
+  std::optional<Pipe> output;
+  std::optional<Pipe> errors;
+  if (options.collect_output && !(output = ChildOutputPipe())) return result;
+  if (options.collect_errors && !(errors = ChildOutputPipe())) return result;
+  Handle out = output ? std::move(output->write_end) : NullDevice(GENERIC_WRITE);
+  Handle err = errors ? std::move(errors->write_end)
+                      : InheritableCopy(::GetStdHandle(STD_ERROR_HANDLE));
+  if (!err.valid()) err = NullDevice(GENERIC_WRITE);
+  if (!input.valid() || !out.valid() || !err.valid()) return result;
 
   StartResult started_as = StartResult::kCannotStart;
-  auto started = Spawn(argv, input.get(), write_end.get(), error.get(), started_as);
-  write_end.Reset();  // the child's copy is the only writer left: its end ends the pipe
+  auto started = Spawn(argv, input.get(), out.get(), err.get(), started_as);
+  out.Reset();  // the child's copies are the only writers left: their ends end the pipes
+  err.Reset();
   if (!started) return result;
   result.started = true;
   const HANDLE process = started->process.get();
-  const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(std::max(timeout_ms, 0));
-  std::vector<char> buffer(collect_output ? 65536 : 0);
+  const ULONGLONG deadline =
+      ::GetTickCount64() + static_cast<ULONGLONG>(std::max(options.timeout_ms, 0));
+  const bool collecting = output || errors;
+  std::vector<char> buffer(collecting ? 65536 : 0);
   bool ended = false;
   while (true) {
-    // What the pipe holds now; the rest of the output, once the program has ended.
-    DWORD available = 0;
-    while (collect_output &&
-           ::PeekNamedPipe(read_end.get(), nullptr, 0, nullptr, &available, nullptr) &&
-           available > 0) {
-      DWORD got = 0;
-      const DWORD want = std::min<DWORD>(available, static_cast<DWORD>(buffer.size()));
-      if (!::ReadFile(read_end.get(), buffer.data(), want, &got, nullptr) || got == 0) break;
-      const std::size_t room = max_output - std::min(max_output, result.output.size());
-      result.output.append(buffer.data(), std::min<std::size_t>(room, got));
-    }
+    // What the pipes hold now; the rest, once the program has ended.
+    if (output) Drain(output->read_end.get(), result.output, options.max_output, buffer);
+    if (errors) Drain(errors->read_end.get(), result.error_output, kMaxErrorOutput, buffer);
     if (ended) break;
     const ULONGLONG now = ::GetTickCount64();
     if (now >= deadline) {
@@ -543,7 +560,7 @@ RunResult RunAndWait(const std::vector<std::string>& argv, const RunOptions& opt
       break;
     }
     const ULONGLONG left = deadline - now;
-    const DWORD wait = static_cast<DWORD>(std::min<ULONGLONG>(left, collect_output ? 10 : left));
+    const DWORD wait = static_cast<DWORD>(std::min<ULONGLONG>(left, collecting ? 10 : left));
     ended = ::WaitForSingleObject(process, wait) == WAIT_OBJECT_0;
   }
   if (result.timed_out) {

@@ -165,12 +165,21 @@ int RemoveStaleReplacements(const std::string& target) {
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
     const auto name = win32::Narrow(found.cFileName);
     if (!name || name->compare(0, stem.size(), stem) != 0) continue;
-    // The writer's process id; a name without one is of an older version, whose writer is gone.
+    // Only a name of exactly the form this program's writers give (the writer's process id, a
+    // dash, a number) of a writer that is gone: anything else is someone else's business.
     const std::string rest = name->substr(stem.size());
-    char* end = nullptr;
-    const unsigned long pid = std::strtoul(rest.c_str(), &end, 10);
-    const bool has_pid = end != rest.c_str() && *end == '-' && pid > 0 && pid <= 0xFFFFFFFFul;
-    if (has_pid && (pid == ::GetCurrentProcessId() || !ProcessGone(static_cast<DWORD>(pid)))) {
+    const auto dash = rest.find('-');
+    const auto digits = [](const std::string& text) {
+      return !text.empty() && text.size() <= 10 &&
+             text.find_first_not_of("0123456789") == std::string::npos;
+    };
+    if (dash == std::string::npos || !digits(rest.substr(0, dash)) ||
+        !digits(rest.substr(dash + 1))) {
+      continue;
+    }
+    const unsigned long pid = std::strtoul(rest.c_str(), nullptr, 10);
+    if (pid == 0 || pid > 0xFFFFFFFFul || pid == ::GetCurrentProcessId() ||
+        !ProcessGone(static_cast<DWORD>(pid))) {
       continue;
     }
     const auto path = win32::FilePath(JoinPath(FolderOf(target), *name));

@@ -1,0 +1,2 @@
+# Sourced after each scenario: the password and shadow files must come out unchanged.
+expect '[ "$(sums)" = "$before" ]'

@@ -1,0 +1,69 @@
+// What the view composes from a status: the parts it fills in, the sources left out, the notes
+// joined after the main text, the time units, the colour roles. Each plain text is checked where
+// it is drawn (the window's and the command line's tests).
+#include "view/status_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace vellomar::view {
+namespace {
+
+using session::Addendum;
+using session::Status;
+using Kind = Status::Kind;
+
+Status Make(Kind kind, std::string subject = {}, std::string detail = {}) {
+  Status status;
+  status.kind = kind;
+  status.subject = std::move(subject);
+  status.detail = std::move(detail);
+  return status;
+}
+
+TEST(StatusTextTest, ComposesTheSystemsTextsFromTheirParts) {
+  Status merged = Make(Kind::kMerged, "9 Lines - len: 172", "M_Hosts.txt");
+  merged.skipped = {{"H_A.txt", platform::ReadStatus::kTooLarge},
+                    {"H_B.txt", platform::ReadStatus::kNotText}};
+  merged.addenda = {{Addendum::Kind::kHostNameNotValid, {}},
+                    {Addendum::Kind::kNotListed, "H_a,b.txt"},
+                    {Addendum::Kind::kHostsNotWritten, {}}};
+  Status installed = Make(Kind::kInstalled, "7 Lines - len: 136");
+  installed.addenda = {{Addendum::Kind::kFlushFailed, "/bin/resolvectl"},
+                       {Addendum::Kind::kHostNameMissing, "box7"},
+                       {Addendum::Kind::kNote, "no single-instance lock: busy"}};
+  Status folder = Make(Kind::kFolderProblem, "/data", "Permission denied");
+  folder.folder_problem = platform::FolderProblem::kCannotCreate;
+  Status flush = Make(Kind::kCannotStart, "/r");
+  flush.purpose = Status::Purpose::kFlush;
+  Status refused = Make(Kind::kAuthRefused);
+  refused.refusal = session::AuthRefusal::kNoAgent;
+  const std::vector<std::pair<Status, std::string>> table = {
+      {merged,
+       "Merged 9 Lines - len: 172 - File:[ M_Hosts.txt ] - not merged: H_A.txt (too large), "
+       "H_B.txt (holds NUL bytes: not a hosts file) - #HOSTNAME# left as it is: the machine's "
+       "name is not a valid host name - Not listed, as a start marker cannot hold \",\" or \" "
+       "entries]\": H_a,b.txt - HOSTS not written"},
+      {installed,
+       "Done 7 Lines - len: 136 - Copied to HOSTS - but /bin/resolvectl could not flush the cache"
+       " - the new HOSTS does not name this machine (box7): add \"127.0.1.1 #HOSTNAME#\" to the "
+       "header - no single-instance lock: busy"},
+      {folder, "Could not create the data folder /data: Permission denied - nothing is written"},
+      {flush, "Could not start /r to flush the DNS cache"},
+      {refused, "No polkit authentication agent runs to ask for the password - HOSTS not written"},
+      {Make(Kind::kMergeTooLarge, {}, "M_Hosts.txt"),
+       "Merge failed: M_Hosts.txt would be larger than 256 MiB"},
+      {Make(Kind::kCaptureTimedOut, "/r", "200"),
+       "/r did not list the DNS cache within 200 ms and was stopped"},
+  };
+  for (const auto& [status, text] : table) EXPECT_EQ(StatusText(status), text);
+  EXPECT_EQ(ColourOf(session::Tone::kNeutral), ColourRole::kWindow);
+  EXPECT_EQ(ColourOf(session::Tone::kWarning), ColourRole::kYellow);
+  EXPECT_EQ(ColourOf(session::Tone::kFailure), ColourRole::kRed);
+  EXPECT_EQ(ColourOf(session::Tone::kSuccess), ColourRole::kGreen);
+}
+
+}  // namespace
+}  // namespace vellomar::view
