@@ -56,9 +56,6 @@ TEST_F(WindowTest, StartsOnceWithItsTitleAndKeepsItsSize) {
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(window->windowTitle(), "Vellomar - v1.0.61");
   EXPECT_EQ(window->minimumSize(), window->maximumSize());
-  const QRect frame = window->frameGeometry();
-  EXPECT_EQ(window->DisplayDnsText->geometry(),
-            QRect(2, 4, (frame.width() * 15 - 180) / 15, (frame.height() * 15 - 585) / 15));
   const auto windows_before = QApplication::topLevelWidgets().size();
   EXPECT_EQ(Start(Env(), P("vellomar"), second_lock), nullptr);
   EXPECT_EQ(second_lock, nullptr);
@@ -285,11 +282,9 @@ TEST_F(WindowTest, FlushAndServiceCommandsStartMinimizedAndAModifiedPressOnAutoF
 // box or the editor; one that cannot start or never ends says so and gives the item back.
 TEST_F(WindowTest, ACaptureShowsItsTableOrSaysWhyNot) {
   const std::string tool = Sys("resolvectl");
-  testing::WriteFile(tool,
-                     "#!/bin/sh\n[ \"$1\" = show-cache ] || exit 1\n"
-                     "printf 'example.org IN A 93.184.216.34\\nwww.example.org IN CNAME "
-                     "example.org\\n'\n");
-  ::chmod(tool.c_str(), 0755);
+  testing::WriteScript(tool,
+                       "#!/bin/sh\n[ \"$1\" = show-cache ] || exit 1\nprintf 'example.org IN A "
+                       "93.184.216.34\\nwww.example.org IN CNAME example.org\\n'\n");
   Load();
   testing::WriteFile(P("displaydns.txt"), "old listing\n@finishednow@\n");
   form->Menus().Mnu_ShowDns->trigger();
@@ -299,7 +294,6 @@ TEST_F(WindowTest, ACaptureShowsItsTableOrSaysWhyNot) {
                             QString(" www.example.org").leftJustified(45) + "\n");
   EXPECT_FALSE(form->DisplayDnsText->isHidden() || form->DeleteTimer->isActive());
   EXPECT_TRUE(form->Menus().Mnu_ShowDns->isEnabled());
-  EXPECT_EQ(Colour(form->DisplayDnsText), kWindowColour);
 
   // A double click hides the box; on a yellow box it first opens the whole capture.
   launcher.records.clear();
@@ -309,11 +303,6 @@ TEST_F(WindowTest, ACaptureShowsItsTableOrSaysWhyNot) {
   VellomarForm::SetBackColor(form->DisplayDnsText, kYellow);
   form->DisplayDnsText_DblClick();
   EXPECT_EQ(Launched(), (Runs{{"open", P("displaydns.txt")}}));
-  // In Notepad mode the finished capture opens in the editor and the box stays hidden.
-  form->Menus().Mnu_OpenDnsNotepad->trigger();  // ticks the item and captures
-  Captured();
-  EXPECT_EQ(Launched().size(), 2u);
-  EXPECT_TRUE(form->DisplayDnsText->isHidden());
 
   testing::WriteFile(tool, "#!/bin/sh\nexec sleep 60\n");
   form->session().SetCaptureTimeout(std::chrono::milliseconds(200));

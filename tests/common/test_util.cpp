@@ -68,13 +68,13 @@ long Entries(const std::string& folder) {
 bool RecordingLauncher::Start(const std::vector<std::string>& argv, platform::WindowStyle style,
                               const std::string& working_folder) {
   records.push_back({LaunchRecord::Kind::kStart, argv, style, working_folder});
-  return true;
+  return starts;
 }
 
 bool RecordingLauncher::ShellOpen(const std::string& target) {
   records.push_back(
       {LaunchRecord::Kind::kShellOpen, {target}, platform::WindowStyle::kNormalFocus, {}});
-  return true;
+  return starts;
 }
 
 }  // namespace vellomar::testing

@@ -35,10 +35,6 @@ class TempDir {
 // need (hidden dot files, modes, links, /bin/sh, /proc) do not exist.
 bool OnWindows();
 
-// Limits the size of the files this process may write, as a full file system would; false
-// where the system has no such limit (Windows).
-bool LimitFileSize(std::uint64_t bytes);
-
 // Whether `text` holds `part`; the failure shows both.
 inline ::testing::AssertionResult Contains(std::string_view text, std::string_view part) {
   if (text.find(part) != std::string_view::npos) return ::testing::AssertionSuccess();
@@ -48,8 +44,6 @@ inline ::testing::AssertionResult Contains(std::string_view text, std::string_vi
 
 // Writes `bytes` to `path`, replacing it; fails the current test when it cannot.
 void WriteFile(const std::string& path, const std::string& bytes);
-// WriteFile, then made runnable by its owner (a script standing in for a system tool).
-void WriteScript(const std::string& path, const std::string& bytes);
 // The bytes of the file at `path`; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);  // anything at the path, links not followed
@@ -60,14 +54,20 @@ long Entries(const std::string& folder);
 // system's suffix for programs; its path.
 std::string PlaceProbe(const std::string& folder, const std::string& stem);
 
+#ifndef _WIN32
+// What only POSIX systems have: a limit on the size of the files this process may write (as a
+// full file system would set one), sparse files, other users, scripts, child processes.
+bool LimitFileSize(std::uint64_t bytes);
 // A sparse file of `size` bytes (no blocks written), for the size cap.
 void MakeSparseFile(const std::string& path, std::uint64_t size);
-
+// WriteFile, then made runnable by its owner (a script standing in for a system tool).
+void WriteScript(const std::string& path, const std::string& bytes);
 // Runs `step` in a child process, as user and group `nobody` when `as_nobody`, killed after
 // `seconds`; true when it ran to its end and returned true. A step that blocks fails here
 // instead of holding the test up.
 bool RunInChild(const std::function<bool()>& step, bool as_nobody = false, unsigned seconds = 10);
 inline constexpr unsigned kNobody = 65534;
+#endif
 
 // One start or shell open as the program asked for it.
 struct LaunchRecord {
@@ -77,13 +77,14 @@ struct LaunchRecord {
   std::string working_folder;
 };
 
-class RecordingLauncher final : public platform::Launcher {
+class RecordingLauncher : public platform::Launcher {
  public:
   bool Start(const std::vector<std::string>& argv, platform::WindowStyle style,
              const std::string& working_folder) override;
   bool ShellOpen(const std::string& target) override;
 
   std::vector<LaunchRecord> records;
+  bool starts = true;  // false: nothing starts, as when no program is there
 };
 
 }  // namespace vellomar::testing

@@ -25,12 +25,6 @@ using V = std::vector<std::string>;
 
 unsigned Mode(const std::string& p) { return static_cast<unsigned>(fs::status(p).permissions()); }
 
-TEST(ProgramTest, NamesTheRunningProgram) {
-  EXPECT_EQ(ProgramName(), "platform_test");
-  EXPECT_EQ(JoinPath(ProgramFolder(), "platform_test"), ProgramPath());
-  EXPECT_NE(ProgramFolder().back(), '/');
-}
-
 // Sets an environment variable for the life of the object.
 class ScopedEnv {
  public:

@@ -19,14 +19,6 @@ using testing::ReadFile;
 using testing::TempDir;
 using V = std::vector<std::string>;
 
-// The bytes of `path` once they are `expected`, or after 20 seconds.
-std::string Awaited(const std::string& path, const std::string& expected) {
-  for (int i = 0; i < 400 && ReadFile(path) != expected; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return ReadFile(path);
-}
-
 // Each argument arrives whole, whatever the command line of the system would make of it; the
 // caller does not wait; a program named without a folder is neither searched for in the PATH
 // nor taken from the current folder.
@@ -44,15 +36,17 @@ TEST(LauncherTest, PassesEveryArgumentWholeWithoutWaitingAndSearchesNothing) {
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(900));
   std::string expected;
   for (const auto& argument : arguments) expected += argument + "\n";
-  EXPECT_EQ(Awaited(dir.File("args.txt"), expected), expected);
+  for (int i = 0; i < 400 && ReadFile(dir.File("args.txt")) != expected; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_EQ(ReadFile(dir.File("args.txt")), expected);
 
   const std::string planted = PlaceProbe(dir.path(), "vellomar-planted");
   const auto old_folder = std::filesystem::current_path();
   std::filesystem::current_path(dir.path());
   for (const V& named : {V{"vellomar-planted"}, V{planted.substr(dir.path().size() + 1)},
                          V{dir.File("missing")}, V{}}) {
-    EXPECT_FALSE(launcher->Start(named, WindowStyle::kNormalFocus))
-        << ::testing::PrintToString(named);
+    EXPECT_FALSE(launcher->Start(named, WindowStyle::kNormalFocus)) << named.size();
   }
   std::filesystem::current_path(old_folder);
 }
