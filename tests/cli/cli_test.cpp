@@ -135,6 +135,7 @@ TEST_F(CliTest, MergeWritesTheNamedEntriesOrRefusesAndWritesNothing) {
 // install is refused and nothing is written.
 TEST_F(CliTest, InstallListStatusUpdateAndRestoreFollowTheHostsFile) {
   EXPECT_TRUE(Contains(Refusal("status"), "cannot read"));  // no dated lines
+  EXPECT_TRUE(Contains(Refusal("restore", 1), "Could not Find " + Hosts() + ".ZRB"));
   ASSERT_EQ(Run("merge H_0_Header.txt H_Mal.txt").code, 0);
   const std::string merged = ReadFile(dir.File("M_Hosts.txt"));
   const Result install = Run("install");
