@@ -10,7 +10,4 @@ namespace vellomar::app {
 using Environment = session::Environment;
 using session::SystemEnvironment;
 
-// "Vellomar - v" and the version numbers in plain decimal: "Vellomar - v1.0.61".
-std::string WindowTitle(int major, int minor, int revision);
-
 }  // namespace vellomar::app

@@ -12,9 +12,9 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <algorithm>
+#include <string_view>
 #include <tuple>
 
-#include "app/layout.h"
 #include "app/vellomar_menus.h"
 #include "platform/platform.h"
 #include "support/centre.h"
@@ -23,17 +23,29 @@
 namespace vellomar::app {
 namespace {
 
-// Places a control at a position given in twips.
-void Place(QWidget* control, int left, int top, int width, int height) {
-  control->setGeometry(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
-                       height / kTwipsPerPixel);
+QString Latin(std::string_view text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// Places a control at a position given in twips.
+void Place(QWidget* control, const view::TwipRect& place) {
+  control->setGeometry(place.left / view::kTwipsPerPixel, place.top / view::kTwipsPerPixel,
+                       place.width / view::kTwipsPerPixel, place.height / view::kTwipsPerPixel);
+}
+
+// A control of the window's table: its name, tip, place and first caption.
 template <typename Control>
-Control* Make(QWidget* parent, const char* name, const char* tip) {
+Control* Make(QWidget* parent, std::string_view name) {
+  const view::ControlSpec& spec = view::Control(name);
   auto* control = new Control(parent);
-  control->setObjectName(QString::fromLatin1(name));
-  control->setToolTip(QString::fromLatin1(tip));
+  control->setObjectName(Latin(spec.name));
+  control->setToolTip(Latin(spec.tip));
+  Place(control, spec.place);
+  if constexpr (requires { control->setText(QString()); }) {
+    if (!spec.caption.empty()) control->setText(Latin(spec.caption));
+  } else if constexpr (requires { control->setPlainText(QString()); }) {
+    control->setPlainText(Latin(spec.caption));
+  }
   return control;
 }
 
@@ -60,20 +72,24 @@ void MakeVersionBox(QPlainTextEdit* box) {
   box->setEnabled(false);
   ReadableWhenDisabled(box);
   box->setFont(TerminalFont());
-  box->setPlainText(QStringLiteral("Text1"));
 }
 
-// The three states of Use_127 for the address modes.
-Qt::CheckState BoxState(merge::AddressMode mode) {
-  switch (mode) {
-    case merge::AddressMode::kNoChange:
+Qt::CheckState BoxState(view::TickState tick) {
+  switch (tick) {
+    case view::TickState::kUnticked:
       return Qt::Unchecked;
-    case merge::AddressMode::kUse127:
+    case view::TickState::kTicked:
       return Qt::Checked;
-    case merge::AddressMode::kUse0000:
+    case view::TickState::kGrayed:
       break;
   }
   return Qt::PartiallyChecked;
+}
+
+view::TickState TickOf(Qt::CheckState state) {
+  return state == Qt::Unchecked ? view::TickState::kUnticked
+         : state == Qt::Checked ? view::TickState::kTicked
+                                : view::TickState::kGrayed;
 }
 
 }  // namespace
@@ -87,9 +103,9 @@ std::string FromQ(const QString& text) { return text.toUtf8().toStdString(); }
 VellomarForm::VellomarForm(Environment env, QWidget* parent)
     : QWidget(parent), session_(std::move(env)) {
   setObjectName(QStringLiteral("VellomarForm"));
-  setWindowTitle(QStringLiteral("Host file Creator"));
+  setWindowTitle(Latin(view::kFirstTitle));
   setWindowIcon(QIcon(QStringLiteral(":/vellomar/vellomar.png")));
-  resize(5115 / kTwipsPerPixel, 4980 / kTwipsPerPixel);
+  resize(view::kClientWidth / view::kTwipsPerPixel, view::kClientHeight / view::kTwipsPerPixel);
   // The layout is measured for a small dialog font.
   QFont dialog_font = font();
   dialog_font.setPointSize(8);
@@ -109,59 +125,36 @@ VellomarForm::VellomarForm(Environment env, QWidget* parent)
 VellomarForm::~VellomarForm() = default;
 
 void VellomarForm::CreateControls() {
-  CurrentVersionText = Make<QPlainTextEdit>(this, "CurrentVersionText", "Current Version");
-  Place(CurrentVersionText, 30, 270, 5025, 645);
+  CurrentVersionText = Make<QPlainTextEdit>(this, "CurrentVersionText");
   MakeVersionBox(CurrentVersionText);
 
-  MergeList = Make<CheckList>(this, "MergeList", "Select to include in merge file");
-  Place(MergeList, 270, 1980, 2085, 2085);
+  MergeList = Make<CheckList>(this, "MergeList");
   MergeList->setSelectionMode(QAbstractItemView::NoSelection);
 
-  FileList = Make<QListWidget>(this, "FileList", "Double click to edit");
-  Place(FileList, 2880, 2010, 1905, 2040);
+  FileList = Make<QListWidget>(this, "FileList");
   FileList->setSelectionMode(QAbstractItemView::SingleSelection);
 
-  CreateMergedHosts =
-      Make<QPushButton>(this, "CreateMergedHosts", "Recreate and Write Merged file to HOSTS");
-  Place(CreateMergedHosts, 300, 4170, 2085, 315);
-  CreateMergedHosts->setText(QStringLiteral("Write to HOSTS"));
+  CreateMergedHosts = Make<QPushButton>(this, "CreateMergedHosts");
+  RefreshListButton = Make<QPushButton>(this, "RefreshListButton");
 
-  RefreshListButton = Make<QPushButton>(this, "RefreshListButton", "Refresh things");
-  Place(RefreshListButton, 2910, 4170, 1875, 315);
-  RefreshListButton->setText(QStringLiteral("Refresh"));
-
-  MergedVersionText = Make<QPlainTextEdit>(this, "MergedVersionText", "Merge Version");
-  Place(MergedVersionText, 30, 1260, 5025, 645);
+  MergedVersionText = Make<QPlainTextEdit>(this, "MergedVersionText");
   MakeVersionBox(MergedVersionText);
 
-  InformationText = Make<QLineEdit>(this, "InformationText", "General Info.!");
-  Place(InformationText, 300, 4560, 4455, 285);
+  InformationText = Make<QLineEdit>(this, "InformationText");
   InformationText->setReadOnly(true);
   InformationText->setEnabled(false);
   ReadableWhenDisabled(InformationText);
-  InformationText->setText(QStringLiteral("Info"));
 
-  Label1 = Make<ClickLabel>(this, "Label1", "Double click to edit the file");
-  Place(Label1, 60, 60, 1215, 195);
-  Label1->setText(QStringLiteral("Current Host File:"));
-  Label2 = Make<ClickLabel>(this, "Label2", "Double click to edit the file");
-  Place(Label2, 60, 1050, 1245, 195);
-  Label2->setText(QStringLiteral("Merged Host File:"));
-  CurrentHostsFileInfo =
-      Make<ClickLabel>(this, "CurrentHostsFileInfo", "Click to refresh Version info");
-  Place(CurrentHostsFileInfo, 1440, 60, 825, 195);
-  MergedHostsFileInfo =
-      Make<ClickLabel>(this, "MergedHostsFileInfo", "Click to refresh Version info");
-  Place(MergedHostsFileInfo, 1410, 1050, 825, 195);
+  Label1 = Make<ClickLabel>(this, "Label1");
+  Label2 = Make<ClickLabel>(this, "Label2");
+  CurrentHostsFileInfo = Make<ClickLabel>(this, "CurrentHostsFileInfo");
+  MergedHostsFileInfo = Make<ClickLabel>(this, "MergedHostsFileInfo");
 
-  AutoFlushDns = Make<MouseCheckBox>(this, "AutoFlushDns", "Auto flushdns after Hosts write");
-  Place(AutoFlushDns, 3690, 60, 1365, 195);
-  AutoFlushDns->setText(QStringLiteral("Auto FlushDns"));
+  AutoFlushDns = Make<MouseCheckBox>(this, "AutoFlushDns");
   AutoFlushDns->setLayoutDirection(Qt::RightToLeft);  // the tick box right of the caption
   AutoFlushDns->setChecked(true);
 
-  DisplayDnsText = Make<ReportBox>(this, "DisplayDnsText", "Double click to hide this display");
-  Place(DisplayDnsText, 30, 60, 2475, 1695);
+  DisplayDnsText = Make<ReportBox>(this, "DisplayDnsText");
   DisplayDnsText->setReadOnly(true);
   DisplayDnsText->setFont(TerminalFont());
   DisplayDnsText->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -169,13 +162,10 @@ void VellomarForm::CreateControls() {
   DisplayDnsText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   DisplayDnsText->hide();
 
-  Use_127 =
-      Make<MouseCheckBox>(this, "Use_127", "Use 127.0.0.1 or 0.0.0.0 (RIGHT CLICK TO TOGGLE)");
-  Place(Use_127, 3690, 1050, 1365, 195);
+  Use_127 = Make<MouseCheckBox>(this, "Use_127");
   Use_127->setTristate(true);
   Use_127->setLayoutDirection(Qt::RightToLeft);
-  Use_127->setText(ToQ(std::string(merge::AddressModeCaption(merge::kDesignedAddressMode))));
-  Use_127->setCheckState(BoxState(merge::kDesignedAddressMode));
+  Use_127->setCheckState(BoxState(view::TickOf(merge::kDesignedAddressMode)));
 
   for (QLabel* label : {Label1, Label2, CurrentHostsFileInfo, MergedHostsFileInfo}) {
     label->adjustSize();
@@ -197,7 +187,7 @@ void VellomarForm::CreateControls() {
 
   DeleteTimer = new QTimer(this);
   DeleteTimer->setObjectName(QStringLiteral("DeleteTimer"));
-  DeleteTimer->setInterval(2000);
+  DeleteTimer->setInterval(view::kCapturePollMs);
 
   // The tab order runs over the focusable controls in the order of the table above.
   const QList<QWidget*> order = {
@@ -232,7 +222,8 @@ void VellomarForm::CreateControls() {
 
 void VellomarForm::Form_Load() {
   const Environment& env = session_.env();
-  setWindowTitle(ToQ(WindowTitle(env.version_major, env.version_minor, env.version_revision)));
+  setWindowTitle(
+      ToQ(view::WindowTitle(env.version_major, env.version_minor, env.version_revision)));
   session_.StartUp();
   Draw();
   move(0, 0);
@@ -313,10 +304,9 @@ QColor VellomarForm::ColourOf(view::ColourRole role) {
   return QApplication::palette().color(QPalette::Active, QPalette::Base);
 }
 
-void VellomarForm::DrawStatus() {
-  const session::Status& status = session_.Information();
-  const QString text = ToQ(view::StatusText(status));
-  SetBackColor(InformationText, ColourOf(view::ColourOf(status.tone)));
+void VellomarForm::DrawStatus(const view::WindowContent& content) {
+  const QString text = ToQ(content.status);
+  SetBackColor(InformationText, ColourOf(content.status_colour));
   // A text longer than the box loses its middle, not its end, where the reason stands; the
   // tip holds it whole.
   const int room = InformationText->contentsRect().width() - 8;
@@ -351,32 +341,30 @@ void VellomarForm::Draw() {
       if (MergeList->item(i)->checkState() != state) MergeList->item(i)->setCheckState(state);
     }
   }
-  DrawStatus();
-
+  const view::WindowContent content = view::Present(session_);
+  DrawStatus(content);
   for (auto [side, box, summary] :
-       {std::tuple{&session_.CurrentSide(), CurrentVersionText, CurrentHostsFileInfo},
-        std::tuple{&session_.MergedSide(), MergedVersionText, MergedHostsFileInfo}}) {
+       {std::tuple{&content.installed, CurrentVersionText, CurrentHostsFileInfo},
+        std::tuple{&content.merged, MergedVersionText, MergedHostsFileInfo}}) {
     DrawSummary(summary, ToQ(side->summary));
-    SetBackColor(box, ColourOf(view::ColourOf(side->tone)));
+    SetBackColor(box, ColourOf(side->colour));
     if (box->toPlainText() != ToQ(side->version_text)) box->setPlainText(ToQ(side->version_text));
   }
 
-  const merge::AddressMode mode = session_.Mode();
-  const Qt::CheckState state = BoxState(mode);
+  const Qt::CheckState state = BoxState(content.use_127);
   if (Use_127->checkState() != state) {
     const QSignalBlocker block(Use_127);
     Use_127->setCheckState(state);
   }
-  Use_127->setText(ToQ(std::string(merge::AddressModeCaption(mode))));
+  Use_127->setText(ToQ(content.use_127_caption));
 }
 
 // ---- Window ---------------------------------------------------------------------------
 
 void VellomarForm::Form_Resize() {
   const QRect frame = frameGeometry();
-  const TwipRect box =
-      DnsBoxLayout(frame.width() * kTwipsPerPixel, frame.height() * kTwipsPerPixel);
-  Place(DisplayDnsText, box.left, box.top, box.width, box.height);
+  Place(DisplayDnsText, view::DnsBoxLayout(frame.width() * view::kTwipsPerPixel,
+                                           frame.height() * view::kTwipsPerPixel));
 }
 
 void VellomarForm::Form_MouseDown(int Button, int /*Shift*/) {
@@ -516,10 +504,7 @@ int VellomarForm::Use127Value() const { return static_cast<int>(session_.Mode())
 
 void VellomarForm::Use_127_Click() {
   // The box has moved itself on a click; the session follows.
-  for (const auto mode :
-       {merge::AddressMode::kNoChange, merge::AddressMode::kUse127, merge::AddressMode::kUse0000}) {
-    if (BoxState(mode) == Use_127->checkState()) session_.SetMode(mode);
-  }
+  session_.SetMode(view::ModeOf(TickOf(Use_127->checkState())));
   Draw();
 }
 
@@ -573,8 +558,7 @@ void VellomarForm::DeleteTimer_Timer() {
   Menus().Mnu_ShowDns->setEnabled(true);
   if (poll.state == session::CaptureState::kFinished && !poll.report.empty()) {
     DisplayDnsText->setPlainText(ToQ(poll.report));
-    SetBackColor(DisplayDnsText,
-                 ColourOf(poll.fits ? view::ColourRole::kWindow : view::ColourRole::kYellow));
+    SetBackColor(DisplayDnsText, ColourOf(view::ReportColour(poll)));
     const std::string capture = session_.CaptureFilePath();
     if (Menus().Mnu_OpenDnsNotepad->isChecked()) {
       if (platform::FileExists(capture)) session_.ShellOpen(capture);

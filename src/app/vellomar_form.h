@@ -14,6 +14,7 @@
 #include "merge/address_mode.h"
 #include "session/session.h"
 #include "view/status_text.h"
+#include "view/window.h"
 
 namespace vellomar::app {
 
@@ -116,7 +117,7 @@ class VellomarForm : public QWidget {
   void CreateControls();
   // Brings every control in line with the session's state.
   void Draw();
-  void DrawStatus();
+  void DrawStatus(const view::WindowContent& content);
   void DrawSummary(QLabel* summary, const QString& text);
   void WidenForSummaries();
   void CentreForm();

@@ -1,11 +1,13 @@
 #include "app/vellomar_menus.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 
 #include "app/vellomar_form.h"
 #include "dns/commands.h"
 #include "platform/platform.h"
 #include "support/shell.h"
+#include "view/window.h"
 
 namespace vellomar::app {
 
@@ -15,58 +17,52 @@ VellomarMenus::VellomarMenus(VellomarForm& form) : QWidget(nullptr), form_(form)
   Mnu_File = new QMenu(QStringLiteral("&File"), this);
   Mnu_File->setObjectName(QStringLiteral("Mnu_File"));
 
-  Mnu_HostFileCheck = AddItem("Mnu_HostFileCheck", QStringLiteral("Check Host Version"),
-                              &VellomarMenus::Mnu_HostFileCheck_Click);
-  Mnu_HostFileUpdate = AddItem("Mnu_HostFileUpdate", QStringLiteral("Update Host File"),
-                               &VellomarMenus::Mnu_HostFileUpdate_Click);
-  sep0 = AddSeparator("sep0");
-  Mnu_ShowDns =
-      AddItem("Mnu_ShowDns", QStringLiteral("Show Current DNS"), &VellomarMenus::Mnu_ShowDns_Click);
-  Mnu_OpenDnsNotepad = AddItem("Mnu_OpenDnsNotepad", QStringLiteral("Show Current DNS in Notepad"),
-                               &VellomarMenus::Mnu_OpenDnsNotepad_Click);
-  Mnu_OpenDnsNotepad->setCheckable(true);
-  Mnu_FlushDns =
-      AddItem("Mnu_FlushDns", QStringLiteral("Flush Dns Now"), &VellomarMenus::Mnu_FlushDns_Click);
-  sep1 = AddSeparator("sep1");
-  Mnu_StopDnsService = AddItem("Mnu_StopDnsService", QStringLiteral("Stop Dns Cache service"),
-                               &VellomarMenus::Mnu_StopDnsService_Click);
-  Mnu_StartDnsService = AddItem("Mnu_StartDnsService", QStringLiteral("Start Dns Cache Service"),
-                                &VellomarMenus::Mnu_StartDnsService_Click);
-  sep2 = AddSeparator("sep2");
-  Mnu_EnableDnD = AddItem("Mnu_EnableDnD",
-                          QStringLiteral("Enable Drag and Drop 'hosts' File Replace"), nullptr);
-  Mnu_EnableDnD->setCheckable(true);
-  Mnu_WebLink = AddItem("Mnu_WebLink", QString::fromLatin1(kWebLinkAddress),
-                        &VellomarMenus::Mnu_WebLink_Click);
-  sep3 = AddSeparator("sep3");
-  Mnu_Exit = AddItem("Mnu_Exit", QStringLiteral("&Exit"), &VellomarMenus::Mnu_Exit_Click);
+  Mnu_HostFileCheck = AddItem("Mnu_HostFileCheck", &VellomarMenus::Mnu_HostFileCheck_Click);
+  Mnu_HostFileUpdate = AddItem("Mnu_HostFileUpdate", &VellomarMenus::Mnu_HostFileUpdate_Click);
+  sep0 = AddItem("sep0");
+  Mnu_ShowDns = AddItem("Mnu_ShowDns", &VellomarMenus::Mnu_ShowDns_Click);
+  Mnu_OpenDnsNotepad = AddItem("Mnu_OpenDnsNotepad", &VellomarMenus::Mnu_OpenDnsNotepad_Click);
+  Mnu_FlushDns = AddItem("Mnu_FlushDns", &VellomarMenus::Mnu_FlushDns_Click);
+  sep1 = AddItem("sep1");
+  Mnu_StopDnsService = AddItem("Mnu_StopDnsService", &VellomarMenus::Mnu_StopDnsService_Click);
+  Mnu_StartDnsService = AddItem("Mnu_StartDnsService", &VellomarMenus::Mnu_StartDnsService_Click);
+  sep2 = AddItem("sep2");
+  Mnu_EnableDnD = AddItem("Mnu_EnableDnD");
+  Mnu_WebLink = AddItem("Mnu_WebLink", &VellomarMenus::Mnu_WebLink_Click);
+  sep3 = AddItem("sep3");
+  Mnu_Exit = AddItem("Mnu_Exit", &VellomarMenus::Mnu_Exit_Click);
 
   Form_Load();
 }
 
-QAction* VellomarMenus::AddItem(const char* name, const QString& caption,
-                                void (VellomarMenus::*handler)()) {
-  QAction* item = Mnu_File->addAction(caption);
-  item->setObjectName(QString::fromLatin1(name));
+QAction* VellomarMenus::AddItem(std::string_view name, void (VellomarMenus::*handler)()) {
+  const auto items = view::MenuItems();
+  const auto spec = std::find_if(items.begin(), items.end(),
+                                 [&](const view::MenuItemSpec& item) { return item.name == name; });
+  QAction* item = spec->caption.empty()
+                      ? Mnu_File->addSeparator()
+                      : Mnu_File->addAction(QString::fromLatin1(
+                            spec->caption.data(), static_cast<qsizetype>(spec->caption.size())));
+  item->setObjectName(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+  item->setCheckable(spec->checkable);
   if (handler != nullptr)
     connect(item, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
   return item;
 }
 
-QAction* VellomarMenus::AddSeparator(const char* name) {
-  QAction* separator = Mnu_File->addSeparator();
-  separator->setObjectName(QString::fromLatin1(name));
-  return separator;
-}
-
 void VellomarMenus::Form_Load() {
-  // Decided once per run: the item does not come back or go away later.
-  if (!platform::FileExists(form_.session().MergedFilePath())) {
-    Mnu_HostFileUpdate->setVisible(false);
-  } else {
-    Mnu_HostFileUpdate->setText(QStringLiteral("Update HOSTS file from Application Path"));
+  // Decided once per run: the update item does not come back or go away later.
+  const bool merged_exists = platform::FileExists(form_.session().MergedFilePath());
+  for (const view::MenuItemSpec& spec : view::MenuItems()) {
+    if (spec.caption.empty()) continue;
+    QAction* item = findChild<QAction*>(
+        QString::fromLatin1(spec.name.data(), static_cast<qsizetype>(spec.name.size())));
+    const view::MenuItemShown shown = view::ItemAtLoad(spec, merged_exists);
+    item->setVisible(shown.visible);
+    item->setEnabled(shown.enabled);
+    item->setText(
+        QString::fromLatin1(shown.caption.data(), static_cast<qsizetype>(shown.caption.size())));
   }
-  Mnu_EnableDnD->setEnabled(false);
 }
 
 void VellomarMenus::Mnu_HostFileCheck_Click() { form_.GetHostVersion(1); }
@@ -85,7 +81,9 @@ void VellomarMenus::Mnu_StopDnsService_Click() { form_.session().StopDnsService(
 
 void VellomarMenus::Mnu_StartDnsService_Click() { form_.session().StartDnsService(); }
 
-void VellomarMenus::Mnu_WebLink_Click() { form_.session().ShellOpen(kWebLinkAddress); }
+void VellomarMenus::Mnu_WebLink_Click() {
+  form_.session().ShellOpen(std::string(view::kWebLinkAddress));
+}
 
 void VellomarMenus::Mnu_Exit_Click() {
   form_.close();  // runs the window's unload, which ends the program

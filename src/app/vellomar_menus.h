@@ -4,13 +4,11 @@
 #include <QAction>
 #include <QMenu>
 #include <QWidget>
+#include <string_view>
 
 namespace vellomar::app {
 
 class VellomarForm;
-
-// Address opened by Mnu_WebLink; also its caption.
-inline constexpr const char* kWebLinkAddress = "https://github.com/StevenBlack/hosts";
 
 class VellomarMenus : public QWidget {
   Q_OBJECT
@@ -47,8 +45,8 @@ class VellomarMenus : public QWidget {
 
  private:
   void Form_Load();
-  QAction* AddItem(const char* name, const QString& caption, void (VellomarMenus::*handler)());
-  QAction* AddSeparator(const char* name);
+  // The item of the menu's table called `name`, wired to `handler`.
+  QAction* AddItem(std::string_view name, void (VellomarMenus::*handler)() = nullptr);
 
   VellomarForm& form_;
 };
