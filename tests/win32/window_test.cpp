@@ -1,0 +1,184 @@
+// The Win32 window: what it adds to the session and the view, driven through real messages:
+// its wiring (buttons, ticks, the address mode box, the menu's commands), its drawing (texts and
+// colours as the boxes paint them), the menu over the window and from the keyboard, a drop on
+// the report box, and the single instance. Runs under Wine with a display.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "common/program_fixture.h"
+#include "win32/vellomar_window.h"
+// clang-format off
+#include <commctrl.h>
+#include <shlobj.h>
+// clang-format on
+
+namespace vellomar::win32 {
+namespace {
+
+using testing::HeaderText;
+using testing::V;
+
+int g_menus_opened = 0;
+
+LRESULT CALLBACK CountMenus(int code, WPARAM wparam, LPARAM lparam) {
+  if (code == HC_ACTION && reinterpret_cast<const CWPSTRUCT*>(lparam)->message == WM_INITMENUPOPUP)
+    ++g_menus_opened;
+  return ::CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+class Win32WindowTest : public testing::ProgramFixture {
+ protected:
+  Win32WindowTest() {
+    Source("H_0Header.txt", HeaderText("2026-12-01"));
+    Source("H_1Ads.txt", "0.0.0.0 a.example\n");
+    Source("H_2Trackers.txt", "127.0.0.1 t.example\n");
+    SetHosts(HeaderText("2026-01-01") + "# [Start of H_2Trackers.txt entries]\n");
+  }
+  ~Win32WindowTest() override { window.reset(); }
+
+  void Load() {
+    window = StartWindow(Env(), P("vellomar.exe"), lock);
+    ASSERT_NE(window, nullptr);
+  }
+  HWND C(std::string_view name) const { return window->Control(name); }
+  std::string Text(std::string_view name) const {
+    char text[4096] = {};
+    ::GetWindowTextA(C(name), text, sizeof(text));
+    return text;
+  }
+  // The background a box paints with, as the window answers its colour message.
+  COLORREF Colour(std::string_view name) const {
+    HDC dc = ::GetDC(C(name));
+    ::SendMessageW(window->hwnd(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                   reinterpret_cast<LPARAM>(C(name)));
+    const COLORREF colour = ::GetBkColor(dc);
+    ::ReleaseDC(C(name), dc);
+    return colour;
+  }
+  V Ticked() const {
+    V names;
+    for (std::size_t i = 0; i < window->session().Entries().size(); ++i) {
+      char name[260] = {};
+      LVITEMA item{};
+      item.pszText = name;
+      item.cchTextMax = sizeof(name);
+      ::SendMessageA(C("MergeList"), LVM_GETITEMTEXTA, i, reinterpret_cast<LPARAM>(&item));
+      if (ListView_GetCheckState(C("MergeList"), static_cast<int>(i)) != 0) names.push_back(name);
+    }
+    return names;
+  }
+  // A press and release of the left button over the middle of an entry's name.
+  void ClickEntry(int row) {
+    RECT label{};
+    ListView_GetItemRect(C("MergeList"), row, &label, LVIR_LABEL);
+    const LPARAM at = MAKELPARAM((label.left + label.right) / 2, (label.top + label.bottom) / 2);
+    ::SendMessageW(C("MergeList"), WM_LBUTTONDOWN, MK_LBUTTON, at);
+    ::SendMessageW(C("MergeList"), WM_LBUTTONUP, 0, at);
+  }
+  void Command(std::string_view item) {
+    ::SendMessageW(window->hwnd(), WM_COMMAND, static_cast<WPARAM>(MenuId(item)), 0);
+  }
+  // How many menus `act` opened; each is closed again at once.
+  int MenusOpenedBy(const std::function<void()>& act) {
+    g_menus_opened = 0;
+    HHOOK hook = ::SetWindowsHookExW(WH_CALLWNDPROC, CountMenus, nullptr, ::GetCurrentThreadId());
+    const UINT_PTR timer =
+        ::SetTimer(nullptr, 0, 200, [](HWND, UINT, UINT_PTR, DWORD) { ::EndMenu(); });
+    act();
+    ::KillTimer(nullptr, timer);
+    ::UnhookWindowsHookEx(hook);
+    return g_menus_opened;
+  }
+
+  std::unique_ptr<platform::InstanceLock> lock;
+  std::unique_ptr<VellomarWindow> window;
+};
+
+// Start-up merges and ticks what the installed file names; the controls carry the view's
+// texts and colours; "Write to HOSTS" installs with the backup and turns the boxes green.
+TEST_F(Win32WindowTest, StartsMergesAndInstallsOnWriteToHosts) {
+  Load();
+  EXPECT_EQ(Ticked(), (V{"H_0Header.txt", "H_2Trackers.txt"}));
+  EXPECT_EQ(Text("CreateMergedHosts"), "Write to HOSTS");
+  EXPECT_EQ(Colour("MergedVersionText"), RGB(255, 255, 0));  // the dates differ
+  EXPECT_NE(Text("MergedHostsFileInfo").find("Lines - len:"), std::string::npos);
+  const std::string old_hosts = Hosts();
+  ::SendMessageW(C("CreateMergedHosts"), BM_CLICK, 0, 0);
+  EXPECT_EQ(Hosts(), Merged());
+  EXPECT_EQ(testing::ReadFile(Sys("hosts.ZRB")), old_hosts);
+  EXPECT_EQ(Colour("InformationText"), RGB(0, 255, 0)) << Text("InformationText");
+  EXPECT_EQ(Colour("MergedVersionText"), ::GetSysColor(COLOR_WINDOW));
+  EXPECT_EQ(Text("CreateMergedHosts"), "Write to HOSTS");
+  // A second start of the same program only beeps.
+  std::unique_ptr<platform::InstanceLock> second_lock;
+  EXPECT_EQ(StartWindow(Env(), P("vellomar.exe"), second_lock), nullptr);
+}
+
+// A click on an entry's name ticks it and merges; the address mode box follows left clicks
+// (never grey) and right clicks (the mode toggled, no menu).
+TEST_F(Win32WindowTest, TicksAndTheAddressModeBoxReachTheSession) {
+  Load();
+  ClickEntry(1);
+  EXPECT_EQ(Ticked(), (V{"H_0Header.txt", "H_1Ads.txt", "H_2Trackers.txt"}));
+  EXPECT_TRUE(testing::Contains(Merged(), "0.0.0.0 a.example"));
+  EXPECT_TRUE(testing::Contains(Merged(), "0.0.0.0 t.example"));  // grey: 127 becomes 0.0.0.0
+  ClickEntry(1);
+  EXPECT_FALSE(testing::Contains(Merged(), "a.example"));
+  EXPECT_EQ(Text("Use_127"), "Use 0.0.0.0");
+  ::SendMessageW(C("Use_127"), BM_CLICK, 0, 0);
+  EXPECT_EQ(window->session().Mode(), merge::AddressMode::kUse127);
+  EXPECT_EQ(::SendMessageW(C("Use_127"), BM_GETCHECK, 0, 0), BST_CHECKED);
+  EXPECT_EQ(MenusOpenedBy([&] {
+              ::SendMessageW(C("Use_127"), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(2, 2));
+            }),
+            0);
+  EXPECT_EQ(window->session().Mode(), merge::ToggledAddressMode(merge::AddressMode::kUse127));
+}
+
+// The menu opens on a right click over the window and from the keyboard, never on a left click
+// or over an enabled control; its commands reach the session; Exit removes the capture files.
+TEST_F(Win32WindowTest, TheMenuOpensWhereItShouldAndItsCommandsWork) {
+  Load();
+  HWND hwnd = window->hwnd();
+  EXPECT_EQ(MenusOpenedBy([&] { ::SendMessageW(hwnd, WM_RBUTTONDOWN, MK_RBUTTON, 0); }), 1);
+  EXPECT_EQ(MenusOpenedBy([&] { ::SendMessageW(hwnd, WM_CONTEXTMENU, 0, -1); }), 1);
+  EXPECT_EQ(MenusOpenedBy([&] { ::SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, 0); }), 0);
+  EXPECT_EQ(MenusOpenedBy([&] {
+              ::SendMessageW(hwnd, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(C("FileList")),
+                             MAKELPARAM(10, 10));
+            }),
+            0);
+  Command("Mnu_HostFileUpdate");
+  EXPECT_EQ(Hosts(), Merged());
+  Command("Mnu_WebLink");
+  ASSERT_FALSE(launcher.records.empty());
+  EXPECT_EQ(launcher.records.back().argv, (V{std::string(view::kWebLinkAddress)}));
+  Command("Mnu_EnableDnD");  // greyed: nothing happens
+  testing::WriteFile(P("displaydns.txt"), "x");
+  Command("Mnu_Exit");
+  EXPECT_FALSE(::IsWindow(hwnd));
+  EXPECT_FALSE(platform::FileExists(P("displaydns.txt")));
+}
+
+// A file dropped on the report box is shown in it; a double click hides the box again.
+TEST_F(Win32WindowTest, AFileDroppedOnTheReportBoxIsShown) {
+  Load();
+  testing::WriteFile(P("report.txt"), "line one\nline two\n");
+  const std::string path = P("report.txt");
+  HGLOBAL memory = ::GlobalAlloc(GHND, sizeof(DROPFILES) + path.size() + 2);
+  auto* drop = static_cast<DROPFILES*>(::GlobalLock(memory));
+  drop->pFiles = sizeof(DROPFILES);
+  std::copy(path.begin(), path.end(), reinterpret_cast<char*>(drop + 1));
+  ::GlobalUnlock(memory);
+  HWND box = C("DisplayDnsText");
+  ::SendMessageW(box, WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);
+  EXPECT_EQ(Text("DisplayDnsText"), "line one\r\nline two\r\n");
+  ::ShowWindow(box, SW_SHOW);
+  ::SendMessageW(box, WM_LBUTTONDBLCLK, MK_LBUTTON, 0);
+  EXPECT_FALSE(::IsWindowVisible(box));
+  EXPECT_EQ(Text("DisplayDnsText"), "");
+}
+
+}  // namespace
+}  // namespace vellomar::win32
