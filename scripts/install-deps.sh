@@ -1,10 +1,16 @@
-# Sourced by run.sh and test.sh: installs the Debian packages the build and the tests need,
-# when any is missing. Runs apt-get as root, or through sudo; a user who has neither is told
-# the one command to have run as root, and the script ends with status 1.
+# Sourced by run.sh, test.sh and package.sh: installs the Debian packages the build and the
+# tests need, when any is missing. Runs apt-get as root, or through sudo; a user who has neither
+# is told the one command to have run as root, and the script ends with status 1.
 
+# The packages of the Linux build and its tests, and those named.
 vellomar_install_deps() {
-  local wanted=(build-essential cmake qt6-base-dev libgtest-dev libgmock-dev
-                util-linux e2fsprogs strace "$@")
+  vellomar_install_packages build-essential cmake qt6-base-dev libgtest-dev libgmock-dev \
+    util-linux e2fsprogs strace "$@"
+}
+
+# Exactly the packages named.
+vellomar_install_packages() {
+  local wanted=("$@")
   local missing=()
   local pkg
   for pkg in "${wanted[@]}"; do

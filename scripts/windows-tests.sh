@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the core, the platform layer and their tests for 64-bit Windows with MinGW-w64 and runs
-# the tests under Wine, headless, in a Wine prefix of their own (build-windows/wineprefix).
+# the tests under Wine, headless, in a Wine prefix of their own (build-windows/wineprefix); then
+# makes the setup program (NSIS) and installs, runs and uninstalls it under Wine in another
+# fresh prefix (tests/package/windows_setup.sh).
 # Installs the Debian packages it needs when any is missing (as root, or through sudo).
 #   scripts/windows-tests.sh            configure, build and test
 #   scripts/windows-tests.sh --clean    the same from an empty build-windows/
@@ -11,7 +13,7 @@ if [ "${1:-}" = "--clean" ]; then
   rm -rf build-windows
 fi
 
-wanted=(cmake g++-mingw-w64-x86-64-posix wine64 wine googletest)
+wanted=(cmake g++-mingw-w64-x86-64-posix wine64 wine googletest nsis icoutils)
 missing=()
 for pkg in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
@@ -48,3 +50,9 @@ trap '"$wineserver_bin" -k 2>/dev/null || true' EXIT
 "$wine_bin" wineboot >/dev/null 2>&1 || true
 
 ctest --preset windows-cross
+
+# The setup program of this build, then its install and uninstall in a prefix of their own.
+cmake --build --preset windows-cross --target vellomar-setup
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-windows/CMakeCache.txt)
+tests/package/windows_setup.sh "build-windows/vellomar-$version-win64-setup.exe" \
+  build-windows/share/windows/setup/staging
