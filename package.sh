@@ -16,9 +16,8 @@ case "${1:-deb}" in
     ls -1 build/vellomar_*.deb
     ;;
   windows)
-    # googletest: the preset configures the tests too (built from Debian's sources); icoutils
-    # makes the installer's icon.
-    vellomar_install_packages cmake g++-mingw-w64-x86-64-posix googletest nsis icoutils
+    # googletest: the preset configures the tests too (built from Debian's sources).
+    vellomar_install_packages cmake g++-mingw-w64-x86-64-posix googletest nsis
     cmake --preset windows-cross >/dev/null
     cmake --build --preset windows-cross --target vellomar-setup
     ls -1 build-windows/vellomar-*-win64-setup.exe

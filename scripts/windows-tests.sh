@@ -13,7 +13,7 @@ if [ "${1:-}" = "--clean" ]; then
   rm -rf build-windows
 fi
 
-wanted=(cmake g++-mingw-w64-x86-64-posix wine64 wine googletest nsis icoutils)
+wanted=(cmake g++-mingw-w64-x86-64-posix wine64 wine googletest nsis xvfb xauth)
 missing=()
 for pkg in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
