@@ -180,5 +180,55 @@ TEST_F(Win32WindowTest, AFileDroppedOnTheReportBoxIsShown) {
   EXPECT_EQ(Text("DisplayDnsText"), "");
 }
 
+// vellomar.exe itself, copied into a portable folder with sources: it merges at start-up, ticks
+// again what the installed file names, and a click on "Write to HOSTS" installs into this Wine
+// prefix's hosts file, keeping the backup.
+TEST(Win32Program, APortableCopyInstallsIntoTheSystemHostsFile) {
+  testing::TempDir folder;
+  char built[MAX_PATH];
+  ASSERT_NE(::GetFullPathNameA(VELLOMAR_WINDOW_PROGRAM, MAX_PATH, built, nullptr), 0u);
+  ASSERT_TRUE(::CopyFileA(built, folder.File("vellomar.exe").c_str(), FALSE));
+  ::CreateDirectoryA(folder.File("Hostfiles").c_str(), nullptr);
+  // Windows' line end throughout: the installed file's start marker is read as a line of its own.
+  const auto crlf = [](std::string text) {
+    for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2) {
+      text.insert(at, 1, '\r');
+    }
+    return text;
+  };
+  testing::WriteFile(folder.File("Hostfiles/H_0Header.txt"), crlf(HeaderText("2026-12-01")));
+  testing::WriteFile(folder.File("Hostfiles/H_1Ads.txt"), "0.0.0.0 ads.example\r\n");
+  const std::string hosts = platform::FirstExisting(platform::HostsCandidates());
+  ASSERT_FALSE(hosts.empty());
+  const std::string old_hosts =
+      crlf(HeaderText("2026-01-01") + "# [Start of H_1Ads.txt entries]\n");
+  testing::WriteFile(hosts, old_hosts);
+  ::DeleteFileA((hosts + ".ZRB").c_str());
+
+  std::string command = "\"" + folder.File("vellomar.exe") + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &process));
+  ::WaitForInputIdle(process.hProcess, 30000);
+  HWND window = nullptr;
+  for (int i = 0; i < 300 && window == nullptr; ++i) {
+    ::Sleep(100);
+    window = ::FindWindowW(kWindowClass, nullptr);
+  }
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(platform::FileExists(folder.File("M_Hosts.txt")));
+  ::SendMessageW(::GetDlgItem(window, ControlId("CreateMergedHosts")), BM_CLICK, 0, 0);
+  // The installed file named the source: it was ticked again, merged and installed.
+  EXPECT_TRUE(testing::Contains(testing::ReadFile(hosts), "0.0.0.0 ads.example\r\n"));
+  EXPECT_EQ(testing::ReadFile(hosts), testing::ReadFile(folder.File("M_Hosts.txt")));
+  EXPECT_EQ(testing::ReadFile(hosts + ".ZRB"), old_hosts);
+  ::PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(::WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+}
+
 }  // namespace
 }  // namespace vellomar::win32
