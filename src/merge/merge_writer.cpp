@@ -106,6 +106,79 @@ void ApplyLineRules(std::string_view line, const Rewrite& rewrite, LocalhostStat
   }
 }
 
+// ---- Lines of more names than Windows reads ------------------------------------------------
+//
+// A line is an address line when, after any blanks (spaces and tabs), it starts with an IPv4
+// or IPv6 address followed by a blank; its names are the blank-separated fields after the
+// address up to the first "#", which starts its comment. Under Windows an address line with
+// more than kWindowsNamesPerLine names is written as several, joined so that every byte of the
+// line is kept in its place and only the address repeats:
+//   - the first line is the line without its surplus names, each cut out together with the
+//     blanks before it; so it keeps the first nine names, the comment and trailing blanks;
+//   - every further line is the line's beginning up to the end of the address (indentation
+//     included), then the next nine of the surplus names, each with the blanks before it.
+// "0.0.0.0 a ... i j k #c" gives "0.0.0.0 a ... i #c" and "0.0.0.0 j k". Neither a localhost
+// line nor one holding a control character other than a tab (a CR or LF that the line end left
+// in it) is an address line.
+
+constexpr std::string_view kBlanks = " \t";
+
+// An IPv4 address in dotted decimal, or an IPv6 one: hex digits and colons, a dotted tail.
+bool IsAddress(std::string_view field) {
+  if (field.find(':') != kNotFound) {
+    return field.find_first_not_of("0123456789abcdefABCDEF:.") == kNotFound;
+  }
+  int dots = 0;
+  std::size_t digits = 0;
+  for (const char c : field) {
+    if (c >= '0' && c <= '9' && ++digits <= 3) continue;
+    if (c != '.' || digits == 0) return false;
+    ++dots;
+    digits = 0;
+  }
+  return dots == 3 && digits > 0;
+}
+
+struct SurplusNames {
+  std::size_t address_end;  // the line up to here begins every further line
+  std::size_t cut;          // where the blanks before the first surplus name begin
+  std::size_t names_end;    // the end of the last name
+};
+
+// Where the names that Windows would not read lie in `line`; nullopt when there are none.
+std::optional<SurplusNames> FindSurplusNames(std::string_view line) {
+  const std::size_t address = line.find_first_not_of(kBlanks);
+  if (address == kNotFound) return std::nullopt;
+  const std::size_t address_end = std::min(line.find_first_of(kBlanks, address), line.size());
+  if (!IsAddress(line.substr(address, address_end - address))) return std::nullopt;
+  const std::size_t names_stop = std::min(line.find('#', address_end), line.size());
+  SurplusNames found{address_end, kNotFound, address_end};
+  std::size_t names = 0;
+  for (std::size_t name = line.find_first_not_of(kBlanks, address_end); name < names_stop;
+       name = line.find_first_not_of(kBlanks, found.names_end)) {
+    if (++names == kWindowsNamesPerLine + 1) found.cut = found.names_end;
+    found.names_end = std::min(line.find_first_of(kBlanks, name), names_stop);
+  }
+  if (found.cut == kNotFound || line.find(kLocalhost) != kNotFound ||
+      std::any_of(line.begin(), line.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x20 && c != '\t'; })) {
+    return std::nullopt;
+  }
+  return found;
+}
+
+// Whether a line has more fields than an address line of kWindowsNamesPerLine names. The
+// address rewrite changes neither blanks nor "#", so a line it rewrites can need the split
+// only when the line as read passes this.
+bool HasSurplusFields(std::string_view line) {
+  std::size_t fields = 0;
+  for (std::size_t field = line.find_first_not_of(kBlanks); field != kNotFound;
+       field = line.find_first_not_of(kBlanks, line.find_first_of(kBlanks, field))) {
+    if (++fields > kWindowsNamesPerLine + 1) return true;
+  }
+  return false;
+}
+
 // ---- Finding the lines that may change ----------------------------------------------------
 
 // What may start at a place in the text. One place starts at most one of them: their first
@@ -306,6 +379,8 @@ struct MergeWriter::Impl {
   std::uint64_t written = 0;  // bytes handed to the file so far
   bool too_large = false;     // the merged file would pass the size cap: nothing more is written
   std::string dated;          // a line with "#CREATEDDATE#" filled in
+  bool split_names = false;   // for Windows: address lines of surplus names become several
+  std::string processed;      // a line after the rules, when it may need the split
 
   // Where `size` more bytes of output go, after writing out what is pending when they would
   // not fit; nullptr when they would not fit even then.
@@ -332,6 +407,42 @@ struct MergeWriter::Impl {
     pending_size = 0;
   }
 
+  // A line (without its line end) as it stands after the rules.
+  void EmitLine(std::string_view line) {
+    const auto surplus = split_names ? FindSurplusNames(line) : std::nullopt;
+    if (!surplus) return Emit(line);
+    Emit(line.substr(0, surplus->cut));
+    Emit(line.substr(surplus->names_end));
+    for (std::size_t pos = surplus->cut; pos < surplus->names_end;) {
+      const std::size_t group = pos;
+      for (std::size_t names = 0; names < kWindowsNamesPerLine && pos < surplus->names_end;
+           ++names) {
+        pos = std::min(line.find_first_of(kBlanks, line.find_first_not_of(kBlanks, pos)),
+                       surplus->names_end);
+      }
+      Emit(line_end_text);
+      Emit(line.substr(0, surplus->address_end));
+      Emit(line.substr(group, pos - group));
+    }
+  }
+
+  // Whole lines, with their line ends, that the rules leave as they are.
+  void EmitLines(std::string_view lines) {
+    if (!split_names) return Emit(lines);
+    std::size_t copied = 0;
+    for (std::size_t start = 0; start < lines.size();) {
+      const auto [end, next] = LineEndAfter(lines, start, line_end);
+      if (FindSurplusNames(lines.substr(start, end - start))) {
+        Emit(lines.substr(copied, start - copied));
+        EmitLine(lines.substr(start, end - start));
+        copied = end;
+      }
+      if (next == kNotFound) break;
+      start = next;
+    }
+    Emit(lines.substr(copied));
+  }
+
   // Marks the merge too large when `size` more bytes would take it past the size cap; checked
   // for each file before it is processed, so that an oversized source is refused before any of
   // it is written.
@@ -352,14 +463,28 @@ struct MergeWriter::Impl {
     file->Write(bytes);
   }
 
-  // The general path, for the few lines that hold the placeholder or are very long.
+  // The general path, for the few lines that hold the placeholder, are very long or may need
+  // the split.
   void ProcessAnyLine(std::string_view line, bool has_placeholder) {
-    auto emit = [this](std::string_view piece) { Emit(piece); };
-    const Rewrite rewrite = RewriteFor(mode);
-    if (!has_placeholder) {
-      ApplyLineRules(line, rewrite, state, emit);
-      return;
+    // Under Windows the split looks at the whole line as the rules leave it.
+    processed.clear();
+    auto emit = [this](std::string_view piece) {
+      if (split_names) {
+        processed.append(piece);
+      } else {
+        Emit(piece);
+      }
+    };
+    ApplyLineRules(Filled(line, has_placeholder), RewriteFor(mode), state, emit);
+    if (split_names) EmitLine(processed);
+    for (std::string* scratch : {&dated, &named, &processed}) {
+      if (scratch->capacity() > kFlushSize) std::string().swap(*scratch);
     }
+  }
+
+  // The line with the placeholders filled in.
+  std::string_view Filled(std::string_view line, bool has_placeholder) {
+    if (!has_placeholder) return line;
     // The date goes in before the rules look at the line, as if the whole file had been
     // filled in first; neither the placeholder nor the date holds a line end, so the line
     // stays one line.
@@ -371,9 +496,7 @@ struct MergeWriter::Impl {
       support::AppendReplacingAll(named, dated, kHostNamePlaceholder, host_name);
       filled = named;
     }
-    ApplyLineRules(filled, rewrite, state, emit);
-    if (dated.capacity() > kFlushSize) std::string().swap(dated);
-    if (named.capacity() > kFlushSize) std::string().swap(named);
+    return filled;
   }
 
   // Writes the processed text of one file, without a final line end.
@@ -411,7 +534,7 @@ struct MergeWriter::Impl {
     Event event = scanner.Next(0);
     while (event.pos != kNotFound) {
       const std::size_t start = LineStart(text, pos, event.pos, kLineEnd);
-      Emit(text.substr(pos, start - pos));
+      EmitLines(text.substr(pos, start - pos));
       const auto [end, next] = LineEndAfter(text, event.pos, kLineEnd);
       const std::string_view line = text.substr(start, end - start);
       bool has_localhost = false;
@@ -435,6 +558,8 @@ struct MergeWriter::Impl {
           }
         }
       }
+      // The few lines that may need the split take the general path, which sees them whole.
+      general = general || (split_names && HasSurplusFields(line));
       if (general) {
         ProcessAnyLine(line, support::Contains(line, kCreatedDatePlaceholder) ||
                                  support::Contains(line, kHostNamePlaceholder));
@@ -475,12 +600,12 @@ struct MergeWriter::Impl {
       pos = next;
       if (event.pos < pos) event = scanner.Next(pos);
     }
-    Emit(text.substr(pos));
+    EmitLines(text.substr(pos));
   }
 };
 
 MergeWriter::MergeWriter(std::string target_path, AddressMode mode, support::LineEnd line_end,
-                         std::string date_text, std::string host_name)
+                         std::string date_text, std::string host_name, platform::OsFamily os)
     : impl_(std::make_unique<Impl>()) {
   // Temporary files of merges that were killed before they could remove their own.
   platform::RemoveStaleReplacements(target_path);
@@ -488,6 +613,7 @@ MergeWriter::MergeWriter(std::string target_path, AddressMode mode, support::Lin
   impl_->mode = mode;
   impl_->line_end = line_end;
   impl_->line_end_text = support::LineEndText(line_end);
+  impl_->split_names = os == platform::OsFamily::kWindows;
   impl_->date_text = std::move(date_text);
   if (IsValidHostName(host_name)) impl_->host_name = std::move(host_name);
   if (impl_->file) impl_->pending = std::make_unique<char[]>(kFlushSize);

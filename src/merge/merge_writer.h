@@ -1,18 +1,23 @@
 #pragma once
 // The merged hosts writer: header first, then every source between its markers.
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "merge/address_mode.h"
 #include "merge/markers.h"
+#include "platform/platform.h"
 #include "support/line_end.h"
 
 namespace vellomar::merge {
 
 inline constexpr std::string_view kCreatedDatePlaceholder = "#CREATEDDATE#";
 inline constexpr std::string_view kHostNamePlaceholder = "#HOSTNAME#";
+
+// Windows' resolver reads no more than this many names of a hosts line and ignores the rest.
+inline constexpr std::size_t kWindowsNamesPerLine = 9;
 
 // A name "#HOSTNAME#" may be filled with: 1 to 253 bytes of ASCII letters, digits, '-' and '.'.
 // Anything else (a line break from a host name set in a namespace, say) could add lines of its
@@ -39,8 +44,11 @@ class MergeWriter {
   // `date_text` replaces "#CREATEDDATE#" (it holds no line end) and `host_name` "#HOSTNAME#" in
   // every file; a host name that is not IsValidHostName leaves the placeholder as it is. When the
   // temporary file cannot be created, the Add calls do nothing and Commit reports kWriteFailed.
+  // For `os` kWindows, a line of an address and more than kWindowsNamesPerLine names is written
+  // as several lines of the same address (see merge_writer.cpp); kPosix writes lines as they are.
   MergeWriter(std::string target_path, AddressMode mode, support::LineEnd line_end,
-              std::string date_text, std::string host_name = {});
+              std::string date_text, std::string host_name = {},
+              platform::OsFamily os = platform::NativeOsFamily());
   ~MergeWriter();
   MergeWriter(const MergeWriter&) = delete;
   MergeWriter& operator=(const MergeWriter&) = delete;

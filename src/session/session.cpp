@@ -298,7 +298,8 @@ MergeResult Session::MergeTickedEntries() {
   std::vector<SkippedSource> skipped;
 
   const std::string date = env_.clock ? env_.clock() : std::string();
-  merge::MergeWriter writer(merged_file_path_, mode_, env_.line_end, date, HostNameForMerge());
+  merge::MergeWriter writer(merged_file_path_, mode_, env_.line_end, date, HostNameForMerge(),
+                            env_.os);
   bool header_taken = false;
   bool mvps_taken = false;
   std::string text;  // one buffer for every source: a large merge faults its pages in once

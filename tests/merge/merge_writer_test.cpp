@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
+#include <regex>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -30,6 +32,7 @@ using Result = MergeWriter::CommitResult;
 using Sources = std::vector<std::pair<std::string, std::string>>;  // name, text
 using enum AddressMode;
 using enum support::LineEnd;
+using enum platform::OsFamily;
 
 constexpr support::LineEnd kBothLineEnds[] = {kCrLf, kLf};
 const std::string kDate = "07/12/2025 01:08:00";
@@ -50,8 +53,9 @@ std::string Block(const std::string& name, const std::string& body, support::Lin
 
 // Merges into dir/M_Hosts.txt and returns the bytes of the result.
 std::string Merge(const TempDir& dir, support::LineEnd le, AddressMode mode,
-                  std::string_view header, const Sources& sources = {}) {
-  MergeWriter writer(dir.File("M_Hosts.txt"), mode, le, kDate, kHost);
+                  std::string_view header, const Sources& sources = {},
+                  platform::OsFamily os = kPosix) {
+  MergeWriter writer(dir.File("M_Hosts.txt"), mode, le, kDate, kHost, os);
   writer.AddHeader(header);
   for (const auto& [name, text] : sources) writer.AddSource(name, text);
   EXPECT_EQ(writer.Commit(), Result::kReplaced);
@@ -60,27 +64,30 @@ std::string Merge(const TempDir& dir, support::LineEnd le, AddressMode mode,
 
 // Merges in both dialects and expects `expected`; all texts are written with LF.
 void ExpectMerge(AddressMode mode, const std::string& header, const Sources& sources,
-                 const std::string& expected) {
+                 const std::string& expected, platform::OsFamily os = kPosix) {
   for (support::LineEnd le : kBothLineEnds) {
     Sources converted;
     for (const auto& [name, text] : sources) converted.emplace_back(name, In(le, text));
     TempDir dir;
-    EXPECT_EQ(Merge(dir, le, mode, In(le, header), converted), In(le, expected));
+    EXPECT_EQ(Merge(dir, le, mode, In(le, header), converted, os), In(le, expected));
   }
 }
 
 // The line rules as plainly as they can be said, one line at a time: the writer's block scanner
-// must agree with them on every kind of line.
-std::string ModelOfTheRules(const std::string& text, AddressMode mode, support::LineEnd le) {
+// must agree with them on every kind of line. `text` is in the dialect `le`: under LF a CR right
+// before the LF belongs to the line end; under CR LF a bare LF is text.
+std::string ModelOfTheRules(const std::string& text, AddressMode mode, support::LineEnd le,
+                            platform::OsFamily os) {
   const std::string from = mode == kUse127 ? "0.0.0.0" : mode == kUse0000 ? "127.0.0.1" : "";
   const std::string to = mode == kUse127 ? "127.0.0.1" : "0.0.0.0";
   bool ipv4 = false;
   bool ipv6 = false;
   std::string out;
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t lf = text.find('\n', start);
+  const std::string end(support::LineEndText(le));
+  for (std::size_t start = 0;;) {
+    const std::size_t lf = text.find(end, start);
     std::string line = text.substr(start, lf == std::string::npos ? lf : lf - start);
+    if (le == kLf && lf != std::string::npos && line.ends_with('\r')) line.pop_back();
     const std::size_t first = line.find_first_not_of(' ');
     if (first != std::string::npos && line[first] == '#') {
       // a comment stays as it is
@@ -93,10 +100,26 @@ std::string ModelOfTheRules(const std::string& text, AddressMode mode, support::
     } else if (!from.empty()) {
       line = support::ReplaceAll(line, from, to);
     }
+    // Windows: an address line of more than nine names as lines of nine, the rest on the first.
+    std::vector<std::string> fields;  // each with the blanks before it, up to a "#"
+    std::size_t at = 0;
+    for (std::size_t f; (f = line.find_first_not_of(" \t", at)) < line.find('#');)
+      at += fields.emplace_back(line.substr(at, line.find_first_of(" \t#", f) - at)).size();
+    if (os == kWindows && fields.size() > 10 && line.find("localhost") == std::string::npos &&
+        std::regex_match(
+            fields[0], std::regex(R"([ \t]*((\d{1,3}\.){3}\d{1,3}|[\da-fA-F.]*:[\da-fA-F.:]*))")) &&
+        std::none_of(line.begin(), line.end(),
+                     [](unsigned char c) { return c < 32 && c != '\t'; })) {
+      std::string split = fields[0];
+      for (std::size_t i = 1; i < fields.size(); ++i)
+        split += (i > 9 && i % 9 == 1 ? end + fields[0] : "") + fields[i] +
+                 (i == 9 ? line.substr(at) : "");
+      line = split;
+    }
     out += line;
     if (lf == std::string::npos) return out;
-    out += support::LineEndText(le);
-    start = lf + 1;
+    out += end;
+    start = lf + end.size();
   }
 }
 
@@ -105,15 +128,27 @@ TEST(MergeWriterTest, AgreesWithAPlainModelOfTheRulesOnEveryKindOfLine) {
       "\n# c 127.0.0.1 0.0.0.0 localhost\n   # spaced 127.0.0.1\n\t# tabbed 127.0.0.1 0.0.0.0\n"
       "127.0.0.1 localhost\n::1 localhost\n127.0.0.1 localhost ::1\nfe80::1%lo0 localhost\n"
       "0.0.0.0 localhost.example\n127.0.0.1 ads.example #127.0.0.1\n10.0.0.1 nas.lan\n   \n"
-      "0.0.0.0 0.0.0.0.0.0.0 127.0.0.10\n\r127.0.0.1 a\rb\n\t127.0.0.1 a 127.0.0.1\n" +
+      "0.0.0.0 0.0.0.0.0.0.0 127.0.0.10\n\r127.0.0.1 a\rb\n\t127.0.0.1 a 127.0.0.1\n"
+      "  0.0.0.0\ta b c d e f g h i\tj #k l m\n::1 a b c d e f g h i j\n0.0.0.0 a b c d e f g h i\n"
+      "1127.0.0.1 a b c d e f g h i j k l m n o p q r s t u v w \n0.0.0.0.0 a b c d e f g h i j\n"
+      "0.0.0.0 a b c d e f g h i j\rk\n" +
       std::string(5000, 'x') + " 127.0.0.1 0.0.0.0\n" +
       support::ReplaceAll(std::string(20, '.'), ".", "127.0.0.1 0.0.0.0 ");  // over 16 addresses
+  // Both line ends at once: under CR LF the bare-LF lines are one line, and one "#" or
+  // "localhost" rules all of it; under LF a CR elsewhere than before the LF is text.
+  const std::string mixed =
+      " # list\n127.0.0.1 a\r\n127.0.0.1 a\n127.0.0.1 localhost\r\n127.0.0.1 a\n127.0.0.1 b\r\r\n"
+      "\r127.0.0.1 b\r\r\n127.0.0.1 a b c d e f g h i j\r\n#c\r";
   for (support::LineEnd le : kBothLineEnds) {
     for (AddressMode mode : {kNoChange, kUse127, kUse0000}) {
-      TempDir dir;
-      EXPECT_TRUE(Merge(dir, le, mode, In(le, lines)) ==
-                  ModelOfTheRules(lines, mode, le) + std::string(support::LineEndText(le)))
-          << static_cast<int>(mode);
+      for (platform::OsFamily os : {kPosix, kWindows}) {
+        for (const std::string& text : {In(le, lines), mixed}) {
+          TempDir dir;
+          EXPECT_TRUE(Merge(dir, le, mode, text, {}, os) ==
+                      ModelOfTheRules(text, mode, le, os) + std::string(support::LineEndText(le)))
+              << static_cast<int>(mode) << static_cast<int>(os) << text.size();
+        }
+      }
     }
   }
 }
@@ -139,28 +174,33 @@ TEST(MergeWriterTest, LaysOutHeaderAndSourcesWithMarkersAndSeparators) {
                   Block("H_S.txt", "0.0.0.0 box7box7 #hostname#\n"));
 }
 
-// Only the first active localhost line per family stays, the header's counting; only spaces
-// may indent a comment.
-TEST(MergeWriterTest, AppliesTheLocalhostRuleAcrossHeaderAndSources) {
-  const std::string header = "   # 127.0.0.1 localhost\n\t#127.0.0.1 localhost\n::1 localhost\n";
-  const std::string source = "127.0.0.1  localhost\n::1 localhost6\n127.0.0.1 localhost ::1";
-  const std::string out = "# 127.0.0.1  localhost\n# ::1 localhost6\n# # 127.0.0.1 localhost ::1";
-  ExpectMerge(kUse127, header, {{"H_S.txt", source}}, header + "\n" + Block("H_S.txt", out));
-}
-
-TEST(MergeWriterTest, SplitsLinesOnlyAsTheLineEndSays) {
-  const auto check = [](support::LineEnd le, const std::string& text, const std::string& body) {
-    TempDir dir;
-    EXPECT_EQ(Merge(dir, le, kUse0000, "", {{"H_S.txt", text}}),
-              In(le, "\n") + Block("H_S.txt", body, le));
+// Windows reads nine names of a line: an address line of more becomes lines of nine with the
+// address as written and the comment on the first; no other line changes, nor any under POSIX.
+// Only the first active localhost line per family stays, the header's counting; only spaces may
+// indent a comment.
+TEST(MergeWriterTest, WritesAtMostNineNamesALineForWindows) {
+  const auto names = [](int first, int last, const std::string& blank = " ") {
+    std::string text;
+    for (int i = first; i <= last; ++i) text += blank + "n" + std::to_string(i);
+    return text;
   };
-  // Under CR LF a bare-LF file is one line: one "#" or "localhost" rules all of it.
-  check(kCrLf, " # list\n127.0.0.1 a\n", " # list\n127.0.0.1 a\n");
-  check(kCrLf, "127.0.0.1 a\n127.0.0.1 b\r\r\n", "0.0.0.0 a\n0.0.0.0 b\r\r\n");
-  check(kCrLf, "127.0.0.1 a\n127.0.0.1 localhost", "127.0.0.1 a\n127.0.0.1 localhost");
-  // Under LF a CR before the LF belongs to the line end; a CR elsewhere is text.
-  check(kLf, "# plain\r\n127.0.0.1 a\r\n\r127.0.0.1 b\r\r\n#c\r",
-        "# plain\n0.0.0.0 a\n\r0.0.0.0 b\r\n#c\r");
+  const std::string header = "0.0.0.0 localhost.x" + names(1, 10) +
+                             "\n   # 127.0.0.1 localhost\n\t#127.0.0.1 localhost\n::1 localhost\n";
+  const std::string localhost = "127.0.0.1  localhost" + names(1, 10) + "\n::1 localhost6";
+  const std::tuple<platform::OsFamily, AddressMode, std::string, std::string> rows[] = {
+      {kWindows, kUse0000, "127.0.0.1" + names(1, 9) + " #c\n127.0.0.1" + names(1, 10) + " #c\n",
+       "0.0.0.0" + names(1, 9) + " #c\n0.0.0.0" + names(1, 9) + " #c\n0.0.0.0 n10\n"},
+      {kPosix, kUse0000, "127.0.0.1" + names(1, 10) + " #c", "0.0.0.0" + names(1, 10) + " #c"},
+      {kWindows, kUse127, "\t0.0.0.0" + names(1, 23, "\t ") + "\t# c #",
+       "\t127.0.0.1" + names(1, 9, "\t ") + "\t# c #\n\t127.0.0.1" + names(10, 18, "\t ") +
+           "\n\t127.0.0.1" + names(19, 23, "\t ")},
+      {kWindows, kNoChange, "::1" + names(1, 10) + "#c\n0.0.0.0 #HOSTNAME#" + names(1, 9),
+       "::1" + names(1, 9) + "#c\n::1 n10\n0.0.0.0 box7" + names(1, 8) + "\n0.0.0.0 n9"},
+      // Localhost lines stay, kept (in the header) or commented out.
+      {kWindows, kUse127, localhost, "# " + support::ReplaceAll(localhost, "\n", "\n# ")},
+  };
+  for (const auto& [os, mode, in, out] : rows)
+    ExpectMerge(mode, header, {{"H_S.txt", in}}, header + "\n" + Block("H_S.txt", out), os);
 }
 
 TEST(MergeWriterTest, StreamsLargeSourcesExactly) {
