@@ -458,8 +458,8 @@ HBRUSH VellomarWindow::BrushFor(HWND control, HDC dc) {
       return nullptr;
     }
     ::SetBkColor(dc, ColourOf(colours_[i]));
-    ::SetTextColor(dc,
-                   ::GetSysColor(::IsWindowEnabled(control) ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT));
+    // The report box writes in the window's text colour; the disabled boxes the system greys.
+    ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
     return brushes_[static_cast<std::size_t>(colours_[i])];
   }
   return nullptr;

@@ -98,8 +98,11 @@ check test -f "$install_dir/bin/vellomar-cli.exe"
 check test -f "$install_dir/bin/vellomar-install-helper.exe"
 samples=$(cd "$source_dir/data/Hostfiles" && ls)
 check test -n "$samples"
+# The samples as Windows reads them: every line ends in CR LF.
+mkdir -p "$work/samples"
 for sample in $samples; do
-  check cmp -s "$source_dir/data/Hostfiles/$sample" "$install_dir/share/vellomar/Hostfiles/$sample"
+  sed 's/$/\r/' "$source_dir/data/Hostfiles/$sample" >"$work/samples/$sample"
+  check cmp -s "$work/samples/$sample" "$install_dir/share/vellomar/Hostfiles/$sample"
 done
 # The Start menu entry is there exactly when the window program is.
 if [ -f "$staging/bin/vellomar.exe" ]; then
@@ -147,7 +150,7 @@ for sample in $samples; do echo "  $sample"; done | sort >"$work/expected-list"
 sort "$work/out" >"$work/list"
 check diff "$work/expected-list" "$work/list"
 for sample in $samples; do
-  check cmp -s "$source_dir/data/Hostfiles/$sample" "$data_dir/Hostfiles/$sample"
+  check cmp -s "$work/samples/$sample" "$data_dir/Hostfiles/$sample"
 done
 # A source of the user's own is listed from there too, and stays after the uninstall.
 printf '0.0.0.0 mine.example\r\n' >"$data_dir/Hostfiles/H_Mine.txt"
