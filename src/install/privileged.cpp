@@ -37,12 +37,19 @@ HelperStatus RunHelperInstall(std::string_view input, const std::string& hosts_p
   return HelperStatus::kNotInstalled;
 }
 
-PrivilegedOutcome ReadHelperExit(bool started, int exit_code, std::string_view error_output,
+PrivilegedOutcome ReadHelperExit(const platform::RunResult& run,
                                  const std::vector<std::string>& command) {
   using Result = HostUpdateOutcome::Result;
   PrivilegedOutcome outcome;
   const std::string program = command.empty() ? std::string() : command.front();
-  if (!started) {
+  const int exit_code = run.exit_code;
+  const std::string_view error_output = run.error_output;
+  if (run.declined) {  // as pkexec's dismissed dialog: the user's choice, nothing to log
+    outcome.result = Result::kNotAuthorized;
+    outcome.refusal = AuthRefusal::kDismissed;
+    return outcome;
+  }
+  if (!run.started) {
     outcome.log_lines.push_back("Could not start " + program);
     return outcome;
   }

@@ -282,8 +282,12 @@ class Launcher {
                                                         OwnFile& output, StartResult& result) {
     return platform::StartWithOutput(argv, output, result);
   }
-  // Runs the administrator's install command (PrivilegedInstallCommand) with the bytes to
-  // install on its standard input and waits for it; a window keeps drawing meanwhile.
+  // Runs the administrator's install command (PrivilegedInstallCommand), hands it the bytes to
+  // install and waits for it; a window keeps drawing meanwhile. On POSIX pkexec runs the helper
+  // with the bytes on its standard input, and its standard error is the result's error_output.
+  // On Windows the helper is started elevated (one consent prompt) and the bytes and its log
+  // lines go through a pipe of this program's (see OpenHelperChannel); the log lines are the
+  // result's error_output, and a prompt the user turned down is `declined`.
   virtual RunResult RunPrivileged(const std::vector<std::string>& argv, std::string_view input);
 };
 
@@ -297,6 +301,9 @@ struct RunResult {
   int exit_code = -1;        // its exit status; -1 when it did not end by exiting
   std::string output;        // its standard output, when collected, cut at max_output
   std::string error_output;  // its standard error, when collected, cut at kMaxErrorOutput
+  // Not started because the user turned down the request for administrator rights (Windows'
+  // consent prompt was cancelled); pkexec says the same with its own exit status instead.
+  bool declined = false;
 };
 inline constexpr std::size_t kMaxErrorOutput = std::size_t{64} << 10;
 
@@ -315,7 +322,8 @@ struct RunOptions {
 
 // Runs argv[0], a full path that is never searched for, with the arguments argv[1..] as
 // `options` say, and waits at most options.timeout_ms for it to end, killing it then. On
-// Windows, input is not fed: the administrator's install runs in the program itself there.
+// Windows, input is not fed: the install helper, the one program fed, takes its bytes through a
+// pipe there.
 RunResult RunAndWait(const std::vector<std::string>& argv, const RunOptions& options);
 
 // ---- Rights and instances -----------------------------------------------------------------
@@ -429,26 +437,55 @@ ProgramFolderChoice ChooseProgramFolder(const std::string& program_folder,
                                         const std::string& data_home);
 
 // What an installed program ships beside itself, relative to its folder (<prefix>/bin).
+// kInstalledHelper and kInstalledAction are the POSIX layout; InstallHelperPath names the
+// helper on every system.
 inline constexpr const char* kInstalledSamples = "../share/vellomar/Hostfiles";
 inline constexpr const char* kInstalledHelper = "../libexec/vellomar/vellomar-install-helper";
 inline constexpr const char* kInstalledAction =
     "../share/polkit-1/actions/org.vellomar.hosts.install.policy";
 
+// Where the install helper of the programs in `program_folder` lies: on POSIX
+// <folder>/kInstalledHelper; on Windows vellomar-install-helper.exe in the folder itself, as
+// both an installed program (its bin folder) and a development build lay it out.
+std::string InstallHelperPath(const std::string& program_folder);
+
 // The machine's host name; empty when it cannot be had.
 std::string HostName();
 
-// The command that runs `helper` as the administrator through polkit: `pkexec` (never looked up
-// in PATH) and the helper's resolved path (the one the action names). Empty when pkexec, the
-// helper or the polkit action file at `action_file` is missing, or when pkexec or the helper
-// could be changed by anyone but root (not root's, writable by others, or in a folder that is
-// not root's own all the way up). A program running as root has no use for it.
+// The command that runs `helper` as the administrator, for Launcher::RunPrivileged.
+// POSIX, through polkit: `pkexec` (never looked up in PATH) and the helper's resolved path (the
+// one the action names). Empty when pkexec, the helper or the polkit action file at
+// `action_file` is missing, or when pkexec or the helper could be changed by anyone but root
+// (not root's, writable by others, or in a folder that is not root's own all the way up).
+// Windows, through the consent prompt: the helper's full path alone, when it is a file there
+// (`action_file` and `pkexec` are not used). A program running as root has no use for it.
 inline constexpr const char* kPkexec = "/usr/bin/pkexec";
 std::vector<std::string> PrivilegedInstallCommand(const std::string& helper,
                                                   const std::string& action_file,
                                                   const std::string& pkexec = kPkexec);
 
-// Reads this program's standard input to its end, keeping at most `max` bytes. kOk, kTooLarge
-// when there was more (the rest is not read), or kUnreadable.
-ReadStatus ReadStandardInput(std::string& out, std::size_t max);
+// The install helper's side of Launcher::RunPrivileged: how it takes the bytes to install
+// from its caller and hands back its log lines.
+// POSIX: the helper takes no argument; the bytes are its standard input to the end, the log
+// lines go to its standard error.
+// Windows: the one argument names the caller's pipe, \\.\pipe\vellomar-install-<pid>-<random>
+// (<random>: 32 hex digits), whose server must be process <pid>. Through it come
+// kHelperLengthBytes (the length of the bytes, little endian), then the bytes; back go the log
+// lines, and the helper closes it when it is done.
+class HelperChannel {
+ public:
+  virtual ~HelperChannel() = default;
+  // The bytes to install, at most `max`: kOk; kTooLarge when there are more (not read);
+  // kUnreadable when they cannot be read whole (a frame cut short, a read that failed).
+  virtual ReadStatus ReadInput(std::string& out, std::size_t max) = 0;
+  // Sends one log text as a line; false when it did not reach the caller.
+  virtual bool WriteLine(std::string_view text) = 0;
+};
+inline constexpr std::size_t kHelperLengthBytes = 8;
+// The channel of the helper started with `arguments` (argv[1..]); nullptr when they are not
+// the ones its caller gives, or (Windows) the pipe they name cannot be reached.
+std::unique_ptr<HelperChannel> OpenHelperChannel(const std::vector<std::string>& arguments);
+// How the helper is called, for its message when OpenHelperChannel refuses.
+std::string_view HelperUsage();
 
 }  // namespace vellomar::platform

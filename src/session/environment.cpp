@@ -16,10 +16,10 @@ Environment SystemEnvironment(platform::Launcher& launcher) {
   env.clock = LocalDateTimeText;
   env.host_name = platform::HostName;
   env.is_admin = platform::IsUserAnAdmin;
-  // Root installs in the program itself.
+  // Root, or an elevated administrator, installs in the program itself.
   if (!platform::IsUserAnAdmin()) {
     env.privileged_install = platform::PrivilegedInstallCommand(
-        platform::JoinPath(program_folder, platform::kInstalledHelper),
+        platform::InstallHelperPath(program_folder),
         platform::JoinPath(program_folder, platform::kInstalledAction));
   }
   env.launcher = &launcher;

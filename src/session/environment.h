@@ -31,8 +31,9 @@ struct Environment {
   std::function<std::string()> host_name;
   // Whether the program may write the system hosts file.
   std::function<bool()> is_admin;
-  // The command that installs as the administrator (pkexec and the helper), given the bytes
-  // on its standard input through the launcher; empty when there is none to use.
+  // The command that installs as the administrator (platform::PrivilegedInstallCommand: pkexec
+  // and the helper, or the helper alone on Windows), given the bytes through the launcher's
+  // RunPrivileged; empty when there is none to use.
   std::vector<std::string> privileged_install;
   platform::Launcher* launcher = nullptr;  // not owned
   // The install lock: where it lives and how long an install waits for it (the window does

@@ -431,8 +431,7 @@ bool Session::InstallsThroughAdministrator() const {
 
 install::HostUpdateOutcome::Result Session::InstallAsAdministrator(std::string_view bytes) {
   const platform::RunResult run = env_.launcher->RunPrivileged(env_.privileged_install, bytes);
-  const install::PrivilegedOutcome outcome = install::ReadHelperExit(
-      run.started, run.exit_code, run.error_output, env_.privileged_install);
+  const install::PrivilegedOutcome outcome = install::ReadHelperExit(run, env_.privileged_install);
   for (const auto& line : outcome.log_lines) Log(line);
   last_refusal_ = outcome.refusal;
   return outcome.result;

@@ -178,7 +178,8 @@ class Session {
   std::vector<std::string> InstallFile(const std::string& file);
   // What the last install did.
   install::HostUpdateOutcome::Result LastInstall() const { return last_install_; }
-  // Why pkexec did not run the helper, after an install that came back kNotAuthorized.
+  // Why the helper was not run as the administrator, after an install that came back
+  // kNotAuthorized.
   AuthRefusal LastRefusal() const { return last_refusal_; }
   // Puts the backup back over the hosts file; true when it took effect. `log_texts` gets what
   // was logged.

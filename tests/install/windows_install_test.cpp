@@ -1,12 +1,18 @@
 // Merging and installing on Windows (or under Wine), into a hosts file in a temporary folder.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
 
 #include "common/test_util.h"
 #include "common/windows_test_util.h"
 #include "install/host_update.h"
+#include "install/privileged.h"
 #include "merge/address_mode.h"
 #include "merge/merge_writer.h"
 #include "support/file_reader.h"
@@ -101,6 +107,75 @@ TEST(WindowsHostUpdateTest, FilesHeldOpenByOtherProgramsLoseNothing) {
     EXPECT_FALSE(s.Update());
     EXPECT_EQ(ReadFile(s.hosts), kOld);
   }
+}
+
+// The helper beside the programs, by the full path the session gives it.
+std::string Helper() { return std::filesystem::absolute(VELLOMAR_HELPER).string(); }
+
+// The helper's exit status when it is started with `argument` and, unless `frame` is nullopt,
+// served `frame` as it is through a pipe of this process named `argument`.
+int HelperExit(const std::string& argument, std::optional<std::string> frame = std::nullopt) {
+  platform::RunOptions options;
+  options.timeout_ms = 20000;
+  if (!frame) return platform::RunAndWait({Helper(), argument}, options).exit_code;
+  const HANDLE pipe = ::CreateNamedPipeA(argument.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1,
+                                         1 << 16, 1 << 16, 0, nullptr);
+  EXPECT_NE(pipe, INVALID_HANDLE_VALUE);
+  platform::RunResult run;
+  std::thread helper([&] { run = platform::RunAndWait({Helper(), argument}, options); });
+  if (::ConnectNamedPipe(pipe, nullptr) || ::GetLastError() == ERROR_PIPE_CONNECTED) {
+    DWORD written = 0;
+    ::WriteFile(pipe, frame->data(), static_cast<DWORD>(frame->size()), &written, nullptr);
+    ::FlushFileBuffers(pipe);  // read, then the end of the pipe: a frame cut short stays short
+  }
+  ::CloseHandle(pipe);
+  helper.join();
+  return run.exit_code;
+}
+
+// The length in front of the bytes, as the caller sends it.
+std::string Framed(std::uint64_t length, const std::string& bytes) {
+  std::string frame;
+  for (int i = 0; i < 8; ++i) frame += static_cast<char>((length >> (8 * i)) & 0xFF);
+  return frame + bytes;
+}
+
+// The helper takes nothing but its caller's pipe and refuses what no caller sends, each with its
+// status and before it looks at any hosts file; the caller's side ends each run the same way.
+TEST(WindowsInstallHelperTest, RefusesAnythingButItsCallersPipeAndFrame) {
+  using enum HelperStatus;
+  const std::string pipe = "\\\\.\\pipe\\vellomar-install-";
+  const std::string me = pipe + std::to_string(::GetCurrentProcessId()) + "-";
+  const std::string random = "0123456789abcdef0123456789abcdef";
+  for (const auto& [argument, frame, status] :
+       std::vector<std::tuple<std::string, std::optional<std::string>, HelperStatus>>{
+           {"\\\\.\\pipe\\other", std::nullopt, kUsage},
+           {me + random.substr(1), std::nullopt, kUsage},                    // too short
+           {me + "0123456789ABCDEF0123456789ABCDEF", std::nullopt, kUsage},  // not the form
+           {me + random, std::nullopt, kUsage},                              // no such pipe
+           // Served by another process (what it sends would be refused later, never installed).
+           {pipe + "4-" + random, Framed(3, std::string("a\0b", 3)), kUsage},
+           {me + random, Framed(platform::kMaxFileBytes + 1, ""), kTooLarge},
+           {me + random, Framed(100, "0.0.0.0 a\n"), kUsage},  // cut short
+           {me + random, Framed(3, std::string("a\0b", 3)), kNotText},
+           {me + random, Framed(0, ""), kEmptyInput}}) {
+    EXPECT_EQ(HelperExit(argument, frame), static_cast<int>(status)) << argument;
+  }
+  EXPECT_EQ(platform::RunAndWait({Helper()}, {}).exit_code, static_cast<int>(kUsage));
+
+  // Through the caller's side: the helper by its full path beside the programs, or none.
+  const auto command = platform::PrivilegedInstallCommand(
+      platform::InstallHelperPath(std::filesystem::path(Helper()).parent_path().string()), {});
+  EXPECT_EQ(command, (std::vector<std::string>{Helper()}));
+  EXPECT_TRUE(platform::PrivilegedInstallCommand("vellomar-install-helper.exe", {}).empty());
+  const auto launcher = platform::CreateSystemLauncher();
+  const platform::RunResult refused = launcher->RunPrivileged(command, std::string("a\0b", 3));
+  EXPECT_EQ(refused.exit_code, static_cast<int>(kNotText));
+  EXPECT_EQ(ReadHelperExit(refused, command).result, HostUpdateOutcome::Result::kNotRead);
+  TempDir dir;
+  const platform::RunResult missing = launcher->RunPrivileged({dir.File("helper.exe")}, "x");
+  EXPECT_FALSE(missing.started || missing.declined);
+  EXPECT_TRUE(platform::PrivilegedInstallCommand(dir.File("helper.exe"), {}).empty());
 }
 
 }  // namespace

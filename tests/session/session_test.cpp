@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -319,6 +320,7 @@ class FakePkexec final : public RecordingLauncher {
   platform::RunResult RunPrivileged(const std::vector<std::string>& argv,
                                     std::string_view input) override {
     runs.push_back(argv);
+    if (declines) return {false, false, -1, {}, {}, true};
     if (refuse != 0) return {true, false, refuse, {}, says};
     std::vector<std::string> lines;
     const auto status = install::RunHelperInstall(input, hosts_, lines);
@@ -328,7 +330,8 @@ class FakePkexec final : public RecordingLauncher {
   }
   std::vector<V> runs;
   int refuse = 0;
-  std::string says;  // pkexec's message when it refuses
+  std::string says;       // pkexec's message when it refuses
+  bool declines = false;  // as Windows' consent prompt turned down
 
  private:
   std::string hosts_;
@@ -361,17 +364,18 @@ TEST_F(SessionTest, WithoutRootTheInstallGoesThroughPkexecAndARefusalIsNoWriteFa
   EXPECT_EQ(s.MissingHostName(), "Box7");
   EXPECT_EQ(s.Information().addenda.back().kind, Addendum::Kind::kHostNameMissing);
 
-  // pkexec's refusals, told apart by its status and its words: nothing written, no write
-  // failure said.
+  // pkexec's refusals, told apart by its status and its words, and the declined consent prompt
+  // (no message): nothing written, no write failure said.
   const std::string as_other = "Error executing command as another user: ";
   using enum AuthRefusal;
   for (const auto& [message, refusal] : std::vector<std::pair<std::string, AuthRefusal>>{
            {as_other + "Request dismissed", kDismissed},
            {as_other + "Not authorized\n\nThis incident has been reported.", kNotAuthorized},
            {as_other + "No authentication agent found.", kNoAgent},
-           {"Error getting authority: Error initializing authority: Could not connect",
-            kNoPolkit}}) {
+           {"Error getting authority: Error initializing authority: Could not connect", kNoPolkit},
+           {"", kDismissed}}) {
     pkexec.refuse = refusal == kDismissed ? 126 : 127;
+    pkexec.declines = message.empty();
     pkexec.says = message;
     Source("H_0Header.txt", "# [Header] again\n");
     EXPECT_EQ(s.MergeAndInstall(false), Verdict::kFailed);
@@ -384,11 +388,12 @@ TEST_F(SessionTest, WithoutRootTheInstallGoesThroughPkexecAndARefusalIsNoWriteFa
 
   // A hosts file named by hand is not the system's: written directly, pkexec not asked.
   pkexec.refuse = 0;
+  pkexec.declines = false;
   WriteFile(Sys("other"), "# other\n");
   s.SetHostsFilePath(Sys("other"));
   EXPECT_FALSE(s.InstallsThroughAdministrator());
   (void)s.InstallFile(P("M_Hosts.txt"));
-  EXPECT_EQ(pkexec.runs.size(), 6u);
+  EXPECT_EQ(pkexec.runs.size(), 7u);
   EXPECT_EQ(ReadFile(Sys("other")), Merged());
 }
 
@@ -396,7 +401,7 @@ TEST(HelperExitTest, EachStatusMapsToAResultAndTheLogTexts) {
   using Result = install::HostUpdateOutcome::Result;
   const V command{"/usr/bin/pkexec", "/h"};
   const auto read = [&](bool started, int code, std::string_view err) {
-    return install::ReadHelperExit(started, code, err, command);
+    return install::ReadHelperExit({started, false, code, {}, std::string(err)}, command);
   };
   EXPECT_EQ(read(true, 7, "").result, Result::kBusy);
   EXPECT_EQ(read(true, 1, "Did not backup /etc/hosts\nCould not Copy to /etc/hosts\n").log_lines,
@@ -406,6 +411,43 @@ TEST(HelperExitTest, EachStatusMapsToAResultAndTheLogTexts) {
   EXPECT_TRUE(read(true, 127, "Not authorized\n").log_lines.empty());
   EXPECT_EQ(read(false, -1, "").log_lines, (V{"Could not start /usr/bin/pkexec"}));
   EXPECT_EQ(read(true, -1, "").log_lines, (V{"/usr/bin/pkexec did not end normally"}));
+}
+
+// Without administrator rights on Windows the helper is started elevated (under Wine: started)
+// and installs through its pipe over the system hosts file, which is the Wine prefix's own.
+TEST_F(SessionTest, OnWindowsTheElevatedHelperInstallsOverTheSystemHosts) {
+  if (!OnWindows()) GTEST_SKIP() << "the system hosts file is a test's own only in a Wine prefix";
+  const std::string hosts = platform::FirstExisting(platform::HostsCandidates());
+  const std::string etc = hosts.substr(0, hosts.find_last_of('\\'));
+  const std::string before = ReadFile(hosts);
+  const long entries = Entries(etc);
+  ASSERT_FALSE(before.empty());
+  ASSERT_FALSE(Exists(hosts + ".ZRB")) << "left by an earlier run: make a fresh Wine prefix";
+  struct PutBack {  // the prefix as it was, whatever the test did
+    std::string hosts, bytes;
+    ~PutBack() {
+      WriteFile(hosts, bytes);
+      for (const auto* suffix : {".ZRB", ".vellomar-original"})
+        std::remove((hosts + suffix).c_str());
+    }
+  } put_back{hosts, before};
+  const auto system_launcher = platform::CreateSystemLauncher();
+  Environment env = Env();
+  admin = false;
+  env.hosts_candidates = {hosts};
+  env.launcher = system_launcher.get();
+  env.privileged_install = platform::PrivilegedInstallCommand(
+      platform::InstallHelperPath(
+          std::filesystem::absolute(VELLOMAR_HELPER).parent_path().string()),
+      {});
+  ASSERT_EQ(env.privileged_install.size(), 1u);
+  Session& s = Load(env);
+  EXPECT_TRUE(s.InstallsThroughAdministrator());
+  EXPECT_EQ(s.MergeAndInstall(false), Verdict::kInstalled);
+  EXPECT_EQ(ReadFile(hosts), Merged());
+  EXPECT_EQ(ReadFile(hosts + ".ZRB"), before);
+  EXPECT_EQ(Entries(etc), entries + 2);  // the backup and the original, nothing else
+  EXPECT_EQ(Log(), "");
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -182,17 +183,42 @@ RunResult Launcher::RunPrivileged(const std::vector<std::string>& argv, std::str
   return RunAndWait(argv, options);
 }
 
-ReadStatus ReadStandardInput(std::string& out, std::size_t max) {
-  out.clear();
-  char buffer[65536];
-  while (true) {
-    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return ReadStatus::kUnreadable;
-    if (n == 0) return ReadStatus::kOk;
-    if (static_cast<std::size_t>(n) > max - out.size()) return ReadStatus::kTooLarge;
-    out.append(buffer, static_cast<std::size_t>(n));
+std::string InstallHelperPath(const std::string& program_folder) {
+  return JoinPath(program_folder, kInstalledHelper);
+}
+
+namespace {
+
+// The bytes on standard input, the log lines on standard error.
+class StandardChannel final : public HelperChannel {
+ public:
+  ReadStatus ReadInput(std::string& out, std::size_t max) override {
+    out.clear();
+    char buffer[65536];
+    while (true) {
+      const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return ReadStatus::kUnreadable;
+      if (n == 0) return ReadStatus::kOk;
+      if (static_cast<std::size_t>(n) > max - out.size()) return ReadStatus::kTooLarge;
+      out.append(buffer, static_cast<std::size_t>(n));
+    }
   }
+  bool WriteLine(std::string_view text) override {
+    return std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data()) >= 0;
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<HelperChannel> OpenHelperChannel(const std::vector<std::string>& arguments) {
+  if (!arguments.empty()) return nullptr;
+  return std::make_unique<StandardChannel>();
+}
+
+std::string_view HelperUsage() {
+  return "vellomar-install-helper takes no arguments; it reads the hosts file to install from its "
+         "standard input";
 }
 
 }  // namespace vellomar::platform

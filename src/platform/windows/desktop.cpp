@@ -1,6 +1,4 @@
-// The user's data folder, the host name and the administrator's install on Windows. Windows
-// has no polkit: a user who may write the hosts file starts the program as administrator, and
-// the install then runs in the program itself.
+// The user's data folder and the host name on Windows.
 #include <algorithm>
 #include <string>
 #include <string_view>
@@ -90,35 +88,6 @@ std::string HostName() {
   DWORD size = static_cast<DWORD>(std::size(name));
   if (::GetComputerNameExW(ComputerNameDnsHostname, name, &size) == 0) return {};
   return win32::Narrow(std::wstring_view(name, size)).value_or(std::string());
-}
-
-std::vector<std::string> PrivilegedInstallCommand(const std::string& /*helper*/,
-                                                  const std::string& /*action_file*/,
-                                                  const std::string& /*pkexec*/) {
-  return {};  // no polkit: the install always runs in the program itself
-}
-
-RunResult Launcher::RunPrivileged(const std::vector<std::string>& argv, std::string_view input) {
-  RunOptions options;
-  options.input = input;
-  return RunAndWait(argv, options);  // not started: Windows has no such command
-}
-
-ReadStatus ReadStandardInput(std::string& out, std::size_t max) {
-  out.clear();
-  const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
-  if (input == nullptr || input == INVALID_HANDLE_VALUE) return ReadStatus::kUnreadable;
-  char buffer[65536];
-  while (true) {
-    DWORD got = 0;
-    if (::ReadFile(input, buffer, sizeof buffer, &got, nullptr) == 0) {
-      // A pipe whose writer has gone ends the input.
-      return ::GetLastError() == ERROR_BROKEN_PIPE ? ReadStatus::kOk : ReadStatus::kUnreadable;
-    }
-    if (got == 0) return ReadStatus::kOk;
-    if (got > max - out.size()) return ReadStatus::kTooLarge;
-    out.append(buffer, got);
-  }
 }
 
 }  // namespace vellomar::platform

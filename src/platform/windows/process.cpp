@@ -315,8 +315,12 @@ std::string ProgramName() {
 
 std::unique_ptr<Launcher> CreateSystemLauncher() { return std::make_unique<SystemLauncher>(); }
 
-// Membership of the Administrators group as the token has it: a filtered administrator (a
-// process that was not elevated) holds the group for denying only and does not count.
+// Whether the token may write what only administrators may write (the hosts file's access list
+// gives write to Administrators and SYSTEM): the Administrators group enabled in it. Under UAC
+// an administrator's process that was not elevated holds the group for denying only and does
+// not count; the elevated one does (TokenElevation would say the same for both, but also call
+// elevated a token that holds some other privileged group and still cannot write the file);
+// with UAC off an administrator's token is full and counts.
 bool IsUserAnAdmin() {
   SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
   PSID administrators = nullptr;
