@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -419,18 +420,26 @@ TEST_F(SessionTest, OnWindowsTheElevatedHelperInstallsOverTheSystemHosts) {
   if (!OnWindows()) GTEST_SKIP() << "the system hosts file is a test's own only in a Wine prefix";
   const std::string hosts = platform::FirstExisting(platform::HostsCandidates());
   const std::string etc = hosts.substr(0, hosts.find_last_of('\\'));
-  const std::string before = ReadFile(hosts);
-  const long entries = Entries(etc);
-  ASSERT_FALSE(before.empty());
-  ASSERT_FALSE(Exists(hosts + ".ZRB")) << "left by an earlier run: make a fresh Wine prefix";
   struct PutBack {  // the prefix as it was, whatever the test did
-    std::string hosts, bytes;
+    std::vector<std::pair<std::string, std::optional<std::string>>> files;
     ~PutBack() {
-      WriteFile(hosts, bytes);
-      for (const auto* suffix : {".ZRB", ".vellomar-original"})
-        std::remove((hosts + suffix).c_str());
+      for (const auto& [path, bytes] : files) {
+        if (bytes) {
+          WriteFile(path, *bytes);
+        } else {
+          std::remove(path.c_str());
+        }
+      }
     }
-  } put_back{hosts, before};
+  } put_back;
+  for (const auto* suffix : {"", ".ZRB", ".vellomar-original"}) {
+    const std::string path = hosts + suffix;
+    put_back.files.emplace_back(path, Exists(path) ? std::optional(ReadFile(path)) : std::nullopt);
+    if (*suffix != '\0') std::remove(path.c_str());  // the install starts without them
+  }
+  const std::string before = "127.0.0.1 localhost\r\n# the machine's own, not Vellomar's\r\n";
+  WriteFile(hosts, before);
+  const long entries = Entries(etc);
   const auto system_launcher = platform::CreateSystemLauncher();
   Environment env = Env();
   admin = false;
