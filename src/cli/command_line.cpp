@@ -65,7 +65,8 @@ Options:
   --version        the version
 
 Run without root, install, update and restore ask for an administrator's password through
-polkit (pkexec) when the system has it, and the hosts file is the system's own.
+polkit (pkexec) when the system has it, and the hosts file is the system's own. On Windows, run
+without elevation, they start the install helper elevated: one consent prompt.
 
 The program folder of an installed copy is $XDG_DATA_HOME/vellomar (~/.local/share/vellomar).
 
