@@ -93,6 +93,8 @@ class HeaderScanner {
     return Reading();
   }
 
+  bool Reading() const { return dated_lines_ < kDatedLinesRead; }
+
   HeaderReport Finish() && {
     std::size_t start = 0;
     while (start < names_.size()) {
@@ -105,8 +107,6 @@ class HeaderScanner {
   }
 
  private:
-  bool Reading() const { return dated_lines_ < kDatedLinesRead; }
-
   void Examine(std::string_view line) {
     if (support::Contains(line, kDatedMark)) {
       // A line of dashes that is neither kind is not a start marker either.
@@ -196,6 +196,71 @@ class LineCounter {
   bool after_cr_ = false;
 };
 
+// Index just after the last line break whose final byte lies in text[from, size), or npos.
+std::size_t AfterLastBreak(const char* text, std::size_t from, std::size_t size, LineEnd line_end) {
+  for (std::size_t i = size; i > from; --i) {
+    const std::size_t at = i - 1;
+    if (text[at] == '\n' && (line_end == LineEnd::kLf || (at > 0 && text[at - 1] == '\r'))) {
+      return i;
+    }
+  }
+  return std::string_view::npos;
+}
+
+// Index just after the first line break that ends in `bytes`, or npos. `after_cr`: the byte
+// before `bytes` is a CR, which a LF at its start completes to a CR LF line break.
+std::size_t AfterFirstBreak(std::string_view bytes, bool after_cr, LineEnd line_end) {
+  if (line_end == LineEnd::kLf || (after_cr && !bytes.empty() && bytes[0] == '\n')) {
+    const std::size_t lf = bytes.find('\n');
+    return lf == std::string_view::npos ? lf : lf + 1;
+  }
+  const std::size_t pair = bytes.find("\r\n");
+  return pair == std::string_view::npos ? pair : pair + 2;
+}
+
+// The header reader over text given in consecutive pieces of any size: whole lines go to the
+// scanner as they are completed, and the line not yet ended waits in `partial_`.
+class HeaderStream {
+ public:
+  explicit HeaderStream(LineEnd line_end) : line_end_(line_end), scanner_(line_end) {}
+
+  void Add(std::string_view bytes) {
+    if (!reading_ || bytes.empty()) return;
+    if (!partial_.empty()) {
+      const std::size_t first = AfterFirstBreak(bytes, partial_.back() == '\r', line_end_);
+      if (first == std::string_view::npos) {
+        partial_.append(bytes);
+        return;
+      }
+      partial_.append(bytes.substr(0, first));
+      reading_ = scanner_.Feed(partial_);
+      partial_.clear();
+      bytes.remove_prefix(first);
+      if (!reading_) return;
+    }
+    // `bytes` now starts a line: a LF at its start ends no CR LF pair.
+    const std::size_t last = AfterLastBreak(bytes.data(), 0, bytes.size(), line_end_);
+    if (last == std::string_view::npos) {
+      partial_.assign(bytes);
+      return;
+    }
+    reading_ = scanner_.Feed(bytes.substr(0, last));
+    if (reading_) partial_.assign(bytes.substr(last));
+  }
+
+  // The last line, which no line break ends, is examined too.
+  HeaderReport Finish() && {
+    if (reading_) scanner_.Feed(partial_);
+    return std::move(scanner_).Finish();
+  }
+
+ private:
+  LineEnd line_end_;
+  HeaderScanner scanner_;
+  std::string partial_;
+  bool reading_ = true;
+};
+
 // Opens `path` as the whole-file reader does: hidden names are left out, and only a regular
 // file of at most the size cap is read.
 platform::InputFile OpenWhole(const std::string& path, platform::ReadStatus& status) {
@@ -231,17 +296,6 @@ std::optional<std::uint64_t> CountFileLines(platform::InputFile& file, LineEnd l
   return counter.Lines();
 }
 
-// Index just after the last line break whose final byte lies in text[from, size), or npos.
-std::size_t AfterLastBreak(const char* text, std::size_t from, std::size_t size, LineEnd line_end) {
-  for (std::size_t i = size; i > from; --i) {
-    const std::size_t at = i - 1;
-    if (text[at] == '\n' && (line_end == LineEnd::kLf || (at > 0 && text[at - 1] == '\r'))) {
-      return i;
-    }
-  }
-  return std::string_view::npos;
-}
-
 }  // namespace
 
 HeaderReport ReadHeader(std::string_view text, LineEnd line_end) {
@@ -256,56 +310,29 @@ HeaderReport ReadHeaderFile(const std::string& path, LineEnd line_end) {
   if (failed.status != platform::ReadStatus::kOk) return failed;
   const std::uint64_t length = file.Facts().size;
   try {
-    HeaderScanner scanner(line_end);
-    // The buffer holds the start of a line not yet ended, then the bytes read after it. It
-    // grows only for a line longer than itself, and never past the file's length, which is
-    // within the size cap.
-    std::unique_ptr<char[]> buffer = std::make_unique<char[]>(kChunkBytes);
-    std::size_t capacity = kChunkBytes;
-    std::size_t kept = 0;
+    // The stream holds a line only until it ends, and never more than the file's length, which
+    // is within the size cap.
+    HeaderStream stream(line_end);
+    const auto buffer = std::make_unique_for_overwrite<char[]>(kChunkBytes);
     std::uint64_t total = 0;
-    bool reading = true;
     while (true) {
-      if (kept == capacity) {
-        if (capacity > length) break;  // the file grew: reported below
-        auto larger = std::make_unique<char[]>(capacity * 2);
-        std::memcpy(larger.get(), buffer.get(), kept);
-        buffer = std::move(larger);
-        capacity *= 2;
-      }
-      const std::size_t want = capacity - kept;
-      const auto got = ReadChunk(file, buffer.get() + kept, want);
+      const auto got = ReadChunk(file, buffer.get(), kChunkBytes);
       if (!got) {
         failed.status = platform::ReadStatus::kUnreadable;
         return failed;
       }
       total += *got;
-      const std::size_t size = kept + *got;
-      if (*got < want || total > length) {
-        // The end of the file: what is left is the last line.
-        if (reading && total == length) scanner.Feed(std::string_view(buffer.get(), size));
-        break;
-      }
-      if (!reading) {
-        kept = 0;  // only reading on, so that a file that changes length is noticed
-        continue;
-      }
-      // The kept bytes hold no line break; the CR of a CR LF pair may be their last byte.
-      const std::size_t cut = AfterLastBreak(buffer.get(), kept, size, line_end);
-      if (cut == std::string_view::npos) {
-        kept = size;
-        continue;
-      }
-      reading = scanner.Feed(std::string_view(buffer.get(), cut));
-      kept = size - cut;
-      std::memmove(buffer.get(), buffer.get() + cut, kept);
+      if (total > length) break;  // the file grew: reported below
+      // Read on to the end after the stream has stopped, so that a change of length is noticed.
+      stream.Add(std::string_view(buffer.get(), *got));
+      if (*got < kChunkBytes) break;
     }
     // The whole-file reader gives nothing for a file it could not read whole.
     if (total != length) {
       failed.status = platform::ReadStatus::kChanged;
       return failed;
     }
-    return std::move(scanner).Finish();
+    return std::move(stream).Finish();
   } catch (const std::bad_alloc&) {
     failed.status = platform::ReadStatus::kTooLarge;
     return failed;
@@ -318,7 +345,36 @@ std::string FileSummary(const std::string& path, LineEnd line_end) {
   if (status != platform::ReadStatus::kOk) return {};
   // A file that cannot be read whole has the line count of empty text, as ever.
   const std::uint64_t lines = CountFileLines(file, line_end).value_or(0);
-  return std::to_string(lines) + " Lines - len: " + std::to_string(file.Facts().size);
+  return SummaryText(lines, file.Facts().size);
 }
+
+std::string SummaryText(std::uint64_t lines, std::uint64_t bytes) {
+  return std::to_string(lines) + " Lines - len: " + std::to_string(bytes);
+}
+
+struct TextTally::State {
+  explicit State(LineEnd line_end) : lines(line_end), header(line_end) {}
+  LineCounter lines;
+  HeaderStream header;
+};
+
+TextTally::TextTally(LineEnd line_end) : state_(std::make_unique<State>(line_end)) {}
+TextTally::~TextTally() = default;
+TextTally::TextTally(const TextTally& other) : state_(std::make_unique<State>(*other.state_)) {}
+TextTally& TextTally::operator=(const TextTally& other) {
+  if (this != &other) *state_ = *other.state_;
+  return *this;
+}
+
+void TextTally::Add(std::string_view bytes) {
+  state_->lines.Add(bytes.data(), bytes.size());
+  state_->header.Add(bytes);
+}
+
+std::uint64_t TextTally::Bytes() const { return state_->lines.seen(); }
+
+std::string TextTally::Summary() const { return SummaryText(state_->lines.Lines(), Bytes()); }
+
+HeaderReport TextTally::Finish() { return std::move(state_->header).Finish(); }
 
 }  // namespace vellomar::catalogue

@@ -2,6 +2,7 @@
 // The hosts header reader: dated header lines, start markers and the size summary.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,5 +44,32 @@ HeaderReport ReadHeaderFile(const std::string& path, support::LineEnd line_end);
 // bytes; empty text when no regular file of at most platform::kMaxFileBytes exists there. A
 // file that cannot be read through counts 0 lines. The count is 64-bit.
 std::string FileSummary(const std::string& path, support::LineEnd line_end);
+
+// The size summary of a text of `lines` lines and `bytes` bytes, as FileSummary words it.
+std::string SummaryText(std::uint64_t lines, std::uint64_t bytes);
+
+// What FileSummary and ReadHeaderFile give for a file that is read whole, worked out from its
+// bytes as they are written, given in consecutive pieces of any size: a writer that knows
+// every byte it writes need not read its file back. Memory: the longest line that holds a
+// '#' before reading stops, plus the line being read. Copies are independent.
+class TextTally {
+ public:
+  explicit TextTally(support::LineEnd line_end);
+  ~TextTally();
+  TextTally(const TextTally& other);
+  TextTally& operator=(const TextTally& other);
+
+  // The next bytes of the text.
+  void Add(std::string_view bytes);
+  std::uint64_t Bytes() const;
+  // FileSummary of the text so far.
+  std::string Summary() const;
+  // ReadHeader of the text so far; the tally takes no more bytes afterwards.
+  HeaderReport Finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 }  // namespace vellomar::catalogue

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -323,6 +324,27 @@ std::pair<std::size_t, std::size_t> LineEndAfter(std::string_view text, std::siz
   return {text.size(), kNotFound};
 }
 
+// Index just after the first line end in `piece`, or kNotFound. `after_cr`: the byte before
+// `piece` is a CR, which a LF at its start completes to a CR LF line end. Under LF every LF
+// ends a line (a CR before it belongs to the line end); under CR LF only a CR LF pair does.
+std::size_t AfterFirstBreak(std::string_view piece, bool after_cr, bool lf) {
+  if (lf || (after_cr && !piece.empty() && piece[0] == '\n')) {
+    const std::size_t at = piece.find('\n');
+    return at == kNotFound ? at : at + 1;
+  }
+  const std::size_t at = piece.find("\r\n");
+  return at == kNotFound ? at : at + 2;
+}
+
+// Index just after the last line end in `piece`, which starts a line; kNotFound when none.
+std::size_t AfterLastBreak(std::string_view piece, bool lf) {
+  for (std::size_t at = piece.rfind('\n'); at != kNotFound && at > 0;
+       at = piece.rfind('\n', at - 1)) {
+    if (lf || piece[at - 1] == '\r') return at + 1;
+  }
+  return lf && !piece.empty() && piece[0] == '\n' ? 1 : kNotFound;
+}
+
 // memcpy for the short pieces that most lines are made of: two overlapping copies of a fixed
 // size cost a few instructions, where a copy of unknown length costs a call or a slow string
 // instruction.
@@ -381,6 +403,13 @@ struct MergeWriter::Impl {
   std::string dated;          // a line with "#CREATEDDATE#" filled in
   bool split_names = false;   // for Windows: address lines of surplus names become several
   std::string processed;      // a line after the rules, when it may need the split
+  std::string partial;        // the start of a line whose end has not been given yet
+  bool taking = false;        // a file was begun and fitted under the size cap
+  std::function<void(std::string_view)> watcher;
+  // The merge as it stood at the last Begin call, for DropFile.
+  std::uint64_t mark = 0;
+  LocalhostState state_at_mark;
+  bool too_large_at_mark = false;
 
   // Where `size` more bytes of output go, after writing out what is pending when they would
   // not fit; nullptr when they would not fit even then.
@@ -461,6 +490,71 @@ struct MergeWriter::Impl {
     }
     written += bytes.size();
     file->Write(bytes);
+    if (watcher) watcher(bytes);
+  }
+
+  // Starts a file of `size` bytes, after everything before it has been written out.
+  bool Begin(std::uint64_t size) {
+    taking = false;
+    partial.clear();
+    // A file refused here and then dropped leaves the merge as it was.
+    too_large_at_mark = too_large;
+    if (!file) return false;
+    if (size > platform::kMaxFileBytes) too_large = true;
+    if (too_large || !Fits(static_cast<std::size_t>(size))) return false;
+    Flush();
+    mark = written;
+    state_at_mark = state;
+    taking = true;
+    return true;
+  }
+
+  // The next piece of the file's text: the lines it completes are processed, and the line it
+  // leaves open waits in `partial` for its end.
+  void Add(std::string_view piece) {
+    if (!taking || piece.empty()) return;
+    const bool lf = line_end == LineEnd::kLf;
+    if (!partial.empty()) {
+      const std::size_t first = AfterFirstBreak(piece, partial.back() == '\r', lf);
+      if (first == kNotFound) {
+        partial.append(piece);
+        return;
+      }
+      partial.append(piece.substr(0, first));
+      AddText(partial);
+      partial.clear();
+      piece.remove_prefix(first);
+    }
+    const std::size_t last = AfterLastBreak(piece, lf);
+    if (last == kNotFound) {
+      partial.assign(piece);
+      return;
+    }
+    AddText(piece.substr(0, last));
+    partial.assign(piece.substr(last));
+    if (partial.capacity() > kFlushSize && partial.size() < kFlushSize) {
+      std::string(partial).swap(partial);
+    }
+  }
+
+  // The last line of the file, which no line end follows. False when the file was refused.
+  bool End() {
+    if (!taking) return false;
+    AddText(partial);
+    partial.clear();
+    taking = false;
+    return true;
+  }
+
+  void Drop() {
+    too_large = too_large_at_mark;
+    if (!taking) return;
+    taking = false;
+    partial.clear();
+    pending_size = 0;
+    // A file that cannot be cut back keeps a failed write, which Commit reports.
+    if (written != mark && file->Truncate(mark)) written = mark;
+    state = state_at_mark;
   }
 
   // The general path, for the few lines that hold the placeholder, are very long or may need
@@ -623,29 +717,57 @@ MergeWriter::MergeWriter(std::string target_path, AddressMode mode, support::Lin
 MergeWriter::~MergeWriter() = default;
 
 void MergeWriter::AddHeader(std::string_view text) {
-  Impl& impl = *impl_;
-  if (!impl.file || !impl.Fits(text.size())) return;
-  impl.AddText(text);
-  impl.Emit(impl.line_end_text);
+  BeginHeader(text.size());
+  Add(text);
+  EndFile();
 }
 
 void MergeWriter::AddSource(std::string_view name, std::string_view text) {
+  BeginSource(name, text.size());
+  Add(text);
+  EndFile();
+}
+
+void MergeWriter::BeginHeader(std::uint64_t size) {
+  impl_->Begin(size);
+  source_name_.clear();
+  in_source_ = false;
+}
+
+void MergeWriter::BeginSource(std::string_view name, std::uint64_t size) {
   Impl& impl = *impl_;
-  if (!impl.file || !impl.Fits(text.size() + 2 * name.size())) return;
-  const std::string_view end = impl.line_end_text;
+  in_source_ = false;
+  // The name appears in both markers.
+  if (!impl.Begin(size + 2 * std::uint64_t{name.size()})) return;
+  in_source_ = true;
+  source_name_.assign(name);
   impl.Emit(kStartMarker);
   impl.Emit(name);
   impl.Emit(kMarkerEnd);
+  impl.Emit(impl.line_end_text);
+}
+
+void MergeWriter::Add(std::string_view piece) { impl_->Add(piece); }
+
+void MergeWriter::EndFile() {
+  Impl& impl = *impl_;
+  if (!impl.End()) return;
+  const std::string_view end = impl.line_end_text;
   impl.Emit(end);
-  impl.AddText(text);
-  impl.Emit(end);
+  if (!in_source_) return;
   impl.Emit(kEndMarker);
-  impl.Emit(name);
+  impl.Emit(source_name_);
   impl.Emit(kMarkerEnd);
   impl.Emit(end);
   impl.Emit(kSeparatorLine);
   impl.Emit(end);
   impl.Emit(end);
+}
+
+void MergeWriter::DropFile() { impl_->Drop(); }
+
+void MergeWriter::WatchOutput(std::function<void(std::string_view)> watcher) {
+  impl_->watcher = std::move(watcher);
 }
 
 MergeWriter::CommitResult MergeWriter::Commit() {

@@ -2,6 +2,8 @@
 // The merged hosts writer: header first, then every source between its markers.
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -57,12 +59,33 @@ class MergeWriter {
   void AddHeader(std::string_view text);
   // A source: start marker, processed text, end marker, separator line and an empty line.
   void AddSource(std::string_view name, std::string_view text);
+
+  // The same for a file given a piece at a time, so that no file is ever held whole: BeginHeader
+  // or BeginSource, then Add with consecutive pieces of its text cut anywhere (inside a line, a
+  // line end or a placeholder alike), then EndFile. The output is byte for byte that of
+  // AddHeader or AddSource with the whole text. `size` is the text's length as far as it is
+  // known at the start; a file that would take the merge past the size cap is refused before
+  // any of it is written.
+  void BeginHeader(std::uint64_t size);
+  void BeginSource(std::string_view name, std::uint64_t size);
+  void Add(std::string_view piece);
+  void EndFile();
+  // Takes back everything written since the last Begin call, as if the file had never been
+  // given: for a file that could not be read to its end.
+  void DropFile();
+
+  // `watcher` receives every byte handed to the file, in order, as it is written. Every byte
+  // before a Begin call has reached it when the call returns, so a watcher whose state is
+  // copied then can go back to that copy on DropFile.
+  void WatchOutput(std::function<void(std::string_view)> watcher);
   // Completes the file and puts it in the target's place. Call once.
   CommitResult Commit();
 
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
+  std::string source_name_;  // of the source begun last, for its end marker
+  bool in_source_ = false;
 };
 
 }  // namespace vellomar::merge

@@ -220,6 +220,9 @@ class ReplacementFile {
   virtual ~ReplacementFile() = default;
   // Appends bytes; false once any write has failed.
   virtual bool Write(std::string_view bytes) = 0;
+  // Cuts the file back to its first `size` bytes, which later writes follow; false (and every
+  // later call false) when it could not be cut.
+  virtual bool Truncate(std::uint64_t size) = 0;
   // Flushes what was written to disk ahead of Commit, so that the commit itself is quick; false
   // once any write or flush has failed.
   virtual bool Sync() = 0;

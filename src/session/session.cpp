@@ -215,7 +215,10 @@ std::string Session::FileSummary(const std::string& path) const {
 }
 
 std::string Session::ReadDatedLines(const std::string& path, bool is_installed) {
-  const catalogue::HeaderReport report = catalogue::ReadHeaderFile(path, env_.line_end);
+  return TakeDatedLines(catalogue::ReadHeaderFile(path, env_.line_end), is_installed);
+}
+
+std::string Session::TakeDatedLines(const catalogue::HeaderReport& report, bool is_installed) {
   std::string& created = is_installed ? current_created_ : merged_created_;
   std::string& updated = is_installed ? current_updated_ : merged_updated_;
   const std::string fallback(is_installed ? catalogue::kCurrentDefault : catalogue::kMergedDefault);
@@ -245,6 +248,23 @@ void Session::RefreshVersions(Sides sides) {
   merged_.summary = FileSummary(merged_file_path_);
   merged_.version_text = ReadDatedLines(merged_file_path_, false);
   if (!VersionsMatch()) merged_.tone = Tone::kWarning;
+}
+
+void Session::RefreshMergedSide(const std::string& summary, const catalogue::HeaderReport& report) {
+  merged_.tone = Tone::kWarning;
+  merged_.version_text.clear();
+  // The size rule is judged on the open file, as for any other report.
+  if (!catalogue::IsReadableForReport(merged_file_path_)) return;
+  merged_.tone = Tone::kNeutral;
+  merged_.summary = summary;
+  merged_.version_text = TakeDatedLines(report, false);
+  if (!VersionsMatch()) merged_.tone = Tone::kWarning;
+}
+
+bool Session::HoldsWritten(std::uint64_t bytes) const {
+  platform::ReadStatus status;
+  const platform::InputFile file = support::OpenForReading(merged_file_path_, {}, status);
+  return status == platform::ReadStatus::kOk && file.Facts().size == bytes;
 }
 
 bool Session::VersionsMatch() const {
@@ -300,9 +320,13 @@ MergeResult Session::MergeTickedEntries() {
   const std::string date = env_.clock ? env_.clock() : std::string();
   merge::MergeWriter writer(merged_file_path_, mode_, env_.line_end, date, HostNameForMerge(),
                             env_.os);
+  // The summary and the dated lines of the merged file, worked out from the bytes written.
+  catalogue::TextTally tally(env_.line_end);
+  writer.WatchOutput([&tally](std::string_view bytes) { tally.Add(bytes); });
   bool header_taken = false;
   bool mvps_taken = false;
-  std::string text;  // one buffer for every source: a large merge faults its pages in once
+  // One buffer of fixed size for every source, whatever its length.
+  const auto chunk = std::make_unique_for_overwrite<char[]>(read_chunk_bytes_);
   for (std::size_t i = 0; i < entries_.size(); ++i) {
     if (!entries_[i].ticked) continue;
     const std::string name = entries_[i].name;  // a copy: unticking may raise a refill
@@ -317,17 +341,29 @@ MergeResult Session::MergeTickedEntries() {
     }
     if (!entries_[i].ticked) continue;
     const std::string path = platform::JoinPath(source_folder_, name);
-    const platform::ReadStatus read = support::ReadWholeFile(path, text, read_options);
+    platform::ReadStatus read;
+    platform::InputFile file = support::OpenForReading(path, read_options, read);
+    if (read == platform::ReadStatus::kOk) {
+      if (current_is_header) {
+        writer.BeginHeader(file.Facts().size);
+      } else {
+        writer.BeginSource(name, file.Facts().size);
+      }
+      const catalogue::TextTally before = tally;
+      read = support::ReadInChunks(file, read_options, {chunk.get(), read_chunk_bytes_},
+                                   [&writer](std::string_view piece) { writer.Add(piece); });
+      if (read == platform::ReadStatus::kOk) {
+        writer.EndFile();
+      } else {
+        writer.DropFile();
+        tally = before;
+      }
+    }
     if (read != platform::ReadStatus::kOk) {
       // Never an empty block in its place: the next install would drop its entries silently.
       Log("Could not Read " + path);
       skipped.push_back({name, read});
       continue;
-    }
-    if (current_is_header) {
-      writer.AddHeader(text);
-    } else {
-      writer.AddSource(name, text);
     }
     if (on_progress) on_progress(std::to_string(i) + " of " + std::to_string(TickedCount()));
   }
@@ -346,10 +382,14 @@ MergeResult Session::MergeTickedEntries() {
       result = MergeResult::kTooLarge;
       break;
   }
+  // The file just written is read back only when it is not, by its length, the one written
+  // (something changed it in between): the status tells what is on disk.
+  const bool as_written = result == MergeResult::kMerged && HoldsWritten(tally.Bytes());
+  const std::string summary = as_written ? tally.Summary() : std::string();
   if (result == MergeResult::kMerged) {
     // One that left a ticked source out is not a merge of what was ticked: never installed.
     Report(Status::Kind::kMerged, skipped.empty() ? Tone::kNeutral : Tone::kFailure,
-           FileSummary(merged_file_path_), ShownMergedFile());
+           as_written ? summary : FileSummary(merged_file_path_), ShownMergedFile());
     information_.skipped = std::move(skipped);
     if (host_name_refused_) information_.addenda.push_back({Addendum::Kind::kHostNameNotValid, {}});
     if (information_.skipped.empty()) {
@@ -367,7 +407,13 @@ MergeResult Session::MergeTickedEntries() {
   }
   if (on_progress) on_progress("Write to HOSTS");
   merge_running_ = false;
-  RefreshVersions(Sides::kMerged);
+  if (as_written) {
+    // The summary and the dated lines of what was written; the status above has the summary.
+    RefreshMergedSide(summary, tally.Finish());
+  } else {
+    // No new file: the old one on disk, which the writer never saw, is read.
+    RefreshVersions(Sides::kMerged);
+  }
   return result;
 }
 

@@ -7,17 +7,20 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "catalogue/header_reader.h"
 #include "dns/capture.h"
 #include "install/host_update.h"
 #include "merge/address_mode.h"
 #include "session/environment.h"
 #include "session/status.h"
+#include "support/file_reader.h"
 #include "support/log.h"
 
 namespace vellomar::session {
@@ -154,6 +157,8 @@ class Session {
   std::string ReadDatedLines(const std::string& path, bool is_installed);
   // Reads the dated lines of one or both files again and judges whether they differ.
   void RefreshVersions(Sides sides);
+  // The size of the pieces sources are read in (support::kReadChunkBytes unless set).
+  void SetReadChunkBytes(std::size_t bytes) { read_chunk_bytes_ = bytes > 0 ? bytes : 1; }
   const VersionSide& CurrentSide() const { return current_; }
   const VersionSide& MergedSide() const { return merged_; }
   const std::string& CurrentCreated() const { return current_created_; }
@@ -228,6 +233,13 @@ class Session {
 
  private:
   void Log(const std::string& message);
+  // The dated lines of `report`, taken as ReadDatedLines takes those it reads.
+  std::string TakeDatedLines(const catalogue::HeaderReport& report, bool is_installed);
+  // The merged side of the version report from the file just written: its summary and header.
+  void RefreshMergedSide(const std::string& summary, const catalogue::HeaderReport& report);
+  // Whether the merged file, opened (not read) as the report opens files, has the length of
+  // the bytes just written to it.
+  bool HoldsWritten(std::uint64_t bytes) const;
   // The last step of start-up: whether the program may write the hosts file.
   void ReportAdminState();
   void Report(Status::Kind kind, Tone tone, std::string subject = {}, std::string detail = {});
@@ -268,6 +280,7 @@ class Session {
   std::string current_created_;
   std::string current_updated_;
   std::string merged_created_;
+  std::size_t read_chunk_bytes_ = support::kReadChunkBytes;
   std::string merged_updated_;
 
   std::optional<Status> folder_problem_;

@@ -50,6 +50,35 @@ ReadStatus ReadWholeFile(const std::string& path, std::string& buffer, const Rea
   return status;
 }
 
+ReadStatus ReadInChunks(platform::InputFile& file, const ReadOptions& options,
+                        std::span<char> chunk,
+                        const std::function<void(std::string_view)>& consume) {
+  if (!file.IsOpen() || chunk.empty()) return ReadStatus::kUnreadable;
+  const std::uint64_t length = file.Facts().size;
+  std::uint64_t total = 0;
+  while (true) {
+    std::size_t got = 0;
+    while (got < chunk.size()) {
+      const std::int64_t n = file.Read(chunk.data() + got, chunk.size() - got);
+      if (n < 0) return ReadStatus::kUnreadable;
+      if (n == 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    total += got;
+    // A file that grew is not read on: its length at the open is what every check judged.
+    if (total > length) return ReadStatus::kChanged;
+    if (got == 0) break;
+    const std::string_view piece(chunk.data(), got);
+    if (options.hosts_text && std::memchr(piece.data(), '\0', piece.size()) != nullptr) {
+      return ReadStatus::kNotText;
+    }
+    consume(piece);
+    if (got < chunk.size()) break;
+  }
+  // A read found the end of the file.
+  return total == length ? ReadStatus::kOk : ReadStatus::kChanged;
+}
+
 std::string ReadWholeFile(const std::string& path) {
   std::string content;
   (void)ReadWholeFile(path, content);

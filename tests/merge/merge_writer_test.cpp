@@ -51,15 +51,36 @@ std::string Block(const std::string& name, const std::string& body, support::Lin
          " entries]" + end + "# " + std::string(57, '*') + "#" + end + end;
 }
 
-// Merges into dir/M_Hosts.txt and returns the bytes of the result.
+// Sizes of the pieces a file is given in: 0 for the whole text at once; the others cut lines,
+// CR LF pairs, addresses, "localhost" and the placeholders everywhere.
+constexpr std::size_t kPieceSizes[] = {0, 1, 2, 7};
+
+// Gives the writer a file in pieces of `piece` bytes (0: whole).
+void Give(MergeWriter& writer, std::string_view text, std::size_t piece) {
+  if (piece == 0) return writer.Add(text);
+  for (std::size_t at = 0; at < text.size(); at += piece) writer.Add(text.substr(at, piece));
+}
+
+// Merges into dir/M_Hosts.txt and returns the bytes of the result; every byte written also
+// reaches the watcher.
 std::string Merge(const TempDir& dir, support::LineEnd le, AddressMode mode,
                   std::string_view header, const Sources& sources = {},
-                  platform::OsFamily os = kPosix) {
+                  platform::OsFamily os = kPosix, std::size_t piece = 0) {
   MergeWriter writer(dir.File("M_Hosts.txt"), mode, le, kDate, kHost, os);
-  writer.AddHeader(header);
-  for (const auto& [name, text] : sources) writer.AddSource(name, text);
+  std::string watched;
+  writer.WatchOutput([&watched](std::string_view bytes) { watched += bytes; });
+  writer.BeginHeader(header.size());
+  Give(writer, header, piece);
+  writer.EndFile();
+  for (const auto& [name, text] : sources) {
+    writer.BeginSource(name, text.size());
+    Give(writer, text, piece);
+    writer.EndFile();
+  }
   EXPECT_EQ(writer.Commit(), Result::kReplaced);
-  return ReadFile(dir.File("M_Hosts.txt"));
+  std::string merged = ReadFile(dir.File("M_Hosts.txt"));
+  EXPECT_TRUE(watched == merged);
+  return merged;
 }
 
 // Merges in both dialects and expects `expected`; all texts are written with LF.
@@ -68,8 +89,11 @@ void ExpectMerge(AddressMode mode, const std::string& header, const Sources& sou
   for (support::LineEnd le : kBothLineEnds) {
     Sources converted;
     for (const auto& [name, text] : sources) converted.emplace_back(name, In(le, text));
-    TempDir dir;
-    EXPECT_EQ(Merge(dir, le, mode, In(le, header), converted, os), In(le, expected));
+    for (const std::size_t piece : kPieceSizes) {
+      TempDir dir;
+      EXPECT_EQ(Merge(dir, le, mode, In(le, header), converted, os, piece), In(le, expected))
+          << piece;
+    }
   }
 }
 
@@ -143,10 +167,12 @@ TEST(MergeWriterTest, AgreesWithAPlainModelOfTheRulesOnEveryKindOfLine) {
     for (AddressMode mode : {kNoChange, kUse127, kUse0000}) {
       for (platform::OsFamily os : {kPosix, kWindows}) {
         for (const std::string& text : {In(le, lines), mixed}) {
-          TempDir dir;
-          EXPECT_TRUE(Merge(dir, le, mode, text, {}, os) ==
-                      ModelOfTheRules(text, mode, le, os) + std::string(support::LineEndText(le)))
-              << static_cast<int>(mode) << static_cast<int>(os) << text.size();
+          for (const std::size_t piece : kPieceSizes) {
+            TempDir dir;
+            EXPECT_TRUE(Merge(dir, le, mode, text, {}, os, piece) ==
+                        ModelOfTheRules(text, mode, le, os) + std::string(support::LineEndText(le)))
+                << static_cast<int>(mode) << static_cast<int>(os) << text.size() << " " << piece;
+          }
         }
       }
     }
@@ -217,9 +243,39 @@ TEST(MergeWriterTest, StreamsLargeSourcesExactly) {
   text += "#CREATEDDATE#" + long_line;
   expected += kDate + support::ReplaceAll(long_line, "127.0.0.1", "0.0.0.0");
   for (support::LineEnd le : kBothLineEnds) {
+    for (const std::size_t piece : {std::size_t{0}, std::size_t{4093}}) {
+      TempDir dir;
+      EXPECT_TRUE(Merge(dir, le, kUse0000, "", {{"H_Big.txt", In(le, text)}}, kPosix, piece) ==
+                  In(le, "\n" + Block("H_Big.txt", expected)));
+    }
+  }
+}
+
+// A file dropped part way (one that could not be read to its end) leaves no trace: neither its
+// bytes, those already written out included, nor its localhost lines, nor a size refusal.
+TEST(MergeWriterTest, ADroppedFileLeavesNoTrace) {
+  std::string big;
+  while (big.size() < (std::size_t{3} << 20)) big += "127.0.0.1 dropped.example\n";
+  const std::string kept = "127.0.0.1 localhost\n127.0.0.1 b.example";
+  for (support::LineEnd le : kBothLineEnds) {
     TempDir dir;
-    EXPECT_TRUE(Merge(dir, le, kUse0000, "", {{"H_Big.txt", In(le, text)}}) ==
-                In(le, "\n" + Block("H_Big.txt", expected)));
+    const std::string expected = Merge(dir, le, kUse0000, "# head", {{"H_b.txt", In(le, kept)}});
+    MergeWriter writer(dir.File("M_Hosts.txt"), kUse0000, le, kDate, kHost, kPosix);
+    std::string watched;
+    std::string at_begin;
+    writer.WatchOutput([&watched](std::string_view bytes) { watched += bytes; });
+    writer.AddHeader("# head");
+    for (const std::uint64_t size : {std::uint64_t{big.size()}, platform::kMaxFileBytes}) {
+      writer.BeginSource("H_a.txt", size);
+      at_begin = watched;
+      Give(writer, In(le, "127.0.0.1 localhost\n" + big), 65537);
+      writer.DropFile();
+      watched = at_begin;
+    }
+    writer.AddSource("H_b.txt", In(le, kept));
+    EXPECT_EQ(writer.Commit(), Result::kReplaced);
+    EXPECT_TRUE(ReadFile(dir.File("M_Hosts.txt")) == expected);
+    EXPECT_TRUE(watched == expected);
   }
 }
 

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "catalogue/header_reader.h"
 #include "common/program_fixture.h"
 #include "install/privileged.h"
 #include "view/status_text.h"
@@ -148,6 +149,42 @@ TEST_F(SessionTest, VersionSidesCompareTheDatedLines) {
   EXPECT_EQ(s.CurrentUpdated(), "2026-12-01");
   s.RefreshVersions(Sides::kInstalled);
   EXPECT_EQ(s.CurrentUpdated(), "2026-11-11");
+}
+
+// The summary and the dated lines of a merge come from the bytes as they are written: they
+// are what reading the merged file back gives, in either dialect, whatever the size of the
+// pieces the sources are read in, which never changes a byte of the merge.
+TEST_F(SessionTest, TheMergedSideIsWhatReadingTheFileBackGives) {
+  Source("H_5crlf.txt",
+         "# ------- Updated: x -------\r\n127.0.0.1 d.example\r\n"
+         "# [Start of H_2Header.txt entries]\r\n# ------- Created: y\r");
+  std::string big;
+  for (int i = 0; i < 30000; ++i)
+    big += (i % 2 ? "0.0.0.0 e" : "127.0.0.1 f") + std::to_string(i) + "\n";
+  Source("H_6big.txt", big + "# ------- Updated: z -------");
+  const V ticked = {"H_0Header.txt", "H_1mvps.txt", "H_4plain.txt", "H_5crlf.txt", "H_6big.txt"};
+  for (const auto le : {support::LineEnd::kCrLf, support::LineEnd::kLf}) {
+    std::string first;
+    for (const std::size_t chunk :
+         {std::size_t{1}, std::size_t{7}, std::size_t{4096}, support::kReadChunkBytes}) {
+      Environment env = Env();
+      env.line_end = le;
+      Session& s = Load(env);
+      s.SetReadChunkBytes(chunk);
+      TickOnly(ticked);
+      ASSERT_EQ(s.MergeTickedEntries(), MergeResult::kMerged);
+      if (first.empty()) first = Merged();
+      EXPECT_TRUE(Merged() == first) << chunk;
+      const catalogue::HeaderReport report = catalogue::ReadHeaderFile(P("M_Hosts.txt"), le);
+      EXPECT_EQ(s.Information().subject, catalogue::FileSummary(P("M_Hosts.txt"), le));
+      EXPECT_EQ(s.MergedSide().summary, s.Information().subject);
+      EXPECT_EQ(s.MergedSide().version_text, report.version_text);
+      EXPECT_EQ(s.MergedUpdated(), report.updated.value_or(std::string(catalogue::kMergedDefault)));
+      EXPECT_EQ(s.MergedCreated(), report.created.value_or(std::string(catalogue::kMergedDefault)));
+      EXPECT_EQ(Ticked(), (V{"H_0Header.txt", "H_1mvps.txt", "H_2Header.txt", "H_4plain.txt",
+                             "H_5crlf.txt", "H_6big.txt"}));
+    }
+  }
 }
 
 TEST_F(SessionTest, TheVerdictComesFromTheValuesAndTheBytes) {

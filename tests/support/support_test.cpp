@@ -2,7 +2,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <span>
+#include <string_view>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "common/test_util.h"
@@ -105,8 +108,18 @@ TEST(ReadWholeFileTest, GivesExactBytesOrTellsWhyNot) {
     SCOPED_TRACE(path);
     EXPECT_TRUE(testing::RunInChild([&] {
       std::string buffer = "left over";
+      // Read in pieces of 7 bytes, the file gives the same verdict and bytes.
+      std::string pieces;
+      ReadStatus in_pieces;
+      platform::InputFile file = OpenForReading(path, std::get<1>(one), in_pieces);
+      char chunk[7];
+      if (in_pieces == kOk) {
+        in_pieces = ReadInChunks(file, std::get<1>(one), chunk,
+                                 [&pieces](std::string_view piece) { pieces += piece; });
+      }
       return ReadWholeFile(path, buffer, std::get<1>(one)) == std::get<2>(one) &&
-             buffer == std::get<3>(one) && (buffer.empty() || ReadWholeFile(path) == buffer);
+             buffer == std::get<3>(one) && (buffer.empty() || ReadWholeFile(path) == buffer) &&
+             in_pieces == std::get<2>(one) && (in_pieces != kOk || pieces == buffer);
     }));
   }
   if (::geteuid() != 0) return;
@@ -142,6 +155,28 @@ TEST(ReadWholeFileIntoTest, ReusedBufferHoldsOnlyTheLatestFile) {
   EXPECT_TRUE(buffer == big);
   EXPECT_EQ(ReadWholeFile(dir.File("small.txt"), buffer), ReadStatus::kOk);
   EXPECT_TRUE(buffer == small);
+  // In pieces of any size through one buffer; a file that grows or shrinks after the open is
+  // refused.
+  std::vector<char> chunk(kReadChunkBytes);
+  const auto pieces = [&](const std::string& name, std::size_t size, const auto& change) {
+    ReadStatus status;
+    platform::InputFile file = OpenForReading(dir.File(name), {}, status);
+    change();
+    std::string read;
+    if (status == ReadStatus::kOk) {
+      status = ReadInChunks(file, {}, std::span<char>(chunk).first(size),
+                            [&read](std::string_view piece) { read += piece; });
+    }
+    return std::pair(status, read);
+  };
+  const auto none = [] {};
+  for (const std::size_t size : {std::size_t{1}, std::size_t{2}, std::size_t{7}, kReadChunkBytes})
+    EXPECT_TRUE(pieces("small.txt", size, none) == std::pair(ReadStatus::kOk, small)) << size;
+  EXPECT_TRUE(pieces("big.txt", kReadChunkBytes, none) == std::pair(ReadStatus::kOk, big));
+  EXPECT_EQ(pieces("small.txt", 7, [&] { WriteFile(dir.File("small.txt"), small + "x"); }).first,
+            ReadStatus::kChanged);
+  EXPECT_EQ(pieces("big.txt", 4096, [&] { WriteFile(dir.File("big.txt"), small); }).first,
+            ReadStatus::kChanged);
 }
 
 TEST(ShellOpenTest, RemovesOneTrailingSeparatorOnly) {

@@ -76,6 +76,15 @@ class PosixReplacementFile final : public ReplacementFile {
     return ok_;
   }
 
+  bool Truncate(std::uint64_t size) override {
+    if (ok_ && (::ftruncate(file_.get(), static_cast<off_t>(size)) != 0 ||
+                ::lseek(file_.get(), static_cast<off_t>(size), SEEK_SET) < 0)) {
+      ok_ = false;
+    }
+    synced_ = false;
+    return ok_;
+  }
+
   bool Sync() override {
     if (!file_.valid()) return false;
     if (ok_ && !synced_) {

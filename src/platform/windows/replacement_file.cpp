@@ -71,6 +71,17 @@ class WindowsReplacementFile final : public ReplacementFile {
     return ok_;
   }
 
+  bool Truncate(std::uint64_t size) override {
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(size);
+    if (ok_ && (!::SetFilePointerEx(file_.get(), at, nullptr, FILE_BEGIN) ||
+                !::SetEndOfFile(file_.get()))) {
+      ok_ = false;
+    }
+    synced_ = false;
+    return ok_;
+  }
+
   bool Sync() override {
     if (!file_.valid()) return false;
     if (ok_ && !synced_) {
