@@ -242,6 +242,10 @@ std::size_t AfterLastBreak(const char* text, std::size_t from, std::size_t size,
   return std::string_view::npos;
 }
 
+std::string SummaryText(std::uint64_t lines, std::uint64_t bytes) {
+  return std::to_string(lines) + " Lines - len: " + std::to_string(bytes);
+}
+
 }  // namespace
 
 HeaderReport ReadHeader(std::string_view text, LineEnd line_end) {
@@ -317,8 +321,64 @@ std::string FileSummary(const std::string& path, LineEnd line_end) {
   platform::InputFile file = OpenWhole(path, status);
   if (status != platform::ReadStatus::kOk) return {};
   // A file that cannot be read whole has the line count of empty text, as ever.
-  const std::uint64_t lines = CountFileLines(file, line_end).value_or(0);
-  return std::to_string(lines) + " Lines - len: " + std::to_string(file.Facts().size);
+  return SummaryText(CountFileLines(file, line_end).value_or(0), file.Facts().size);
+}
+
+struct TextReport::State {
+  explicit State(LineEnd end) : line_end(end), scanner(end), counter(end) {}
+  LineEnd line_end;
+  HeaderScanner scanner;
+  LineCounter counter;
+  std::string line;  // the start of a line not yet ended
+  bool reading = true;
+};
+
+TextReport::TextReport(LineEnd line_end) : state_(std::make_unique<State>(line_end)) {}
+TextReport::~TextReport() = default;
+
+void TextReport::Add(std::string_view block) {
+  State& s = *state_;
+  s.counter.Add(block.data(), block.size());
+  if (!s.reading || block.empty()) return;
+  // Just after the first line break that ends in the block; a CR LF pair may straddle it.
+  std::size_t first;
+  if (s.line_end == LineEnd::kLf) {
+    first = block.find('\n');
+  } else if (!s.line.empty() && s.line.back() == '\r' && block.front() == '\n') {
+    first = 0;
+  } else {
+    first = block.find("\r\n");
+    if (first != std::string_view::npos) ++first;
+  }
+  if (first == std::string_view::npos) {
+    s.line.append(block);
+    return;
+  }
+  s.line.append(block.substr(0, first + 1));
+  s.reading = s.scanner.Feed(s.line);
+  s.line.clear();
+  const std::string_view rest = block.substr(first + 1);
+  if (!s.reading || rest.empty()) return;
+  const std::size_t cut = AfterLastBreak(rest.data(), 0, rest.size(), s.line_end);
+  if (cut == std::string_view::npos) {
+    s.line.assign(rest);
+    return;
+  }
+  s.reading = s.scanner.Feed(rest.substr(0, cut));
+  s.line.assign(rest.substr(cut));
+}
+
+std::uint64_t TextReport::Bytes() const { return state_->counter.seen(); }
+
+std::string TextReport::Summary() const {
+  return SummaryText(state_->counter.Lines(), state_->counter.seen());
+}
+
+HeaderReport TextReport::Finish() {
+  State& s = *state_;
+  if (s.reading && !s.line.empty()) s.reading = s.scanner.Feed(s.line);
+  s.line.clear();
+  return std::move(s.scanner).Finish();
 }
 
 }  // namespace vellomar::catalogue

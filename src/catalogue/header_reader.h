@@ -2,6 +2,7 @@
 // The hosts header reader: dated header lines, start markers and the size summary.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,5 +44,27 @@ HeaderReport ReadHeaderFile(const std::string& path, support::LineEnd line_end);
 // bytes; empty text when no regular file of at most platform::kMaxFileBytes exists there. A
 // file that cannot be read through counts 0 lines. The count is 64-bit.
 std::string FileSummary(const std::string& path, support::LineEnd line_end);
+
+// What ReadHeaderFile and FileSummary report for a file that holds a text given a block at a
+// time, in order: for a caller that reads the file anyway (the install's verdict).
+class TextReport {
+ public:
+  explicit TextReport(support::LineEnd line_end);
+  ~TextReport();
+  TextReport(const TextReport&) = delete;
+  TextReport& operator=(const TextReport&) = delete;
+
+  void Add(std::string_view block);
+  // The bytes given so far.
+  std::uint64_t Bytes() const;
+  // FileSummary's text for the text given.
+  std::string Summary() const;
+  // ReadHeaderFile's report for the text given. Call once, at the end.
+  HeaderReport Finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 }  // namespace vellomar::catalogue

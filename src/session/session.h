@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/header_reader.h"
 #include "dns/capture.h"
 #include "install/host_update.h"
 #include "merge/address_mode.h"
@@ -152,6 +153,8 @@ class Session {
   // The dated lines of a file; refreshes the fields of its side and, reading the installed
   // file, ticks the entries its start markers name without starting merges.
   std::string ReadDatedLines(const std::string& path, bool is_installed);
+  // As ReadDatedLines, for a report the caller has already read.
+  std::string TakeDatedLines(const catalogue::HeaderReport& report, bool is_installed);
   // Reads the dated lines of one or both files again and judges whether they differ.
   void RefreshVersions(Sides sides);
   const VersionSide& CurrentSide() const { return current_; }
@@ -193,8 +196,10 @@ class Session {
   // Set by an install that took the machine's name out of the hosts file: that name, empty
   // otherwise.
   const std::string& MissingHostName() const { return missing_host_name_; }
-  // Compares the version texts and the bytes and sets the status and the tones of the version
-  // boxes; a success with `auto_flush` flushes the resolver cache.
+  // Compares the bytes of the merged and the hosts file, refreshes both versions (from the same
+  // read when the bytes agree), and sets the status and the tones of the version boxes; a
+  // success with `auto_flush` flushes the resolver cache. Bytes that could not be compared
+  // leave it to the version texts and the install's own outcome.
   Verdict JudgeInstall(bool auto_flush);
   // The write button: merge, install, refresh both versions, verdict.
   Verdict MergeAndInstall(bool auto_flush);
@@ -239,6 +244,14 @@ class Session {
   install::HostUpdateOutcome::Result InstallAsAdministrator(std::string_view bytes);
   // Reads `file` as the install does; false, logged, when it cannot.
   bool ReadForInstall(const std::string& file, std::string& bytes);
+  // Opens `file` as ReadForInstall reads it; false, logged, when it cannot.
+  bool OpenForInstall(const std::string& file, platform::InputFile& opened);
+  // Logs why `file` was not installed.
+  void LogNotRead(const std::string& file, platform::ReadStatus why);
+  // Installs the open `file` over the hosts file in this process, watching both for the
+  // machine's name as CheckHostName does.
+  install::HostUpdateOutcome::Result InstallHere(const std::string& path,
+                                                 platform::InputFile& file);
   // Notes whether installing `bytes` takes away the machine's name from the hosts file.
   void CheckHostName(std::string_view bytes);
   // The machine's name as "#HOSTNAME#" takes it: empty when there is none or it is no valid

@@ -56,6 +56,17 @@ std::string ReadWholeFile(const std::string& path) {
   return content;
 }
 
+std::optional<std::size_t> ReadBlock(platform::InputFile& file, char* into, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    const std::int64_t n = file.Read(into + done, size - done);
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
 ReadOptions SourceReadOptions(const std::string& folder) {
   ReadOptions options;
   options.hosts_text = true;

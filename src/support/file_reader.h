@@ -42,6 +42,10 @@ platform::InputFile OpenForReading(const std::string& path, const ReadOptions& o
 // be read.
 std::string ReadWholeFile(const std::string& path);
 
+// Reads from `file` until `into` holds `size` bytes or the file ends: the count read, fewer than
+// `size` only at the end; nullopt when a read fails.
+std::optional<std::size_t> ReadBlock(platform::InputFile& file, char* into, std::size_t size);
+
 // The options for the sources in `folder`: hosts text only; a link is followed, through the
 // walk's rule, to a regular file; and when the program runs as root, the file must belong to
 // root or to the folder's owner.
