@@ -139,7 +139,7 @@ class BytesContent final : public Content {
 // An open file, read through a buffer of the caller's.
 class FileContent final : public Content {
  public:
-  FileContent(platform::InputFile& file, std::vector<char>& buffer)
+  FileContent(platform::InputFile& file, support::BlockBuffer& buffer)
       : file_(file), buffer_(buffer) {}
   std::optional<std::string_view> Next() override {
     const auto got = support::ReadBlock(file_, buffer_.data(), buffer_.size());
@@ -168,7 +168,7 @@ class FileContent final : public Content {
   }
 
   platform::InputFile& file_;
-  std::vector<char>& buffer_;
+  support::BlockBuffer& buffer_;
   std::uint64_t total_ = 0;
   std::string whole_;
   bool whole_read_ = false;
@@ -254,7 +254,7 @@ class MarkerSearch {
 // yet: the first original kept is never replaced. Each replaces what was there only once
 // complete, and takes the owner, group and mode of the hosts file. Logs what did not take
 // effect; true when the backup was written.
-bool BackUp(const std::string& target, const std::string& hosts_path, std::vector<char>& buffer,
+bool BackUp(const std::string& target, const std::string& hosts_path, support::BlockBuffer& buffer,
             const InstallWatch& watch, Logger& log) {
   const std::string backup = hosts_path + std::string(kBackupSuffix);
   const std::string original = hosts_path + std::string(kOriginalSuffix);
@@ -411,7 +411,7 @@ bool IsInstallable(std::string_view bytes) {
 
 namespace {
 
-HostUpdateOutcome InstallContent(Content& content, std::vector<char>& buffer,
+HostUpdateOutcome InstallContent(Content& content, support::BlockBuffer& buffer,
                                  const std::string& hosts_path, const support::LogTarget& log,
                                  const InstallWatch& watch) {
   HostUpdateOutcome outcome;
@@ -477,7 +477,7 @@ HostUpdateOutcome InstallHostsBytes(std::string_view bytes, const std::string& h
   }
   BytesContent content(bytes);
   try {
-    std::vector<char> buffer(kCopyBlock);
+    support::BlockBuffer buffer(kCopyBlock);
     return InstallContent(content, buffer, hosts_path, log, {});
   } catch (const std::bad_alloc&) {
     HostUpdateOutcome outcome;
@@ -496,7 +496,7 @@ HostUpdateOutcome InstallHostsFile(platform::InputFile& file, const std::string&
     return outcome;
   }
   try {
-    std::vector<char> buffer(std::max<std::size_t>(watch.block, 1));
+    support::BlockBuffer buffer(std::max<std::size_t>(watch.block, 1));
     FileContent content(file, buffer);
     return InstallContent(content, buffer, hosts_path, log, watch);
   } catch (const std::bad_alloc&) {

@@ -26,14 +26,14 @@ Sameness CompareFiles(const std::string& a, const std::string& b, const CompareO
   // Two blocks of one allocation, never larger than the files need.
   const std::size_t block = static_cast<std::size_t>(std::max<std::uint64_t>(
       1, std::min<std::uint64_t>(std::max<std::size_t>(options.block, 1), size + 1)));
-  std::unique_ptr<char[]> buffer;
+  std::optional<support::BlockBuffer> buffer;
   try {
-    buffer = std::make_unique<char[]>(2 * block);
+    buffer.emplace(2 * block);
   } catch (const std::bad_alloc&) {
     return Sameness::kUnknown;
   }
-  char* const block_a = buffer.get();
-  char* const block_b = buffer.get() + block;
+  char* const block_a = buffer->data();
+  char* const block_b = buffer->data() + block;
   std::uint64_t total = 0;
   while (true) {
     const auto got_a = support::ReadBlock(file_a, block_a, block);

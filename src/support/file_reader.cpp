@@ -56,6 +56,12 @@ std::string ReadWholeFile(const std::string& path) {
   return content;
 }
 
+BlockBuffer::BlockBuffer(std::size_t size)
+    : storage_(std::make_unique_for_overwrite<char[]>(size + kPage)), size_(size) {
+  const auto start = reinterpret_cast<std::uintptr_t>(storage_.get());
+  data_ = storage_.get() + (kPage - start % kPage) % kPage;
+}
+
 std::optional<std::size_t> ReadBlock(platform::InputFile& file, char* into, std::size_t size) {
   std::size_t done = 0;
   while (done < size) {
