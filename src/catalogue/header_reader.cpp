@@ -340,12 +340,11 @@ void TextReport::Add(std::string_view block) {
   State& s = *state_;
   s.counter.Add(block.data(), block.size());
   if (!s.reading || block.empty()) return;
-  // Just after the first line break that ends in the block; a CR LF pair may straddle it.
+  // The last byte of the first line break within the block. A CR LF pair across the blocks'
+  // boundary is not looked for: the scanner is given that line and the next one together.
   std::size_t first;
   if (s.line_end == LineEnd::kLf) {
     first = block.find('\n');
-  } else if (!s.line.empty() && s.line.back() == '\r' && block.front() == '\n') {
-    first = 0;
   } else {
     first = block.find("\r\n");
     if (first != std::string_view::npos) ++first;
