@@ -270,8 +270,10 @@ bool BackUp(const std::string& target, const std::string& hosts_path, support::B
     std::unique_ptr<platform::ReplacementFile> original_file;
     const auto look_at_original = [&] {
       if (there) return;
-      { (void)OpenOwn(original, there.emplace()); }
-      if (*there != platform::ReadStatus::kMissing) return;
+      platform::ReadStatus seen;
+      (void)OpenOwn(original, seen);  // opened only to see what is there
+      there = seen;
+      if (seen != platform::ReadStatus::kMissing) return;
       platform::RemoveStaleReplacements(original);
       original_file = platform::CreateReplacementFile(original, target);
     };
