@@ -130,40 +130,69 @@ void HostNameFinder::Add(std::string_view text) {
     }
     return true;
   };
-  const auto next_candidate = [&](const char* from) -> const char* {
-    const char lower = name_[0];
-    const char upper = UpperAscii(lower);
-    const char* next_lower = FindByte(from, end, lower);
-    const char* next_upper = upper == lower ? nullptr : FindByte(from, end, upper);
-    while (next_lower != nullptr || next_upper != nullptr) {
-      const bool take_lower =
-          next_upper == nullptr || (next_lower != nullptr && next_lower < next_upper);
-      const char* at = take_lower ? next_lower : next_upper;
-      if (matches_at(at)) return at;
-      if (take_lower) {
-        next_lower = FindByte(at + 1, end, lower);
-      } else {
-        next_upper = FindByte(at + 1, end, upper);
-      }
+  // The next place of each case of the name's first letter at or after a point (`end`: none),
+  // kept between the calls below, so that the text is searched through once for each.
+  const char lower = name_[0];
+  const char upper = UpperAscii(lower);
+  const char* next_lower = nullptr;
+  const char* next_upper = upper == lower ? end : nullptr;
+  const auto find_from = [&](const char*& next, char c, const char* from) {
+    if (next == nullptr || (next != end && next < from)) {
+      const char* found = FindByte(from, end, c);
+      next = found == nullptr ? end : found;
     }
-    return nullptr;
+    return next;
   };
-  // Just after the last line break in [from, to), or `from` (itself a line start).
-  const auto line_start_before = [&](const char* from, const char* to) {
+  const auto next_candidate = [&](const char* from) -> const char* {
+    while (true) {
+      const char* at =
+          std::min(find_from(next_lower, lower, from), find_from(next_upper, upper, from));
+      if (at == end) return nullptr;
+      if (matches_at(at)) return at;
+      from = at + 1;
+    }
+  };
+  // Just after the last line break in [from, to); nullptr when there is none.
+  const auto break_before = [&](const char* from, const char* to) -> const char* {
     while (to > from) {
       const auto at = std::string_view(from, static_cast<std::size_t>(to - from)).rfind('\n');
       if (at == std::string_view::npos) break;
       const char* lf = from + at;
-      if (line_end_ == support::LineEnd::kLf || (lf > from && lf[-1] == '\r')) return lf + 1;
+      if (line_end_ == support::LineEnd::kLf || (lf > text.data() && lf[-1] == '\r')) {
+        return lf + 1;
+      }
       to = lf;
     }
-    return from;
+    return nullptr;
+  };
+  // Whether the whole name at `at`, on the line that starts at `line`, is one of its names: a
+  // word of its own, after the address and before any '#'.
+  const auto names_at = [&](const char* line, const char* at) {
+    const char after = at[name_.size()];
+    const auto prefix = std::string_view(line, static_cast<std::size_t>(at - line));
+    return (at == line || IsBlank(at[-1])) &&
+           (IsBlank(after) || after == '#' ||
+            (after == '\n' && line_end_ == support::LineEnd::kLf)) &&
+           prefix.find('#') == std::string_view::npos &&
+           prefix.find_first_not_of(" \t\r\f\v") != std::string_view::npos;
   };
   while (p < end && !found_) {
     if (line_start_) {
-      // Lines before the one where the name may begin cannot name the host: skipped unread.
-      const char* hit = next_candidate(p);
-      p = line_start_before(p, hit == nullptr ? end : hit);
+      // Only the places where the name is whole within the text are looked at; the lines
+      // without one cannot name the host and are skipped unread.
+      const char* from = p;
+      const char* hit = next_candidate(from);
+      while (hit != nullptr && hit + name_.size() < end) {
+        if (const char* start = break_before(from, hit)) p = start;
+        if (names_at(p, hit)) {
+          found_ = true;
+          return;
+        }
+        from = hit + 1;
+        hit = next_candidate(from);
+      }
+      // The last line, which the next text may go on, is read by the state machine.
+      if (const char* start = break_before(from, hit == nullptr ? end : hit)) p = start;
       if (p == end) break;
       line_start_ = false;
       after_cr_ = false;
