@@ -368,14 +368,16 @@ class Commands {
     if (operands.size() > 1) return Usage("install takes one file at most");
     if (!operands.empty()) session_.SetMergedFilePath(operands.front());
     const std::string& file = session_.MergedFilePath();
-    std::string bytes;
-    const platform::ReadStatus read =
-        support::ReadWholeFile(file, bytes, support::InstallReadOptions());
+    // Opened here only to say what is wrong with it; the install reads it, and refuses one that
+    // holds NUL bytes.
+    platform::ReadStatus read;
+    const platform::InputFile opened =
+        support::OpenForReading(file, support::InstallReadOptions(), read);
     if (read != platform::ReadStatus::kOk) {
       Err("cannot read " + file + ": " + std::string(view::ReadFailureText(read)));
       return kUsage;
     }
-    if (bytes.empty()) {
+    if (opened.Facts().size == 0) {
       Err(file + " is empty; an empty hosts file is never installed");
       return kUsage;
     }
@@ -408,6 +410,9 @@ class Commands {
         Err("another install of HOSTS did not end within " +
             std::to_string(install::kInstallLockWaitMs / 1000) + " s: HOSTS not written");
         return true;
+      case install::HostUpdateOutcome::Result::kNotRead:  // the log said why
+        Err("HOSTS not written");
+        return true;
       default:
         return false;
     }
@@ -417,9 +422,9 @@ class Commands {
     if (!CanWriteSystemHosts()) return kFailed;
     const std::vector<std::string> logged = session_.InstallFile(session_.MergedFilePath());
     for (const auto& text : logged) Err(text);
-    session_.RefreshVersions(session::Sides::kBoth);
     if (RefusedBeforeAnyWrite()) return kFailed;
-    // The flush runs here rather than inside the verdict, so that its failure can be told.
+    // The verdict reads both versions again. The flush runs here rather than inside it, so that
+    // its failure can be told.
     const session::Verdict verdict = session_.JudgeInstall(false);
     if (!session_.MissingHostName().empty()) {
       Err("warning: " + view::HostNameMissingText(session_.MissingHostName()));

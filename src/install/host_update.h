@@ -1,6 +1,8 @@
 #pragma once
 // Replacing the system hosts file with a backup.
 
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -61,6 +63,30 @@ struct HostUpdateOutcome {
 [[nodiscard]] HostUpdateOutcome InstallHostsBytes(std::string_view bytes,
                                                   const std::string& hosts_path,
                                                   const support::LogTarget& log);
+
+// Bytes the install copies at a time.
+inline constexpr std::size_t kCopyBlock = std::size_t{256} << 10;
+
+// What an install of an open file lets its caller see on the way, and how it reads.
+struct InstallWatch {
+  // Each block of the file installed, as it is copied.
+  std::function<void(std::string_view)> new_bytes;
+  // Each block of the hosts file being replaced, as it is backed up.
+  std::function<void(std::string_view)> old_bytes;
+  std::size_t block = kCopyBlock;  // at least 1
+};
+
+// InstallHostsBytes for the content of `file` (opened by the caller, as
+// support::InstallReadOptions opens it), copied through one buffer of watch.block bytes: the
+// content is never held whole, except where the hosts file must be rewritten in place (a mount
+// point). The new content is written beside the hosts file and checked (not empty, no NUL, read
+// through to the length it had at the open) before the backup or anything else is touched;
+// otherwise kNotRead with read_status saying why, and nothing logged: the caller names its file.
+// The hosts file is read once, for the backup and the original together.
+[[nodiscard]] HostUpdateOutcome InstallHostsFile(platform::InputFile& file,
+                                                 const std::string& hosts_path,
+                                                 const support::LogTarget& log,
+                                                 const InstallWatch& watch = {});
 
 // True when `bytes` may be installed as a hosts file: not empty, within the size cap, no NUL.
 bool IsInstallable(std::string_view bytes);

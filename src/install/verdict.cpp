@@ -2,29 +2,17 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <utility>
 
 #include "platform/platform.h"
 #include "support/file_reader.h"
 #include "support/text.h"
 
 namespace vellomar::install {
-namespace {
 
-// Fills `into` from `file` up to `size` bytes; fewer only at the end. nullopt on an error.
-std::optional<std::size_t> Fill(platform::InputFile& file, char* into, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    const std::int64_t n = file.Read(into + done, size - done);
-    if (n < 0) return std::nullopt;
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return done;
-}
-
-}  // namespace
-
-Sameness CompareFiles(const std::string& a, const std::string& b) {
+Sameness CompareFiles(const std::string& a, const std::string& b, const CompareOptions& options) {
   platform::ReadStatus status_a;
   platform::ReadStatus status_b;
   // As the whole-file reader opens them: hidden names and marked files are not there.
@@ -33,21 +21,31 @@ Sameness CompareFiles(const std::string& a, const std::string& b) {
   if (status_a != platform::ReadStatus::kOk || status_b != platform::ReadStatus::kOk) {
     return Sameness::kDifferent;
   }
-  if (file_a.Facts().size != file_b.Facts().size) return Sameness::kDifferent;
-  constexpr std::size_t kBlock = std::size_t{64} << 10;
-  static thread_local char block_a[kBlock];
-  static thread_local char block_b[kBlock];
+  const std::uint64_t size = file_a.Facts().size;
+  if (size != file_b.Facts().size) return Sameness::kDifferent;
+  // Two blocks of one allocation, never larger than the files need.
+  const std::size_t block = static_cast<std::size_t>(std::max<std::uint64_t>(
+      1, std::min<std::uint64_t>(std::max<std::size_t>(options.block, 1), size + 1)));
+  std::optional<support::BlockBuffer> buffer;
+  try {
+    buffer.emplace(2 * block);
+  } catch (const std::bad_alloc&) {
+    return Sameness::kUnknown;
+  }
+  char* const block_a = buffer->data();
+  char* const block_b = buffer->data() + block;
   std::uint64_t total = 0;
   while (true) {
-    const auto got_a = Fill(file_a, block_a, kBlock);
-    const auto got_b = Fill(file_b, block_b, kBlock);
+    const auto got_a = support::ReadBlock(file_a, block_a, block);
+    const auto got_b = support::ReadBlock(file_b, block_b, block);
     if (!got_a || !got_b) return Sameness::kUnknown;
     if (*got_a != *got_b || std::memcmp(block_a, block_b, *got_a) != 0) return Sameness::kDifferent;
     total += *got_a;
-    if (*got_a < kBlock) break;
-    if (total > file_a.Facts().size) return Sameness::kDifferent;  // still growing
+    if (total > size) return Sameness::kDifferent;  // still growing
+    if (options.on_same_block && *got_a > 0) options.on_same_block({block_a, *got_a});
+    if (*got_a < block) break;
   }
-  return total == file_a.Facts().size ? Sameness::kSame : Sameness::kDifferent;
+  return total == size ? Sameness::kSame : Sameness::kDifferent;
 }
 
 Sameness JudgeInstall(std::string_view merged_version_text, std::string_view current_version_text,
@@ -61,29 +59,147 @@ Sameness JudgeInstall(std::string_view merged_version_text, std::string_view cur
 }
 
 bool NamesHost(std::string_view hosts, std::string_view host_name, support::LineEnd line_end) {
-  if (host_name.empty()) return false;
-  const std::string wanted = support::ToLowerAscii(host_name);
-  const auto blank = [](char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
-  };
-  bool found = false;
-  support::ForEachLine(hosts, line_end, [&](std::string_view line) {
-    line = line.substr(0, std::min(line.find('#'), line.size()));
-    bool address = true;  // the first word is the address, the others its names
-    std::size_t pos = 0;
-    while (pos < line.size() && !found) {
-      while (pos < line.size() && blank(line[pos])) ++pos;
-      std::size_t end = pos;
-      while (end < line.size() && !blank(line[end])) ++end;
-      if (end > pos && !address && support::ToLowerAscii(line.substr(pos, end - pos)) == wanted) {
-        found = true;
-      }
-      if (end > pos) address = false;
-      pos = end;
+  HostNameFinder finder(host_name, line_end);
+  finder.Add(hosts);
+  return finder.Found();
+}
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+const char* FindByte(const char* from, const char* end, char c) {
+  return from < end ? static_cast<const char*>(std::memchr(from, c, end - from)) : nullptr;
+}
+
+}  // namespace
+
+HostNameFinder::HostNameFinder(std::string_view host_name, support::LineEnd line_end)
+    : name_(support::ToLowerAscii(host_name)), line_end_(line_end) {}
+
+bool HostNameFinder::Step(char c) {
+  const bool after_cr = std::exchange(after_cr_, c == '\r');
+  if (c == '\n' && (line_end_ == support::LineEnd::kLf || after_cr)) {
+    if (!comment_) EndWord();
+    line_start_ = true;
+    comment_ = false;
+    address_ = true;
+    return true;
+  }
+  if (comment_) return false;
+  if (c == '#') {
+    EndWord();
+    comment_ = true;
+  } else if (IsBlank(c)) {
+    EndWord();
+  } else {
+    word_matches_ =
+        word_matches_ && word_length_ < name_.size() && LowerAscii(c) == name_[word_length_];
+    ++word_length_;
+  }
+  return false;
+}
+
+void HostNameFinder::EndWord() {
+  if (word_length_ == 0) return;
+  if (EndsFound()) found_ = true;
+  address_ = false;
+  word_length_ = 0;
+  word_matches_ = true;
+}
+
+bool HostNameFinder::EndsFound() const {
+  return !comment_ && !address_ && word_matches_ && word_length_ == name_.size() &&
+         word_length_ > 0;
+}
+
+bool HostNameFinder::Found() const { return found_ || EndsFound(); }
+
+void HostNameFinder::Add(std::string_view text) {
+  if (found_ || name_.empty()) return;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  // Where the name may begin at `at`: it does, or the text ends within it.
+  const auto matches_at = [&](const char* at) {
+    for (std::size_t i = 0; i < name_.size(); ++i) {
+      if (at + i == end) return true;
+      if (LowerAscii(at[i]) != name_[i]) return false;
     }
-    return !found;
-  });
-  return found;
+    return true;
+  };
+  // The next place of each case of the name's first letter at or after a point (`end`: none),
+  // kept between the calls below, so that the text is searched through once for each.
+  const char lower = name_[0];
+  const char upper = UpperAscii(lower);
+  const char* next_lower = nullptr;
+  const char* next_upper = upper == lower ? end : nullptr;
+  const auto find_from = [&](const char*& next, char c, const char* from) {
+    if (next == nullptr || (next != end && next < from)) {
+      const char* found = FindByte(from, end, c);
+      next = found == nullptr ? end : found;
+    }
+    return next;
+  };
+  const auto next_candidate = [&](const char* from) -> const char* {
+    while (true) {
+      const char* at =
+          std::min(find_from(next_lower, lower, from), find_from(next_upper, upper, from));
+      if (at == end) return nullptr;
+      if (matches_at(at)) return at;
+      from = at + 1;
+    }
+  };
+  // Just after the last line break in [from, to); nullptr when there is none.
+  const auto break_before = [&](const char* from, const char* to) -> const char* {
+    while (to > from) {
+      const auto at = std::string_view(from, static_cast<std::size_t>(to - from)).rfind('\n');
+      if (at == std::string_view::npos) break;
+      const char* lf = from + at;
+      if (line_end_ == support::LineEnd::kLf || (lf > text.data() && lf[-1] == '\r')) {
+        return lf + 1;
+      }
+      to = lf;
+    }
+    return nullptr;
+  };
+  // Whether the whole name at `at`, on the line that starts at `line`, is one of its names: a
+  // word of its own, after the address and before any '#'.
+  const auto names_at = [&](const char* line, const char* at) {
+    const char after = at[name_.size()];
+    const auto prefix = std::string_view(line, static_cast<std::size_t>(at - line));
+    return (at == line || IsBlank(at[-1])) &&
+           (IsBlank(after) || after == '#' ||
+            (after == '\n' && line_end_ == support::LineEnd::kLf)) &&
+           prefix.find('#') == std::string_view::npos &&
+           prefix.find_first_not_of(" \t\r\f\v") != std::string_view::npos;
+  };
+  while (p < end && !found_) {
+    if (line_start_) {
+      // Only the places where the name is whole within the text are looked at; the lines
+      // without one cannot name the host and are skipped unread.
+      const char* from = p;
+      const char* hit = next_candidate(from);
+      while (hit != nullptr && hit + name_.size() < end) {
+        if (const char* start = break_before(from, hit)) p = start;
+        if (names_at(p, hit)) {
+          found_ = true;
+          return;
+        }
+        from = hit + 1;
+        hit = next_candidate(from);
+      }
+      // The last line, which the next text may go on, is read by the state machine.
+      if (const char* start = break_before(from, hit == nullptr ? end : hit)) p = start;
+      if (p == end) break;
+      line_start_ = false;
+      after_cr_ = false;
+    }
+    while (p < end && !Step(*p++)) {
+    }
+  }
 }
 
 }  // namespace vellomar::install

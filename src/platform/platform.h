@@ -106,6 +106,8 @@ class InputFile {
   const FileFacts& Facts() const { return facts_; }
   // Up to `size` bytes from the current position: the count read, 0 at the end, -1 on error.
   std::int64_t Read(char* into, std::size_t size);
+  // Goes back to the start of the file, so that it can be read through again; false on error.
+  bool Rewind();
   // The whole file into `out` (its storage reused): kOk, kChanged when the file does not hold
   // exactly Facts().size bytes at the end of the read, kUnreadable, or kTooLarge.
   ReadStatus ReadAll(std::string& out);

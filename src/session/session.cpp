@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "catalogue/header_reader.h"
 #include "catalogue/source_list.h"
 #include "catalogue/version_report.h"
 #include "dns/commands.h"
@@ -425,17 +424,23 @@ std::vector<std::string> Session::InstallFile(const std::string& file) {
   log_sink_ = &written;
   missing_host_name_.clear();
   last_install_ = Result::kNotInstalled;
-  std::string bytes;
   if (!platform::FileExists(file) || !platform::FileExists(hosts_file_path_)) {
     last_install_ = Result::kNothingToDo;  // as the install itself: silent
-  } else if (!ReadForInstall(file, bytes)) {
-    last_install_ = Result::kNotRead;
-  } else {
-    CheckHostName(bytes);
-    if (InstallsThroughAdministrator()) {
+  } else if (InstallsThroughAdministrator()) {
+    // The helper takes the bytes whole on its input.
+    std::string bytes;
+    if (!ReadForInstall(file, bytes)) {
+      last_install_ = Result::kNotRead;
+    } else {
+      CheckHostName(bytes);
       last_install_ = InstallAsAdministrator(bytes);
+    }
+  } else {
+    platform::InputFile opened;
+    if (!OpenForInstall(file, opened)) {
+      last_install_ = Result::kNotRead;
     } else if (LockInstalls()) {
-      last_install_ = install::InstallHostsBytes(bytes, hosts_file_path_, log_).result;
+      last_install_ = InstallHere(file, opened);
     } else {
       last_install_ = Result::kBusy;
     }
@@ -445,17 +450,54 @@ std::vector<std::string> Session::InstallFile(const std::string& file) {
   return written;
 }
 
+install::HostUpdateOutcome::Result Session::InstallHere(const std::string& path,
+                                                        platform::InputFile& file) {
+  // The name is looked for in the bytes as they are copied, and in the replaced hosts file as
+  // it is backed up, only while the new bytes have not named it.
+  const std::string name = HostNameForMerge();
+  install::HostNameFinder in_new(name, env_.line_end);
+  install::HostNameFinder in_old(name, env_.line_end);
+  install::InstallWatch watch;
+  if (!name.empty()) {
+    watch.new_bytes = [&](std::string_view block) { in_new.Add(block); };
+    watch.old_bytes = [&](std::string_view block) {
+      if (!in_new.Found()) in_old.Add(block);
+    };
+  }
+  const install::HostUpdateOutcome outcome =
+      install::InstallHostsFile(file, hosts_file_path_, log_, watch);
+  if (outcome.result == install::HostUpdateOutcome::Result::kNotRead) {
+    LogNotRead(path, outcome.read_status);
+  } else if (!in_new.Found() && in_old.Found()) {
+    missing_host_name_ = name;
+  }
+  return outcome.result;
+}
+
 bool Session::ReadForInstall(const std::string& file, std::string& bytes) {
   // Read once, never through a link, so that exactly these bytes are installed; an empty file
   // cannot be told from an unreadable one and is never installed.
   const platform::ReadStatus read =
       support::ReadWholeFile(file, bytes, support::InstallReadOptions());
   if (read == platform::ReadStatus::kOk && !bytes.empty()) return true;
-  const std::string_view why = read == platform::ReadStatus::kNotText      ? install::kNotAHostsFile
-                               : read == platform::ReadStatus::kUnsafePath ? install::kUnsafeFolder
-                                                                           : install::kCouldNotFind;
-  Log(std::string(why) + file);
+  LogNotRead(file, read);
   return false;
+}
+
+bool Session::OpenForInstall(const std::string& file, platform::InputFile& opened) {
+  // Opened once, never through a link: the bytes installed are read through this descriptor.
+  platform::ReadStatus read;
+  opened = support::OpenForReading(file, support::InstallReadOptions(), read);
+  if (read == platform::ReadStatus::kOk && opened.Facts().size > 0) return true;
+  LogNotRead(file, read);
+  return false;
+}
+
+void Session::LogNotRead(const std::string& file, platform::ReadStatus why) {
+  const std::string_view text = why == platform::ReadStatus::kNotText      ? install::kNotAHostsFile
+                                : why == platform::ReadStatus::kUnsafePath ? install::kUnsafeFolder
+                                                                           : install::kCouldNotFind;
+  Log(std::string(text) + file);
 }
 
 void Session::CheckHostName(std::string_view bytes) {
@@ -534,11 +576,37 @@ bool Session::LockInstalls() {
 }
 
 Verdict Session::JudgeInstall(bool auto_flush) {
-  // Bytes that could not be compared (a read that failed half-way) leave the verdict to what
-  // the install itself reported: a completed install is never called failed, nor a failed one
-  // done.
-  const install::Sameness judged = install::JudgeInstall(
-      merged_.version_text, current_.version_text, merged_file_path_, hosts_file_path_);
+  // One read of both files gives the verdict on the bytes and, when they agree, what both
+  // version boxes show. Bytes that could not be compared (a read that failed half-way) leave
+  // the verdict to the version texts and to what the install itself reported: a completed
+  // install is never called failed, nor a failed one done.
+  catalogue::TextTally report(env_.line_end);
+  install::CompareOptions compare;
+  compare.on_same_block = [&](std::string_view block) { report.Add(block); };
+  install::Sameness judged = install::CompareFiles(merged_file_path_, hosts_file_path_, compare);
+  std::string summary;
+  if (judged == install::Sameness::kSame) {
+    summary = report.Summary();
+    const catalogue::HeaderReport header = report.Finish();
+    // As RefreshVersions shows a file of these bytes, on either side.
+    const bool reportable = report.Bytes() >= catalogue::kMinReportBytes;
+    for (VersionSide* side : {&current_, &merged_}) {
+      const bool is_installed = side == &current_;
+      side->tone = Tone::kNeutral;
+      side->version_text.clear();
+      if (!reportable) continue;
+      side->summary = summary;
+      side->version_text = TakeDatedLines(header, is_installed);
+    }
+    if (!reportable) merged_.tone = Tone::kWarning;
+  } else {
+    RefreshVersions(Sides::kBoth);
+    summary = FileSummary(merged_file_path_);
+    if (judged == install::Sameness::kUnknown && !merged_.version_text.empty() &&
+        merged_.version_text != current_.version_text) {
+      judged = install::Sameness::kDifferent;
+    }
+  }
   const bool failed = judged == install::Sameness::kDifferent ||
                       (judged == install::Sameness::kUnknown &&
                        last_install_ != install::HostUpdateOutcome::Result::kInstalled);
@@ -550,7 +618,7 @@ Verdict Session::JudgeInstall(bool auto_flush) {
   }
   current_.tone = Tone::kNeutral;
   merged_.tone = Tone::kNeutral;
-  Report(Status::Kind::kInstalled, Tone::kSuccess, FileSummary(merged_file_path_));
+  Report(Status::Kind::kInstalled, Tone::kSuccess, summary);
   // Without a resolver tool there is no cache to flush; a tool that cannot start is said.
   if (auto_flush && !resolver_tool_path_.empty() &&
       !env_.launcher->Start(dns::FlushCommand(resolver_tool_path_, env_.os),
@@ -576,7 +644,9 @@ Verdict Session::InstallMerged(bool auto_flush) {
     return Verdict::kFailed;
   }
   InstallFile(merged_file_path_);
-  RefreshVersions(Sides::kBoth);
+  if (last_install_ == Result::kNotAuthorized || last_install_ == Result::kBusy) {
+    RefreshVersions(Sides::kBoth);
+  }
   if (last_install_ == Result::kNotAuthorized) {
     // Nothing was tried: no write failed, so the verdict's text would mislead.
     Report(Status::Kind::kAuthRefused,

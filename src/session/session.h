@@ -198,8 +198,10 @@ class Session {
   // Set by an install that took the machine's name out of the hosts file: that name, empty
   // otherwise.
   const std::string& MissingHostName() const { return missing_host_name_; }
-  // Compares the version texts and the bytes and sets the status and the tones of the version
-  // boxes; a success with `auto_flush` flushes the resolver cache.
+  // Compares the bytes of the merged and the hosts file, refreshes both versions (from the same
+  // read when the bytes agree), and sets the status and the tones of the version boxes; a
+  // success with `auto_flush` flushes the resolver cache. Bytes that could not be compared
+  // leave it to the version texts and the install's own outcome.
   Verdict JudgeInstall(bool auto_flush);
   // The write button: merge, install, refresh both versions, verdict.
   Verdict MergeAndInstall(bool auto_flush);
@@ -251,6 +253,14 @@ class Session {
   install::HostUpdateOutcome::Result InstallAsAdministrator(std::string_view bytes);
   // Reads `file` as the install does; false, logged, when it cannot.
   bool ReadForInstall(const std::string& file, std::string& bytes);
+  // Opens `file` as ReadForInstall reads it; false, logged, when it cannot.
+  bool OpenForInstall(const std::string& file, platform::InputFile& opened);
+  // Logs why `file` was not installed.
+  void LogNotRead(const std::string& file, platform::ReadStatus why);
+  // Installs the open `file` over the hosts file in this process, watching both for the
+  // machine's name as CheckHostName does.
+  install::HostUpdateOutcome::Result InstallHere(const std::string& path,
+                                                 platform::InputFile& file);
   // Notes whether installing `bytes` takes away the machine's name from the hosts file.
   void CheckHostName(std::string_view bytes);
   // The machine's name as "#HOSTNAME#" takes it: empty when there is none or it is no valid

@@ -85,6 +85,23 @@ std::string ReadWholeFile(const std::string& path) {
   return content;
 }
 
+BlockBuffer::BlockBuffer(std::size_t size)
+    : storage_(std::make_unique_for_overwrite<char[]>(size + kPage)), size_(size) {
+  const auto start = reinterpret_cast<std::uintptr_t>(storage_.get());
+  data_ = storage_.get() + (kPage - start % kPage) % kPage;
+}
+
+std::optional<std::size_t> ReadBlock(platform::InputFile& file, char* into, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    const std::int64_t n = file.Read(into + done, size - done);
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
 ReadOptions SourceReadOptions(const std::string& folder) {
   ReadOptions options;
   options.hosts_text = true;

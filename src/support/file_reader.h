@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -59,6 +60,27 @@ inline constexpr std::size_t kReadChunkBytes = std::size_t{256} << 10;
 // The whole content of the visible file at `path`, byte for byte, or empty text when it cannot
 // be read.
 std::string ReadWholeFile(const std::string& path);
+
+// A buffer for reading and writing files a block at a time, starting at a page boundary: copies
+// between it and the system's file cache, whose pages it then lines up with, run at the
+// processor's full speed (some run several times slower at small distances within a page, and
+// an ordinary large allocation lies 16 bytes into one). Throws std::bad_alloc.
+class BlockBuffer {
+ public:
+  explicit BlockBuffer(std::size_t size);
+  char* data() { return data_; }
+  std::size_t size() const { return size_; }
+
+ private:
+  static constexpr std::size_t kPage = 4096;
+  std::unique_ptr<char[]> storage_;
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+// Reads from `file` until `into` holds `size` bytes or the file ends: the count read, fewer than
+// `size` only at the end; nullopt when a read fails.
+std::optional<std::size_t> ReadBlock(platform::InputFile& file, char* into, std::size_t size);
 
 // The options for the sources in `folder`: hosts text only; a link is followed, through the
 // walk's rule, to a regular file; and when the program runs as root, the file must belong to

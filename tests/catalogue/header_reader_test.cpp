@@ -42,6 +42,18 @@ HeaderReport ReadBack(const TempDir& dir, const std::string& text, LineEnd le) {
   WriteFile(dir.File("M_Hosts.txt"), text);
   const auto got = ReadHeaderFile(dir.File("M_Hosts.txt"), le);
   ExpectReport(got, ReadHeader(support::ReadWholeFile(dir.File("M_Hosts.txt")), le));
+  // So does the report of the text given in blocks, wherever they end.
+  const std::vector<std::size_t> blocks = text.size() < (1 << 16)
+                                              ? std::vector<std::size_t>{1, 2, 3, 7}
+                                              : std::vector<std::size_t>{4093};
+  for (const std::size_t block : blocks) {
+    TextTally report(le);
+    for (std::size_t at = 0; at < text.size(); at += block) {
+      report.Add(std::string_view(text).substr(at, block));
+    }
+    EXPECT_EQ(report.Summary(), FileSummary(dir.File("M_Hosts.txt"), le)) << block;
+    ExpectReport(report.Finish(), got);
+  }
   return got;
 }
 

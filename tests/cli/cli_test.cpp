@@ -167,7 +167,13 @@ TEST_F(CliTest, InstallListStatusUpdateAndRestoreFollowTheHostsFile) {
   EXPECT_TRUE(Contains(Refusal("install " + sys.File("missing.txt")), "missing"));
   WriteFile(sys.File("empty.txt"), "");
   EXPECT_TRUE(Contains(Refusal("install " + sys.File("empty.txt")), "is empty"));
+  // NUL bytes, found as the file is copied: refused before the backup or anything else.
+  WriteFile(sys.File("zeros.txt"), std::string("0.0.0.0 a\n\0", 11));
+  const std::string backup = ReadFile(Hosts() + ".ZRB");
+  EXPECT_TRUE(Contains(Refusal("install " + sys.File("zeros.txt"), 1),
+                       "Not a hosts file (NUL bytes), not installed: " + sys.File("zeros.txt")));
   EXPECT_EQ(ReadFile(Hosts()), merged);
+  EXPECT_EQ(ReadFile(Hosts() + ".ZRB"), backup);
 }
 
 #ifndef _WIN32

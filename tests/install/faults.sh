@@ -5,9 +5,10 @@
 #
 # Each case runs the driver under strace in a private mount namespace after its setup ($H is
 # hosts, $E etc, $O a copy of the old hosts, $S an empty folder). In a normal run write 1 fills
-# the backup's temporary file, write 2 the new hosts file's; fsync 1 flushes the backup, 2 its
-# folder, 3 the new hosts, 4 its folder (or the rewrite in place); rename 1 places the backup,
-# 2 the hosts. Then a kill while the lock of hosts is off, repaired at the next start.
+# the new hosts file's temporary file (checked before anything else is touched), write 2 the
+# backup's; fsync 1 flushes the backup, 2 its folder, 3 the new hosts, 4 its folder (or the
+# rewrite in place); rename 1 places the backup, 2 the hosts. Then a kill while the lock of
+# hosts is off, repaired at the next start.
 # Exit 77: skipped.
 set -u
 driver=$1 pre=${2:-0}
@@ -71,8 +72,8 @@ case_ full-write-in-place "$bound" "fallocate:error=EOPNOTSUPP" old yes "$copy"
 case_ backup-not-flushed "" "fsync:error=EIO" old no "Did not backup |$copy"
 case_ hosts-not-flushed "" "fsync:error=EIO:when=3" old yes "$copy"
 case_ rename-refused "" "renameat:error=EACCES:when=2" old yes "Could not Kill "
-case_ killed-writing-backup "" "write:signal=SIGKILL:when=$((pre + 1))" old no ""
-case_ killed-writing-hosts "" "write:signal=SIGKILL:when=$((pre + 2))" old yes ""
+case_ killed-writing-hosts "" "write:signal=SIGKILL:when=$((pre + 1))" old no ""
+case_ killed-writing-backup "" "write:signal=SIGKILL:when=$((pre + 2))" old no ""
 case_ killed-after-rename "" "fsync:signal=SIGKILL:when=4" new yes ""
 case_ in-place-shorter "" "$busy" new yes "" short  # the rewrite cuts off the old tail
 case_ in-place-short-write "" "$busy pwrite64:retval=1:when=1" old yes "$copy"

@@ -16,11 +16,11 @@ int main(int argc, char** argv) {
   if (std::string(argv[1]) == "--recover") {
     return vellomar::install::RecoverInterruptedInstall(argv[2], log) ? 0 : 1;
   }
-  std::string bytes;
-  if (vellomar::support::ReadWholeFile(argv[1], bytes, vellomar::support::InstallReadOptions()) !=
-      vellomar::platform::ReadStatus::kOk) {
-    return 2;
-  }
-  (void)vellomar::install::InstallHostsBytes(bytes, argv[2], log);
+  // Installed as the programs install a file: read through its descriptor while copied.
+  vellomar::platform::ReadStatus status;
+  vellomar::platform::InputFile file =
+      vellomar::support::OpenForReading(argv[1], vellomar::support::InstallReadOptions(), status);
+  if (status != vellomar::platform::ReadStatus::kOk) return 2;
+  (void)vellomar::install::InstallHostsFile(file, argv[2], log);
   return 0;
 }

@@ -62,8 +62,16 @@ struct Layout {
     ::chmod(dir.path().c_str(), 0755);
     ::chmod(merged.c_str(), 0644);
   }
+  // Blocks this small put a block boundary inside every line and every marker.
+  std::size_t block = 7;
+  // Installs `file` as the programs do: read through its descriptor while it is copied.
   HostUpdateOutcome Update(const std::string& file) const {
-    return InstallHostsBytes(ReadFile(file), hosts, log);
+    platform::ReadStatus status;
+    platform::InputFile opened =
+        support::OpenForReading(file, support::InstallReadOptions(), status);
+    InstallWatch watch;
+    watch.block = block;
+    return InstallHostsFile(opened, hosts, log, watch);
   }
   HostUpdateOutcome Update() const { return Update(merged); }
 };
@@ -118,6 +126,21 @@ TEST(HostUpdateTest, LeavesHostsAloneWithoutAHostsFileOrHostsText) {
   EXPECT_EQ(InstallHostsBytes("", s.hosts, s.log).result, HostUpdateOutcome::Result::kNotRead);
   EXPECT_EQ(InstallHostsBytes(std::string("0.0.0.0 a\n\0", 11), s.hosts, s.log).read_status,
             platform::ReadStatus::kNotText);
+  // Read through, a file is judged whole before anything is touched: a NUL in its last block,
+  // or no bytes at all; the caller, who names the file, logs it.
+  for (const auto& [bytes, block, why] :
+       std::vector<std::tuple<std::string, std::size_t, platform::ReadStatus>>{
+           {std::string("0.0.0.0 a\n\0", 11), 1, platform::ReadStatus::kNotText},
+           {std::string("0.0.0.0 a\n\0", 11), 5, platform::ReadStatus::kNotText},
+           {std::string("0.0.0.0 a\n\0", 11), 64, platform::ReadStatus::kNotText},
+           {"", 7, platform::ReadStatus::kMissing}}) {
+    WriteFile(s.merged, bytes);
+    s.block = block;
+    const HostUpdateOutcome outcome = s.Update();
+    EXPECT_EQ(outcome.result, HostUpdateOutcome::Result::kNotRead);
+    EXPECT_EQ(outcome.read_status, why) << block;
+    EXPECT_TRUE(outcome.log_lines.empty());
+  }
   EXPECT_EQ(ReadFile(s.hosts), kOld);
   EXPECT_EQ(ReadFile(s.etc + "/.hosts"), kOld);
   EXPECT_EQ(Entries(s.etc), 2);
@@ -205,7 +228,24 @@ TEST(HostUpdateTest, KeepsTheFirstForeignHostsFileAsTheOriginalAndPutsItBack) {
   EXPECT_EQ(ReadFile(s.hosts), kNew);
 }
 
+// NamesHost, checked to agree with the finder given the text in pieces of every small size.
+bool NamesHost(const std::string& text, std::string_view name, support::LineEnd le) {
+  const bool whole = install::NamesHost(text, name, le);
+  for (std::size_t piece = 1; piece <= 9; ++piece) {
+    HostNameFinder finder(name, le);
+    for (std::size_t at = 0; at < text.size(); at += piece) {
+      finder.Add(std::string_view(text).substr(at, piece));
+    }
+    EXPECT_EQ(finder.Found(), whole) << piece << " " << ::testing::PrintToString(text);
+  }
+  return whole;
+}
+
 TEST(VerdictTest, NamesHostReadsActiveNamesInEitherLineEnd) {
+  // Upper case, a longer word and a longer line around it, an unended last line.
+  EXPECT_TRUE(
+      NamesHost("127.0.1.1 xbox7 box7x BOX7.lan\n::1 a BoX7", "box7", support::LineEnd::kLf));
+  EXPECT_FALSE(NamesHost("box7 xbox7 box77#box7\nbox7\t#\n", "box7", support::LineEnd::kLf));
   for (const auto le : {support::LineEnd::kLf, support::LineEnd::kCrLf}) {
     const std::string end(support::LineEndText(le));
     EXPECT_TRUE(
@@ -246,6 +286,40 @@ TEST(VerdictTest, FailsUnlessVersionTextsAgreeAndTheBytesAreEqual) {
   EXPECT_EQ(JudgeInstall("", "", a, dir.File(".b")), Sameness::kDifferent);
   EXPECT_EQ(JudgeInstall("", "", a, b), Sameness::kDifferent);
   EXPECT_EQ(CompareFiles(b, a), Sameness::kDifferent);
+}
+
+// Compared a block at a time, at every size around the block: equal, the last byte differing,
+// one a prefix of the other. "Same" has shown every byte of the file once, in order.
+TEST(VerdictTest, ComparesAcrossBlockBoundaries) {
+  TempDir dir;
+  const std::string a = dir.File("a"), b = dir.File("b");
+  for (const std::size_t block : {1, 4, 7}) {
+    for (std::size_t size = 0; size <= 3 * block + 1; ++size) {
+      std::string text;
+      for (std::size_t i = 0; i < size; ++i) text += static_cast<char>('a' + i % 23);
+      std::string last = text;
+      if (size > 0) last.back() ^= 1;
+      for (const auto& [other, same] : std::vector<std::pair<std::string, bool>>{
+               {text, true},
+               {last, size == 0},
+               {text + "x", false},
+               {text.substr(0, size - (size > 0)), size == 0}}) {
+        SCOPED_TRACE(block);
+        SCOPED_TRACE(other);
+        WriteFile(a, text);
+        WriteFile(b, other);
+        std::string seen;
+        CompareOptions options;
+        options.block = block;
+        options.on_same_block = [&](std::string_view part) { seen += part; };
+        EXPECT_EQ(CompareFiles(a, b, options), same ? Sameness::kSame : Sameness::kDifferent);
+        EXPECT_EQ(CompareFiles(b, a, options), same ? Sameness::kSame : Sameness::kDifferent);
+        if (same) {
+          EXPECT_EQ(seen, text + text);
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

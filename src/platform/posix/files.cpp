@@ -191,6 +191,10 @@ std::int64_t InputFile::Read(char* into, std::size_t size) {
   return ReadSome(static_cast<int>(handle_), into, size);
 }
 
+bool InputFile::Rewind() {
+  return handle_ >= 0 && ::lseek(static_cast<int>(handle_), 0, SEEK_SET) == 0;
+}
+
 ReadStatus InputFile::ReadAll(std::string& out) {
   if (handle_ < 0) {
     out.clear();

@@ -217,6 +217,12 @@ std::int64_t InputFile::Read(char* into, std::size_t size) {
   return got;
 }
 
+bool InputFile::Rewind() {
+  LARGE_INTEGER start{};
+  return handle_ >= 0 &&
+         ::SetFilePointerEx(reinterpret_cast<HANDLE>(handle_), start, nullptr, FILE_BEGIN) != 0;
+}
+
 ReadStatus InputFile::ReadAll(std::string& out) {
   if (handle_ < 0) {
     out.clear();
