@@ -325,7 +325,8 @@ MergeResult Session::MergeTickedEntries() {
   bool header_taken = false;
   bool mvps_taken = false;
   // One buffer of fixed size for every source, whatever its length.
-  const auto chunk = std::make_unique_for_overwrite<char[]>(read_chunk_bytes_);
+  // Page-aligned: copies out of the file cache into an unaligned buffer are several times slower.
+  support::BlockBuffer chunk(read_chunk_bytes_);
   for (std::size_t i = 0; i < entries_.size(); ++i) {
     if (!entries_[i].ticked) continue;
     const std::string name = entries_[i].name;  // a copy: unticking may raise a refill
@@ -349,7 +350,7 @@ MergeResult Session::MergeTickedEntries() {
         writer.BeginSource(name, file.Facts().size);
       }
       const catalogue::TextTally before = tally;
-      read = support::ReadInChunks(file, read_options, {chunk.get(), read_chunk_bytes_},
+      read = support::ReadInChunks(file, read_options, {chunk.data(), chunk.size()},
                                    [&writer](std::string_view piece) { writer.Add(piece); });
       if (read == platform::ReadStatus::kOk) {
         writer.EndFile();
