@@ -173,6 +173,8 @@ TEST(ReadWholeFileIntoTest, ReusedBufferHoldsOnlyTheLatestFile) {
   for (const std::size_t size : {std::size_t{1}, std::size_t{2}, std::size_t{7}, kReadChunkBytes})
     EXPECT_TRUE(pieces("small.txt", size, none) == std::pair(ReadStatus::kOk, small)) << size;
   EXPECT_TRUE(pieces("big.txt", kReadChunkBytes, none) == std::pair(ReadStatus::kOk, big));
+  // On Windows a file being read cannot be written: the change cannot happen there.
+  if (testing::OnWindows()) return;
   EXPECT_EQ(pieces("small.txt", 7, [&] { WriteFile(dir.File("small.txt"), small + "x"); }).first,
             ReadStatus::kChanged);
   EXPECT_EQ(pieces("big.txt", 4096, [&] { WriteFile(dir.File("big.txt"), small); }).first,
