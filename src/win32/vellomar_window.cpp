@@ -319,12 +319,25 @@ void VellomarWindow::LayOut() {
     ::MoveWindow(controls_[i], left, top, width, height, FALSE);
   }
   ListView_SetColumnWidth(Control("MergeList"), 0, LVSCW_AUTOSIZE_USEHEADER);
-  RECT frame{0, 0, Px(view::kClientWidth) + extra, Px(view::kClientHeight)};
+  const SIZE client_size{Px(view::kClientWidth) + extra, Px(view::kClientHeight)};
+  RECT frame{0, 0, client_size.cx, client_size.cy};
   ::AdjustWindowRectExForDpi(&frame, static_cast<DWORD>(::GetWindowLongPtrW(hwnd_, GWL_STYLE)),
                              FALSE, static_cast<DWORD>(::GetWindowLongPtrW(hwnd_, GWL_EXSTYLE)),
                              dpi_);
-  ::SetWindowPos(hwnd_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+  SIZE outer{frame.right - frame.left, frame.bottom - frame.top};
+  ::SetWindowPos(hwnd_, nullptr, 0, 0, outer.cx, outer.cy,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  // The frame the system draws may differ from what it computed (a window manager's own
+  // decorations): the client area is what the layout needs, so it is measured and put right.
+  RECT client{};
+  ::GetClientRect(hwnd_, &client);
+  if (::IsIconic(hwnd_) == 0 &&
+      (client.right != client_size.cx || client.bottom != client_size.cy)) {
+    outer.cx += client_size.cx - client.right;
+    outer.cy += client_size.cy - client.bottom;
+    ::SetWindowPos(hwnd_, nullptr, 0, 0, outer.cx, outer.cy,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   Form_Resize();
   ::InvalidateRect(hwnd_, nullptr, TRUE);
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 
 #include "common/program_fixture.h"
 #include "win32/vellomar_window.h"
@@ -159,6 +160,28 @@ TEST_F(Win32WindowTest, TheMenuOpensWhereItShouldAndItsCommandsWork) {
   Command("Mnu_Exit");
   EXPECT_FALSE(::IsWindow(hwnd));
   EXPECT_FALSE(platform::FileExists(P("displaydns.txt")));
+}
+
+// Places come from the table's twips at the window's dots per inch, and follow a change of it.
+TEST_F(Win32WindowTest, LaysOutFromTwipsAtTheScreensDotsPerInch) {
+  Load();
+  const auto place = [&](std::string_view name) {
+    RECT rect{};
+    ::GetWindowRect(C(name), &rect);
+    ::MapWindowPoints(nullptr, window->hwnd(), reinterpret_cast<POINT*>(&rect), 2);
+    return std::array{rect.left, rect.top, rect.bottom - rect.top};
+  };
+  for (const UINT dpi : {96u, 144u, 96u}) {
+    RECT suggested{0, 0, 10, 10};
+    ::SendMessageW(window->hwnd(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                   reinterpret_cast<LPARAM>(&suggested));
+    const auto px = [dpi](int twips) { return static_cast<LONG>(::MulDiv(twips, dpi, 1440)); };
+    EXPECT_EQ(place("MergeList"), (std::array{px(270), px(1980), px(2085)})) << dpi;
+    EXPECT_EQ(place("InformationText"), (std::array{px(300), px(4560), px(285)})) << dpi;
+    RECT client{};
+    ::GetClientRect(window->hwnd(), &client);
+    EXPECT_EQ(client.bottom, px(view::kClientHeight)) << dpi;
+  }
 }
 
 // A file dropped on the report box is shown in it; a double click hides the box again.
