@@ -10,20 +10,9 @@
 namespace vellomar::app {
 namespace {
 
-class WindowLauncher final : public platform::Launcher {
+class WindowLauncher final : public platform::ForwardingLauncher {
  public:
-  explicit WindowLauncher(std::unique_ptr<platform::Launcher> inner) : inner_(std::move(inner)) {}
-
-  bool Start(const std::vector<std::string>& argv, platform::WindowStyle style,
-             const std::string& working_folder) override {
-    return inner_->Start(argv, style, working_folder);
-  }
-  bool ShellOpen(const std::string& target) override { return inner_->ShellOpen(target); }
-  std::unique_ptr<platform::ChildProcess> StartWithOutput(const std::vector<std::string>& argv,
-                                                          platform::OwnFile& output,
-                                                          platform::StartResult& result) override {
-    return inner_->StartWithOutput(argv, output, result);
-  }
+  using ForwardingLauncher::ForwardingLauncher;
 
   platform::RunResult RunPrivileged(const std::vector<std::string>& argv,
                                     std::string_view input) override {
@@ -37,7 +26,7 @@ class WindowLauncher final : public platform::Launcher {
     platform::RunResult result;
     // The worker only runs the process; the session and every widget stay on this thread.
     std::thread worker([&] {
-      result = inner_->RunPrivileged(argv, input);
+      result = ForwardingLauncher::RunPrivileged(argv, input);
       QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
     loop.exec();
@@ -47,9 +36,6 @@ class WindowLauncher final : public platform::Launcher {
     }
     return result;
   }
-
- private:
-  std::unique_ptr<platform::Launcher> inner_;
 };
 
 }  // namespace

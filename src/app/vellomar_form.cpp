@@ -36,15 +36,15 @@ void Place(QWidget* control, const view::TwipRect& place) {
 // A control of the window's table: its name, tip, place and first caption.
 template <typename Control>
 Control* Make(QWidget* parent, std::string_view name) {
-  const view::ControlSpec& spec = view::Control(name);
+  const view::ControlEntry& described = view::Control(name);
   auto* control = new Control(parent);
-  control->setObjectName(Latin(spec.name));
-  control->setToolTip(Latin(spec.tip));
-  Place(control, spec.place);
+  control->setObjectName(Latin(described.name));
+  control->setToolTip(Latin(described.tip));
+  Place(control, described.place);
   if constexpr (requires { control->setText(QString()); }) {
-    if (!spec.caption.empty()) control->setText(Latin(spec.caption));
+    if (!described.caption.empty()) control->setText(Latin(described.caption));
   } else if constexpr (requires { control->setPlainText(QString()); }) {
-    control->setPlainText(Latin(spec.caption));
+    control->setPlainText(Latin(described.caption));
   }
   return control;
 }

@@ -37,14 +37,15 @@ VellomarMenus::VellomarMenus(VellomarForm& form) : QWidget(nullptr), form_(form)
 
 QAction* VellomarMenus::AddItem(std::string_view name, void (VellomarMenus::*handler)()) {
   const auto items = view::MenuItems();
-  const auto spec = std::find_if(items.begin(), items.end(),
-                                 [&](const view::MenuItemSpec& item) { return item.name == name; });
-  QAction* item = spec->caption.empty()
-                      ? Mnu_File->addSeparator()
-                      : Mnu_File->addAction(QString::fromLatin1(
-                            spec->caption.data(), static_cast<qsizetype>(spec->caption.size())));
+  const auto described = std::find_if(
+      items.begin(), items.end(), [&](const view::MenuEntry& item) { return item.name == name; });
+  QAction* item =
+      described->caption.empty()
+          ? Mnu_File->addSeparator()
+          : Mnu_File->addAction(QString::fromLatin1(
+                described->caption.data(), static_cast<qsizetype>(described->caption.size())));
   item->setObjectName(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
-  item->setCheckable(spec->checkable);
+  item->setCheckable(described->checkable);
   if (handler != nullptr)
     connect(item, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
   return item;
@@ -53,11 +54,11 @@ QAction* VellomarMenus::AddItem(std::string_view name, void (VellomarMenus::*han
 void VellomarMenus::Form_Load() {
   // Decided once per run: the update item does not come back or go away later.
   const bool merged_exists = platform::FileExists(form_.session().MergedFilePath());
-  for (const view::MenuItemSpec& spec : view::MenuItems()) {
-    if (spec.caption.empty()) continue;
+  for (const view::MenuEntry& described : view::MenuItems()) {
+    if (described.caption.empty()) continue;
     QAction* item = findChild<QAction*>(
-        QString::fromLatin1(spec.name.data(), static_cast<qsizetype>(spec.name.size())));
-    const view::MenuItemShown shown = view::ItemAtLoad(spec, merged_exists);
+        QString::fromLatin1(described.name.data(), static_cast<qsizetype>(described.name.size())));
+    const view::MenuItemShown shown = view::ItemAtLoad(described, merged_exists);
     item->setVisible(shown.visible);
     item->setEnabled(shown.enabled);
     item->setText(

@@ -267,25 +267,13 @@ platform::InputFile OpenWhole(const std::string& path, platform::ReadStatus& sta
   return support::OpenForReading(path, {}, status);
 }
 
-// Reads up to `size` bytes, fewer only at the end of the file; nullopt on an error.
-std::optional<std::size_t> ReadChunk(platform::InputFile& file, char* into, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    const std::int64_t n = file.Read(into + done, size - done);
-    if (n < 0) return std::nullopt;
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return done;
-}
-
 // The line count of the open file's text as the whole-file reader gives it; nullopt when a
 // read fails or its length is not what it was at the open once it has been read through.
 std::optional<std::uint64_t> CountFileLines(platform::InputFile& file, LineEnd line_end) {
   const auto buffer = std::make_unique<char[]>(kChunkBytes);
   LineCounter counter(line_end);
   while (true) {
-    const auto got = ReadChunk(file, buffer.get(), kChunkBytes);
+    const auto got = support::ReadBlock(file, buffer.get(), kChunkBytes);
     if (!got) return std::nullopt;
     counter.Add(buffer.get(), *got);
     if (*got < kChunkBytes) break;
@@ -316,7 +304,7 @@ HeaderReport ReadHeaderFile(const std::string& path, LineEnd line_end) {
     const auto buffer = std::make_unique_for_overwrite<char[]>(kChunkBytes);
     std::uint64_t total = 0;
     while (true) {
-      const auto got = ReadChunk(file, buffer.get(), kChunkBytes);
+      const auto got = support::ReadBlock(file, buffer.get(), kChunkBytes);
       if (!got) {
         failed.status = platform::ReadStatus::kUnreadable;
         return failed;

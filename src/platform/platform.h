@@ -310,6 +310,29 @@ struct RunResult {
   // consent prompt was cancelled); pkexec says the same with its own exit status instead.
   bool declined = false;
 };
+
+// A launcher that hands every call to `inner`: the base of a front end's launcher that changes
+// only how it waits (the windows keep drawing while the administrator's install runs).
+class ForwardingLauncher : public Launcher {
+ public:
+  explicit ForwardingLauncher(std::unique_ptr<Launcher> inner) : inner_(std::move(inner)) {}
+  bool Start(const std::vector<std::string>& argv, WindowStyle style,
+             const std::string& working_folder) override {
+    return inner_->Start(argv, style, working_folder);
+  }
+  bool ShellOpen(const std::string& target) override { return inner_->ShellOpen(target); }
+  std::unique_ptr<ChildProcess> StartWithOutput(const std::vector<std::string>& argv,
+                                                OwnFile& output, StartResult& result) override {
+    return inner_->StartWithOutput(argv, output, result);
+  }
+  RunResult RunPrivileged(const std::vector<std::string>& argv, std::string_view input) override {
+    return inner_->RunPrivileged(argv, input);
+  }
+
+ private:
+  std::unique_ptr<Launcher> inner_;
+};
+
 inline constexpr std::size_t kMaxErrorOutput = std::size_t{64} << 10;
 
 // What a program that is waited for gets, and what is kept of what it says.

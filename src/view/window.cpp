@@ -9,76 +9,77 @@ namespace {
 using K = ControlKind;
 
 constexpr std::array kControls = {
-    ControlSpec{
+    ControlEntry{
         "CurrentVersionText", K::kVersionBox, {30, 270, 5025, 645}, "Text1", "Current Version"},
-    ControlSpec{"MergeList",
-                K::kSourceList,
-                {270, 1980, 2085, 2085},
-                "",
-                "Select to include in merge file"},
-    ControlSpec{"FileList", K::kFileList, {2880, 2010, 1905, 2040}, "", "Double click to edit"},
-    ControlSpec{"CreateMergedHosts",
-                K::kButton,
-                {300, 4170, 2085, 315},
-                "Write to HOSTS",
-                "Recreate and Write Merged file to HOSTS"},
-    ControlSpec{
+    ControlEntry{"MergeList",
+                 K::kSourceList,
+                 {270, 1980, 2085, 2085},
+                 "",
+                 "Select to include in merge file"},
+    ControlEntry{"FileList", K::kFileList, {2880, 2010, 1905, 2040}, "", "Double click to edit"},
+    ControlEntry{"CreateMergedHosts",
+                 K::kButton,
+                 {300, 4170, 2085, 315},
+                 "Write to HOSTS",
+                 "Recreate and Write Merged file to HOSTS"},
+    ControlEntry{
         "RefreshListButton", K::kButton, {2910, 4170, 1875, 315}, "Refresh", "Refresh things"},
-    ControlSpec{
+    ControlEntry{
         "MergedVersionText", K::kVersionBox, {30, 1260, 5025, 645}, "Text1", "Merge Version"},
-    ControlSpec{"InformationText", K::kStatusBox, {300, 4560, 4455, 285}, "Info", "General Info.!"},
-    ControlSpec{"Label1",
-                K::kLabel,
-                {60, 60, 1215, 195},
-                "Current Host File:",
-                "Double click to edit the file"},
-    ControlSpec{"Label2",
-                K::kLabel,
-                {60, 1050, 1245, 195},
-                "Merged Host File:",
-                "Double click to edit the file"},
-    ControlSpec{"CurrentHostsFileInfo",
-                K::kLabel,
-                {1440, 60, 825, 195},
-                "",
-                "Click to refresh Version info"},
-    ControlSpec{"MergedHostsFileInfo",
-                K::kLabel,
-                {1410, 1050, 825, 195},
-                "",
-                "Click to refresh Version info"},
-    ControlSpec{"AutoFlushDns",
-                K::kCheckBox,
-                {3690, 60, 1365, 195},
-                "Auto FlushDns",
-                "Auto flushdns after Hosts write"},
-    ControlSpec{"DisplayDnsText",
-                K::kReportBox,
-                {30, 60, 2475, 1695},
-                "",
-                "Double click to hide this display"},
-    ControlSpec{"Use_127",
-                K::kCheckBox,
-                {3690, 1050, 1365, 195},
-                "Use 127.0.0.1",
-                "Use 127.0.0.1 or 0.0.0.0 (RIGHT CLICK TO TOGGLE)"},
+    ControlEntry{
+        "InformationText", K::kStatusBox, {300, 4560, 4455, 285}, "Info", "General Info.!"},
+    ControlEntry{"Label1",
+                 K::kLabel,
+                 {60, 60, 1215, 195},
+                 "Current Host File:",
+                 "Double click to edit the file"},
+    ControlEntry{"Label2",
+                 K::kLabel,
+                 {60, 1050, 1245, 195},
+                 "Merged Host File:",
+                 "Double click to edit the file"},
+    ControlEntry{"CurrentHostsFileInfo",
+                 K::kLabel,
+                 {1440, 60, 825, 195},
+                 "",
+                 "Click to refresh Version info"},
+    ControlEntry{"MergedHostsFileInfo",
+                 K::kLabel,
+                 {1410, 1050, 825, 195},
+                 "",
+                 "Click to refresh Version info"},
+    ControlEntry{"AutoFlushDns",
+                 K::kCheckBox,
+                 {3690, 60, 1365, 195},
+                 "Auto FlushDns",
+                 "Auto flushdns after Hosts write"},
+    ControlEntry{"DisplayDnsText",
+                 K::kReportBox,
+                 {30, 60, 2475, 1695},
+                 "",
+                 "Double click to hide this display"},
+    ControlEntry{"Use_127",
+                 K::kCheckBox,
+                 {3690, 1050, 1365, 195},
+                 "Use 127.0.0.1",
+                 "Use 127.0.0.1 or 0.0.0.0 (RIGHT CLICK TO TOGGLE)"},
 };
 
 constexpr std::array kMenuItems = {
-    MenuItemSpec{"Mnu_HostFileCheck", "Check Host Version"},
-    MenuItemSpec{"Mnu_HostFileUpdate", "Update Host File"},
-    MenuItemSpec{"sep0", ""},
-    MenuItemSpec{"Mnu_ShowDns", "Show Current DNS"},
-    MenuItemSpec{"Mnu_OpenDnsNotepad", "Show Current DNS in Notepad", true},
-    MenuItemSpec{"Mnu_FlushDns", "Flush Dns Now"},
-    MenuItemSpec{"sep1", ""},
-    MenuItemSpec{"Mnu_StopDnsService", "Stop Dns Cache service"},
-    MenuItemSpec{"Mnu_StartDnsService", "Start Dns Cache Service"},
-    MenuItemSpec{"sep2", ""},
-    MenuItemSpec{"Mnu_EnableDnD", "Enable Drag and Drop 'hosts' File Replace", true},
-    MenuItemSpec{"Mnu_WebLink", kWebLinkAddress},
-    MenuItemSpec{"sep3", ""},
-    MenuItemSpec{"Mnu_Exit", "&Exit"},
+    MenuEntry{"Mnu_HostFileCheck", "Check Host Version"},
+    MenuEntry{"Mnu_HostFileUpdate", "Update Host File"},
+    MenuEntry{"sep0", ""},
+    MenuEntry{"Mnu_ShowDns", "Show Current DNS"},
+    MenuEntry{"Mnu_OpenDnsNotepad", "Show Current DNS in Notepad", true},
+    MenuEntry{"Mnu_FlushDns", "Flush Dns Now"},
+    MenuEntry{"sep1", ""},
+    MenuEntry{"Mnu_StopDnsService", "Stop Dns Cache service"},
+    MenuEntry{"Mnu_StartDnsService", "Start Dns Cache Service"},
+    MenuEntry{"sep2", ""},
+    MenuEntry{"Mnu_EnableDnD", "Enable Drag and Drop 'hosts' File Replace", true},
+    MenuEntry{"Mnu_WebLink", kWebLinkAddress},
+    MenuEntry{"sep3", ""},
+    MenuEntry{"Mnu_Exit", "&Exit"},
 };
 
 SideContent SideOf(const session::VersionSide& side) {
@@ -99,17 +100,18 @@ TwipRect DnsBoxLayout(int outer_width, int outer_height) {
           std::max(0, outer_height - kTop - 525)};
 }
 
-std::span<const ControlSpec> Controls() { return kControls; }
+std::span<const ControlEntry> Controls() { return kControls; }
 
-const ControlSpec& Control(std::string_view name) {
-  const auto found = std::find_if(kControls.begin(), kControls.end(),
-                                  [&](const ControlSpec& spec) { return spec.name == name; });
+const ControlEntry& Control(std::string_view name) {
+  const auto found =
+      std::find_if(kControls.begin(), kControls.end(),
+                   [&](const ControlEntry& described) { return described.name == name; });
   return found != kControls.end() ? *found : kControls.front();
 }
 
-std::span<const MenuItemSpec> MenuItems() { return kMenuItems; }
+std::span<const MenuEntry> MenuItems() { return kMenuItems; }
 
-MenuItemShown ItemAtLoad(const MenuItemSpec& item, bool merged_file_exists) {
+MenuItemShown ItemAtLoad(const MenuEntry& item, bool merged_file_exists) {
   MenuItemShown shown{true, true, item.caption};
   if (item.name == "Mnu_HostFileUpdate") {
     shown.visible = merged_file_exists;

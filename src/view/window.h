@@ -52,7 +52,7 @@ enum class ControlKind {
   kReportBox,  // the DNS report: multi-line, read-only, both scroll bars, hidden at first
 };
 
-struct ControlSpec {
+struct ControlEntry {
   std::string_view name;
   ControlKind kind;
   TwipRect place;
@@ -61,17 +61,17 @@ struct ControlSpec {
 };
 
 // The window's controls in tab order.
-std::span<const ControlSpec> Controls();
+std::span<const ControlEntry> Controls();
 // The control of this name; the names are those of Controls().
-const ControlSpec& Control(std::string_view name);
+const ControlEntry& Control(std::string_view name);
 
 // The command menu: items in order; a separator has an empty caption.
-struct MenuItemSpec {
+struct MenuEntry {
   std::string_view name;
   std::string_view caption;
   bool checkable = false;
 };
-std::span<const MenuItemSpec> MenuItems();
+std::span<const MenuEntry> MenuItems();
 
 // How an item shows once the menu is loaded (decided once per run): the update item only when
 // the merged file exists at that moment, under its longer caption; the drag-and-drop option is
@@ -81,7 +81,7 @@ struct MenuItemShown {
   bool enabled = true;
   std::string_view caption;
 };
-MenuItemShown ItemAtLoad(const MenuItemSpec& item, bool merged_file_exists);
+MenuItemShown ItemAtLoad(const MenuEntry& item, bool merged_file_exists);
 
 // The three states of Use_127 for the address modes, and back.
 enum class TickState { kUnticked, kTicked, kGrayed };

@@ -11,20 +11,9 @@
 namespace vellomar::win32 {
 namespace {
 
-class WindowLauncher final : public platform::Launcher {
+class WindowLauncher final : public platform::ForwardingLauncher {
  public:
-  explicit WindowLauncher(std::unique_ptr<platform::Launcher> inner) : inner_(std::move(inner)) {}
-
-  bool Start(const std::vector<std::string>& argv, platform::WindowStyle style,
-             const std::string& working_folder) override {
-    return inner_->Start(argv, style, working_folder);
-  }
-  bool ShellOpen(const std::string& target) override { return inner_->ShellOpen(target); }
-  std::unique_ptr<platform::ChildProcess> StartWithOutput(const std::vector<std::string>& argv,
-                                                          platform::OwnFile& output,
-                                                          platform::StartResult& result) override {
-    return inner_->StartWithOutput(argv, output, result);
-  }
+  using ForwardingLauncher::ForwardingLauncher;
 
   // The install runs on a worker while this thread's windows are disabled (they draw, but take
   // no click, so the install cannot be started twice) and their messages are handled.
@@ -44,7 +33,7 @@ class WindowLauncher final : public platform::Launcher {
     HANDLE done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     platform::RunResult result;
     std::thread worker([&] {
-      result = inner_->RunPrivileged(argv, input);
+      result = ForwardingLauncher::RunPrivileged(argv, input);
       ::SetEvent(done);
     });
     while (::MsgWaitForMultipleObjects(1, &done, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
@@ -65,9 +54,6 @@ class WindowLauncher final : public platform::Launcher {
     }
     return result;
   }
-
- private:
-  std::unique_ptr<platform::Launcher> inner_;
 };
 
 }  // namespace

@@ -86,7 +86,7 @@ std::size_t IndexOf(std::string_view name) {
   const auto controls = view::Controls();
   return static_cast<std::size_t>(
       std::find_if(controls.begin(), controls.end(),
-                   [&](const view::ControlSpec& spec) { return spec.name == name; }) -
+                   [&](const view::ControlEntry& described) { return described.name == name; }) -
       controls.begin());
 }
 
@@ -123,7 +123,7 @@ int ControlId(std::string_view name) { return kFirstControlId + static_cast<int>
 int MenuId(std::string_view name) {
   const auto items = view::MenuItems();
   return kFirstMenuId + static_cast<int>(std::find_if(items.begin(), items.end(),
-                                                      [&](const view::MenuItemSpec& item) {
+                                                      [&](const view::MenuEntry& item) {
                                                         return item.name == name;
                                                       }) -
                                          items.begin());
@@ -181,13 +181,13 @@ void VellomarWindow::CreateControls() {
   tips_ = ::CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0, 0, 0,
                             hwnd_, nullptr, instance, nullptr);
   ::SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, 600);
-  const auto specs = view::Controls();
-  for (std::size_t i = 0; i < specs.size(); ++i) {
-    const view::ControlSpec& spec = specs[i];
+  const auto table = view::Controls();
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    const view::ControlEntry& described = table[i];
     const wchar_t* window_class = L"EDIT";
     DWORD style = WS_CHILD | WS_VISIBLE;
     DWORD ex_style = 0;
-    switch (spec.kind) {
+    switch (described.kind) {
       case view::ControlKind::kVersionBox:
         style |= ES_MULTILINE | ES_READONLY | WS_DISABLED;
         ex_style = WS_EX_CLIENTEDGE;
@@ -220,22 +220,16 @@ void VellomarWindow::CreateControls() {
       case view::ControlKind::kCheckBox:
         window_class = L"BUTTON";
         style |= BS_LEFTTEXT | WS_TABSTOP |
-                 (spec.name == "Use_127" ? BS_3STATE : static_cast<DWORD>(BS_AUTOCHECKBOX));
+                 (described.name == "Use_127" ? BS_3STATE : static_cast<DWORD>(BS_AUTOCHECKBOX));
         break;
     }
-    const std::wstring caption = Wide(spec.caption);
+    const std::wstring caption = Wide(described.caption);
     HWND control =
         ::CreateWindowExW(ex_style, window_class, caption.c_str(), style, 0, 0, 10, 10, hwnd_,
                           reinterpret_cast<HMENU>(kFirstControlId + i), instance, nullptr);
     controls_[i] = control;
-    std::wstring tip = Wide(spec.tip);
-    TTTOOLINFOW tool{};
-    tool.cbSize = sizeof(tool);
-    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-    tool.hwnd = hwnd_;
-    tool.uId = reinterpret_cast<UINT_PTR>(control);
-    tool.lpszText = tip.data();
-    ::SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    std::wstring tip = Wide(described.tip);
+    SetTip(control, tip, TTM_ADDTOOLW);
     ::SetWindowSubclass(control, ControlProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
   }
   HWND list = Control("MergeList");
@@ -262,10 +256,10 @@ void VellomarWindow::LayOut() {
   fixed_font_ =
       ::CreateFontW(-::MulDiv(9, static_cast<int>(dpi_), 72), 0, 0, 0, FW_NORMAL, 0, 0, 0,
                     OEM_CHARSET, 0, 0, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, L"Terminal");
-  const auto specs = view::Controls();
-  for (std::size_t i = 0; i < specs.size(); ++i) {
-    const bool fixed = specs[i].kind == view::ControlKind::kVersionBox ||
-                       specs[i].kind == view::ControlKind::kReportBox;
+  const auto table = view::Controls();
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    const bool fixed = table[i].kind == view::ControlKind::kVersionBox ||
+                       table[i].kind == view::ControlKind::kReportBox;
     ::SendMessageW(controls_[i], WM_SETFONT,
                    reinterpret_cast<WPARAM>(fixed ? fixed_font_ : dialog_font_), FALSE);
   }
@@ -288,21 +282,21 @@ void VellomarWindow::LayOut() {
   }
   const int extra = std::max(0, needed - Px(view::kClientWidth));
   const int half = extra / 2;
-  for (std::size_t i = 0; i < specs.size(); ++i) {
-    const view::ControlSpec& spec = specs[i];
-    int left = Px(spec.place.left);
-    int width = Px(spec.place.width);
-    const int top = Px(spec.place.top);
-    const int height = Px(spec.place.height);
-    const std::string_view name = spec.name;
-    if (spec.kind == view::ControlKind::kVersionBox || name == "InformationText") {
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    const view::ControlEntry& described = table[i];
+    int left = Px(described.place.left);
+    int width = Px(described.place.width);
+    const int top = Px(described.place.top);
+    const int height = Px(described.place.height);
+    const std::string_view name = described.name;
+    if (described.kind == view::ControlKind::kVersionBox || name == "InformationText") {
       width += extra;
     } else if (name == "MergeList" || name == "CreateMergedHosts") {
       width += half;
     } else if (name == "FileList" || name == "RefreshListButton") {
       left += half;
       width += extra - half;
-    } else if (spec.kind == view::ControlKind::kCheckBox) {
+    } else if (described.kind == view::ControlKind::kCheckBox) {
       // Keeps its right edge and grows to the left when its caption needs room.
       const int right = left + width + extra;
       width = std::max(width, text_width(name) + check_room);
@@ -429,12 +423,7 @@ void VellomarWindow::DrawStatus(const view::WindowContent& content) {
   SetText(box, shown);
   ::InvalidateRect(box, nullptr, TRUE);
   std::wstring tip = shown == text ? Wide(view::Control("InformationText").tip) : text;
-  TTTOOLINFOW tool{};
-  tool.cbSize = sizeof(tool);
-  tool.hwnd = hwnd_;
-  tool.uId = reinterpret_cast<UINT_PTR>(box);
-  tool.lpszText = tip.data();
-  ::SendMessageW(tips_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+  SetTip(box, tip, TTM_UPDATETIPTEXTW);
 }
 
 void VellomarWindow::DrawSummary(HWND summary, const std::string& text) {
@@ -454,12 +443,17 @@ void VellomarWindow::DrawSummary(HWND summary, const std::string& text) {
                TRUE);
   SetText(summary, wide);
   std::wstring tip = width <= room ? Wide(view::Control("CurrentHostsFileInfo").tip) : wide;
+  SetTip(summary, tip, TTM_UPDATETIPTEXTW);
+}
+
+void VellomarWindow::SetTip(HWND control, std::wstring tip, UINT message) {
   TTTOOLINFOW tool{};
   tool.cbSize = sizeof(tool);
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
   tool.hwnd = hwnd_;
-  tool.uId = reinterpret_cast<UINT_PTR>(summary);
+  tool.uId = reinterpret_cast<UINT_PTR>(control);
   tool.lpszText = tip.data();
-  ::SendMessageW(tips_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+  ::SendMessageW(tips_, message, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 HBRUSH VellomarWindow::BrushFor(HWND control, HDC dc) {
@@ -503,10 +497,10 @@ LRESULT VellomarWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
         MenuCommand(id);  // a menu item, chosen from the popup menu
         return 0;
       }
-      const auto specs = view::Controls();
+      const auto table = view::Controls();
       const std::size_t index = static_cast<std::size_t>(id - kFirstControlId);
-      if (index >= specs.size()) break;
-      const std::string_view name = specs[index].name;
+      if (index >= table.size()) break;
+      const std::string_view name = table[index].name;
       if (name == "CreateMergedHosts" && code == BN_CLICKED) {
         session_.MergeAndInstall(::SendMessageW(Control("AutoFlushDns"), BM_GETCHECK, 0, 0) ==
                                  BST_CHECKED);

@@ -63,6 +63,8 @@ class VellomarWindow {
   void Draw();
   void DrawSummary(HWND summary, const std::string& text);
   void DrawStatus(const view::WindowContent& content);
+  // Adds (TTM_ADDTOOLW) or changes (TTM_UPDATETIPTEXTW) the tool tip of a control.
+  void SetTip(HWND control, std::wstring tip, UINT message);
   HBRUSH BrushFor(HWND control, HDC dc);
   int Px(int twips) const;
 

@@ -32,7 +32,7 @@ TEST(WindowViewTest, TitleLayoutAndTheAddressModeBox) {
 TEST(WindowViewTest, TheMenuAfterItsLoad) {
   for (const bool merged_exists : {false, true}) {
     std::string shown;
-    for (const MenuItemSpec& item : MenuItems()) {
+    for (const MenuEntry& item : MenuItems()) {
       const MenuItemShown state = ItemAtLoad(item, merged_exists);
       if (!state.visible) continue;
       shown += std::string(state.caption) + (state.enabled ? "" : " (off)") + "|";
@@ -49,7 +49,7 @@ TEST(WindowViewTest, TheMenuAfterItsLoad) {
 // the client area as laid out.
 TEST(WindowViewTest, EveryControlHasItsOwnNameAndFitsTheWindow) {
   std::set<std::string_view> names;
-  for (const ControlSpec& control : Controls()) {
+  for (const ControlEntry& control : Controls()) {
     EXPECT_TRUE(names.insert(control.name).second) << control.name;
     EXPECT_EQ(&Control(control.name), &control);
     EXPECT_LE(control.place.left + control.place.width, kClientWidth) << control.name;
