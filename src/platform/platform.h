@@ -3,6 +3,7 @@
 // chosen by the build. Nothing here names a type of a particular OS.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -353,6 +354,55 @@ struct RunOptions {
 // Windows, input is not fed: the install helper, the one program fed, takes its bytes through a
 // pipe there.
 RunResult RunAndWait(const std::vector<std::string>& argv, const RunOptions& options);
+
+// ---- HTTP ----------------------------------------------------------------------------------
+//
+// One GET of a list from the web: libcurl on POSIX, WinHTTP on Windows. Only http:// and
+// https:// addresses are taken; certificates are verified against the system's store (and the
+// request's own authorities, when it names any); a redirect from https to http is refused.
+
+struct HttpRequest {
+  std::string url;
+  // The validators of the last good reply; empty ones are not sent.
+  std::string if_none_match;      // its ETag, sent as If-None-Match
+  std::string if_modified_since;  // its Last-Modified, sent as If-Modified-Since
+  int timeout_ms = 30000;         // the whole exchange, redirects included
+  int max_redirects = 5;          // a further redirect fails as kTooManyRedirects
+  // PEM certificates of authorities trusted besides the system's (a private CA); the caller
+  // reads them through its own checked reader, so that no path is opened here.
+  std::string extra_authorities;
+};
+
+// Why a request ended without a reply to judge.
+enum class HttpFailure {
+  kNone,              // a reply came: see its status
+  kBadUrl,            // not an http:// or https:// address that can be requested
+  kCannotConnect,     // the name does not resolve, or the server cannot be reached
+  kTimedOut,          // no complete answer within the time-out
+  kCertificate,       // the server's certificate does not verify
+  kInsecureRedirect,  // a redirect from https to http
+  kTooManyRedirects,  // more redirects than the request allows
+  kStopped,           // the body sink asked to stop
+  kBroken,            // any other failure: a reply cut short, a body that does not decode...
+};
+
+struct HttpReply {
+  HttpFailure failure = HttpFailure::kNone;
+  int status = 0;  // the status of the final reply (after redirects)
+  // Headers of the final reply; empty when it had none.
+  std::string etag;
+  std::string last_modified;
+  std::string content_type;
+  std::string detail;  // the library's or the system's own words on a failure, for the user
+};
+
+// Receives the body of a status-200 reply as it arrives, decoded (a compressed transfer is
+// undone before it gets here, so that the caller counts the real bytes); returning false stops
+// the transfer, which then ends as kStopped. Bodies of other statuses are not handed over.
+using HttpBodySink = std::function<bool(std::string_view chunk)>;
+
+// Sends one GET as `request` says and waits for the answer, at most request.timeout_ms.
+HttpReply HttpGet(const HttpRequest& request, const HttpBodySink& sink);
 
 // ---- Rights and instances -----------------------------------------------------------------
 

@@ -23,6 +23,7 @@ Environment SystemEnvironment(platform::Launcher& launcher) {
         platform::JoinPath(program_folder, platform::kInstalledAction));
   }
   env.launcher = &launcher;
+  env.http_get = platform::HttpGet;
   env.version_major = VELLOMAR_VERSION_MAJOR;
   env.version_minor = VELLOMAR_VERSION_MINOR;
   env.version_revision = VELLOMAR_VERSION_PATCH;

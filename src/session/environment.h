@@ -36,6 +36,9 @@ struct Environment {
   // RunPrivileged; empty when there is none to use.
   std::vector<std::string> privileged_install;
   platform::Launcher* launcher = nullptr;  // not owned
+  // Fetches a subscribed list (platform::HttpGet); tests put a server of their own here.
+  std::function<platform::HttpReply(const platform::HttpRequest&, const platform::HttpBodySink&)>
+      http_get;
   // The install lock: where it lives and how long an install waits for it (the window does
   // not wait: it never holds its event loop up).
   install::LockPolicy install_lock;
