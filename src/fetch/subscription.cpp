@@ -41,8 +41,10 @@ Subscription ShortcutAddress(std::string_view bytes) {
     const std::string_view line = Trimmed(raw);
     if (!line.empty() && line.front() == '[') {
       in_section = support::ToLowerAscii(line) == kShortcutSection;
-    } else if (in_section && support::ToLowerAscii(line.substr(0, 4)) == "url=") {
-      url = Trimmed(line.substr(4));
+    } else if (const auto equals = line.find('=');
+               in_section && equals != std::string_view::npos &&
+               support::ToLowerAscii(Trimmed(line.substr(0, equals))) == "url") {
+      url = Trimmed(line.substr(equals + 1));
     }
     return !url;
   });
