@@ -450,8 +450,7 @@ class Commands {
       const auto subscription = fetch::SubscriptionNamed(name);
       if (!subscription || std::find(subscriptions.begin(), subscriptions.end(), *subscription) ==
                                subscriptions.end()) {
-        Err("no subscription " + name + " in " + session_.SourceFolder() +
-            " (names as H_Name.url or H_Name.txt, for a file H_Name.url there)");
+        Err("no subscription " + name + " in " + session_.SourceFolder());
         return kUsage;
       }
     }
