@@ -135,6 +135,7 @@ class FetchTest : public ProgramFixture {
 // drops them; a subscription whose list is there is not fetched for the missing lists.
 TEST_F(FetchTest, AListIsUpdatedThenUnchangedAndTheValidatorsFollowTheAddress) {
   Serve("https://lists.example/web.txt", 200, {"0.0.0.0 a.ex", "ample\n"}, "\"v1\"");
+  server["https://lists.example/web.txt"].reply.last_modified = "Mon, 07 Dec 2026 10:00:00 GMT";
   EXPECT_EQ(Said(Fetch()), "H_Web.txt: updated (18 bytes)\n");
   EXPECT_EQ(ReadFile(P("Hostfiles/H_Web.txt")), "0.0.0.0 a.example\n");
   EXPECT_EQ(progress, (std::vector<std::pair<std::string, std::uint64_t>>{{"H_Web.txt", 12},
@@ -143,7 +144,8 @@ TEST_F(FetchTest, AListIsUpdatedThenUnchangedAndTheValidatorsFollowTheAddress) {
   const auto written = std::filesystem::last_write_time(P("Hostfiles/H_Web.txt"));
   Serve("https://lists.example/web.txt", 304, {});
   EXPECT_EQ(Said(Fetch(session::FetchScope::kNamed, {"H_Web.txt"})), "H_Web.txt: unchanged\n");
-  EXPECT_EQ(requests.back().if_none_match, "\"v1\"");
+  EXPECT_EQ(std::pair(requests.back().if_none_match, requests.back().if_modified_since),
+            std::pair(std::string("\"v1\""), std::string("Mon, 07 Dec 2026 10:00:00 GMT")));
   EXPECT_EQ(std::filesystem::last_write_time(P("Hostfiles/H_Web.txt")), written);
   EXPECT_TRUE(Fetch(session::FetchScope::kMissingLists).empty());
 
