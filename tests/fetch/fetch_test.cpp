@@ -141,6 +141,8 @@ TEST_F(FetchTest, AListIsUpdatedThenUnchangedAndTheValidatorsFollowTheAddress) {
   EXPECT_EQ(progress, (std::vector<std::pair<std::string, std::uint64_t>>{{"H_Web.txt", 12},
                                                                           {"H_Web.txt", 18}}));
   EXPECT_TRUE(requests.back().if_none_match.empty());
+  session->ListSources();  // the list is a source; its subscription is not
+  EXPECT_TRUE(session->FindEntry("H_Web.txt") && !session->FindEntry("H_Web.url"));
   const auto written = std::filesystem::last_write_time(P("Hostfiles/H_Web.txt"));
   Serve("https://lists.example/web.txt", 304, {});
   EXPECT_EQ(Said(Fetch(session::FetchScope::kNamed, {"H_Web.txt"})), "H_Web.txt: unchanged\n");
