@@ -5,7 +5,7 @@
 # The packages of the Linux build and its tests, and those named.
 vellomar_install_deps() {
   vellomar_install_packages build-essential cmake qt6-base-dev libgtest-dev libgmock-dev \
-    util-linux e2fsprogs strace "$@"
+    libcurl4-openssl-dev util-linux e2fsprogs strace nginx openssl "$@"
 }
 
 # Exactly the packages named.

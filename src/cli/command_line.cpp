@@ -14,6 +14,7 @@
 #include "dns/capture.h"
 #include "dns/commands.h"
 #include "dns/report.h"
+#include "fetch/subscription.h"
 #include "merge/merge_writer.h"
 #include "platform/platform.h"
 #include "session/session.h"
@@ -26,8 +27,10 @@ namespace {
 constexpr int kOk = 0;
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
-constexpr int kProgramWaitMs = 60000;                       // a resolver or service command
-constexpr std::size_t kMaxListing = std::size_t{64} << 20;  // a cache listing read whole
+constexpr int kProgramWaitMs = 60000;                          // a resolver or service command
+constexpr std::size_t kMaxListing = std::size_t{64} << 20;     // a cache listing read whole
+constexpr std::size_t kMaxAuthorities = std::size_t{1} << 20;  // a --ca-file read whole
+constexpr long long kMaxTimeoutSeconds = 86400;
 
 constexpr const char* kUsageText =
     R"(Usage: vellomar-cli [--folder DIR] [--hosts FILE] [--resolver FILE] COMMAND [ARGS]
@@ -41,15 +44,20 @@ Commands:
   merge [--mode MODE] [--output FILE] HEADER [SOURCE...]
                             merges the header entry and the sources, in list order, into
                             FILE (default DIR/M_Hosts.txt) and prints its summary
-  update [--mode MODE] [--flush]
+  update [--mode MODE] [--flush] [--fetch]
                             merges the header entry and the sources that the installed hosts
-                            file names, then installs the result
+                            file names, then installs the result; with --fetch, fetches
+                            every subscription first (as fetch does)
   install [--flush] [FILE]  installs FILE (default DIR/M_Hosts.txt) over the hosts file,
                             keeping the old one as the backup (hosts file + ".ZRB")
   status                    the dated lines of the installed and the merged file
   restore [--original]      puts the backup back; the replaced file becomes the backup.
                             With --original: puts back the hosts file as it was before
                             Vellomar first wrote it (hosts file + ".vellomar-original")
+  fetch [--max-size BYTES] [--timeout SECONDS] [--ca-file FILE] [NAME...]
+                            fetches the list of every subscription (DIR/Hostfiles/H_Name.url
+                            names the web address of H_Name.txt), or of those named
+                            (H_Name.url or H_Name.txt); a failed fetch keeps the last copy
   dns flush                 empties the resolver cache
   dns show                  prints the resolver cache as a table
 
@@ -61,6 +69,9 @@ Options:
                    0.0.0.0 (127.0.0.1 becomes 0.0.0.0; the default)
   --output FILE    where merge writes (default DIR/M_Hosts.txt)
   --flush          flush the resolver cache after a successful install
+  --max-size BYTES the largest list a fetch takes (default and most: 268435456)
+  --timeout SECONDS how long each list's fetch may take (default 30)
+  --ca-file FILE   PEM certificates of authorities trusted besides the system's
   --help           this text
   --version        the version
 
@@ -114,6 +125,10 @@ struct Options {
   merge::AddressMode mode = merge::kDefaultAddressMode;
   bool flush = false;
   bool original = false;
+  bool fetch = false;
+  std::optional<std::string> max_size;
+  std::optional<std::string> timeout;
+  std::optional<std::string> ca_file;
   bool help = false;
   bool version = false;
   std::vector<std::string> words;  // the command and its operands
@@ -157,14 +172,19 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, Options& 
       options.flush = true;
     } else if (arg == "--original") {
       options.original = true;
+    } else if (arg == "--fetch") {
+      options.fetch = true;
     } else if (arg == "--folder" || arg == "--hosts" || arg == "--resolver" || arg == "--output" ||
-               arg == "--mode") {
+               arg == "--mode" || arg == "--max-size" || arg == "--timeout" || arg == "--ca-file") {
       const auto given = take();
       if (!given || given->empty()) return arg + " needs a value";
       if (arg == "--folder") options.folder = *given;
       if (arg == "--hosts") options.hosts = *given;
       if (arg == "--resolver") options.resolver = *given;
       if (arg == "--output") options.output = *given;
+      if (arg == "--max-size") options.max_size = *given;
+      if (arg == "--timeout") options.timeout = *given;
+      if (arg == "--ca-file") options.ca_file = *given;
       if (arg == "--mode") {
         const auto mode = ParseMode(*given);
         if (!mode) return "unknown mode " + *given + " (keep, 127.0.0.1 or 0.0.0.0)";
@@ -175,6 +195,17 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, Options& 
     }
   }
   return std::nullopt;
+}
+
+// A whole number from 1 to `most`, in decimal digits only; nullopt otherwise.
+std::optional<long long> Count(const std::string& text, long long most) {
+  if (text.empty() || text.size() > 18 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return std::nullopt;
+  }
+  const long long value = std::stoll(text);
+  if (value < 1 || value > most) return std::nullopt;
+  return value;
 }
 
 std::string FolderOf(const std::string& path) {
@@ -215,16 +246,18 @@ class Commands {
     const std::string& command = options_.words.front();
     const std::vector<std::string> operands(options_.words.begin() + 1, options_.words.end());
     static const std::vector<std::string> kCommands = {"list",   "merge",   "update", "install",
-                                                       "status", "restore", "dns"};
+                                                       "status", "restore", "fetch",  "dns"};
     if (std::find(kCommands.begin(), kCommands.end(), command) == kCommands.end()) {
       return Usage("unknown command " + command);
     }
-    const bool takes_operands = command == "merge" || command == "install" || command == "dns";
+    const bool takes_operands =
+        command == "merge" || command == "install" || command == "fetch" || command == "dns";
     if (!takes_operands && !operands.empty()) return Usage(command + " takes no operands");
     // Every command that reads the program folder refuses one that others can change (as
     // root): its files would be theirs to choose.
     const bool reads_folder = command == "list" || command == "merge" || command == "update" ||
-                              command == "status" || (command == "install" && operands.empty());
+                              command == "status" || command == "fetch" ||
+                              (command == "install" && operands.empty());
     if (reads_folder && session_.FolderProblem()) {
       Err(view::StatusText(*session_.FolderProblem()));
       return kUsage;
@@ -235,6 +268,7 @@ class Commands {
     if (command == "install") return Install(operands);
     if (command == "status") return Status();
     if (command == "restore") return Restore();
+    if (command == "fetch") return Fetch(operands);
     if (command == "dns") return Dns(operands);
     return Usage("unknown command " + command);
   }
@@ -351,8 +385,94 @@ class Commands {
     return MergeTicked();
   }
 
+  // The limits of each list's fetch from the options; nullopt, said on stderr, when one is bad.
+  std::optional<session::FetchOptions> FetchLimits() {
+    session::FetchOptions limits;
+    if (options_.max_size) {
+      const auto bytes = Count(*options_.max_size, static_cast<long long>(platform::kMaxFileBytes));
+      if (!bytes) {
+        Usage("--max-size takes a number of bytes from 1 to " +
+              std::to_string(platform::kMaxFileBytes));
+        return std::nullopt;
+      }
+      limits.max_bytes = static_cast<std::uint64_t>(*bytes);
+    }
+    if (options_.timeout) {
+      const auto seconds = Count(*options_.timeout, kMaxTimeoutSeconds);
+      if (!seconds) {
+        Usage("--timeout takes a number of seconds from 1 to " +
+              std::to_string(kMaxTimeoutSeconds));
+        return std::nullopt;
+      }
+      limits.timeout_ms = static_cast<int>(*seconds * 1000);
+    }
+    if (options_.ca_file) {
+      const std::string& file = *options_.ca_file;
+      if (!Reachable(file)) return std::nullopt;
+      platform::ReadStatus read;
+      platform::InputFile opened = support::OpenForReading(file, {}, read);
+      if (read == platform::ReadStatus::kOk && opened.Facts().size > kMaxAuthorities) {
+        read = platform::ReadStatus::kTooLarge;
+      }
+      if (read == platform::ReadStatus::kOk) read = opened.ReadAll(limits.extra_authorities);
+      if (read != platform::ReadStatus::kOk) {
+        Err("cannot read " + file + ": " + std::string(view::ReadFailureText(read)));
+        return std::nullopt;
+      }
+      if (limits.extra_authorities.find("-----BEGIN CERTIFICATE-----") == std::string::npos) {
+        Err(file + " holds no PEM certificate");
+        return std::nullopt;
+      }
+    }
+    return limits;
+  }
+
+  // Each list's result: a success on stdout, a failure on stderr. kOk when none failed.
+  int SayFetched(const std::vector<fetch::FetchResult>& results) {
+    int code = kOk;
+    for (const auto& result : results) {
+      if (result.outcome == fetch::Outcome::kFailed) {
+        Err(view::FetchResultText(result));
+        code = kFailed;
+      } else {
+        Out(view::FetchResultText(result) + "\n");
+      }
+    }
+    return code;
+  }
+
+  int Fetch(const std::vector<std::string>& names) {
+    if (!ListSources()) return kUsage;
+    const auto limits = FetchLimits();
+    if (!limits) return kUsage;
+    const std::vector<std::string> subscriptions = session_.Subscriptions();
+    for (const auto& name : names) {
+      const auto subscription = fetch::SubscriptionNamed(name);
+      if (!subscription || std::find(subscriptions.begin(), subscriptions.end(), *subscription) ==
+                               subscriptions.end()) {
+        Err("no subscription " + name + " in " + session_.SourceFolder());
+        return kUsage;
+      }
+    }
+    if (subscriptions.empty()) {
+      Err("no subscriptions in " + session_.SourceFolder() +
+          ": a file H_Name.url there names the web address of the list H_Name.txt");
+      return kOk;
+    }
+    return SayFetched(session_.FetchSubscriptions(
+        names, *limits, names.empty() ? session::FetchScope::kAll : session::FetchScope::kNamed));
+  }
+
   int Update() {
     if (!ListSources() || !NeedHosts()) return kUsage;
+    // Failed fetches keep their last copies; the update goes on, and the exit status says so.
+    int fetched = kOk;
+    if (options_.fetch) {
+      const auto limits = FetchLimits();
+      if (!limits) return kUsage;
+      fetched = SayFetched(session_.FetchSubscriptions({}, *limits, session::FetchScope::kAll));
+      if (!ListSources()) return kUsage;
+    }
     session_.SetMode(options_.mode);  // before any tick, so that it merges nothing
     // As start-up ticks them: the first entry, then those the installed file names.
     if (!session_.Entries().empty()) session_.SetTickedQuietly(0, true);
@@ -361,7 +481,8 @@ class Commands {
       if (entry.ticked && !CheckSource(entry.name)) return kUsage;
     }
     if (const int merged = MergeTicked(); merged != kOk) return merged;
-    return InstallMerged();
+    const int installed = InstallMerged();
+    return installed != kOk ? installed : fetched;
   }
 
   int Install(const std::vector<std::string>& operands) {

@@ -6,6 +6,8 @@
 #include "catalogue/version_report.h"
 #include "dns/commands.h"
 #include "dns/report.h"
+#include "fetch/fetch_state.h"
+#include "fetch/subscription.h"
 #include "install/host_update.h"
 #include "install/privileged.h"
 #include "install/verdict.h"
@@ -205,6 +207,67 @@ void Session::ShowFileSummary(std::size_t index) {
 std::size_t Session::TickedCount() const {
   return static_cast<std::size_t>(
       std::count_if(entries_.begin(), entries_.end(), [](const Entry& e) { return e.ticked; }));
+}
+
+// ---- Subscriptions ---------------------------------------------------------------------------
+
+std::vector<std::string> Session::Subscriptions() const {
+  if (folder_problem_ || env_.program_folder.empty()) return {};
+  const std::string folder = ProgramFile(std::string(catalogue::kSourceFolderName));
+  return fetch::ListSubscriptions(folder).value_or(std::vector<std::string>{});
+}
+
+std::vector<fetch::FetchResult> Session::FetchSubscriptions(const std::vector<std::string>& names,
+                                                            const FetchOptions& options,
+                                                            FetchScope scope) {
+  std::vector<fetch::FetchResult> results;
+  if (folder_problem_ || env_.program_folder.empty() || !env_.http_get) return results;
+  const std::string folder = ProgramFile(std::string(catalogue::kSourceFolderName));
+  std::vector<std::string> chosen;
+  if (scope == FetchScope::kNamed) {
+    chosen = names;
+  } else {
+    for (auto& name : Subscriptions()) {
+      const bool missing =
+          !platform::FileExists(platform::JoinPath(folder, fetch::ListNameOf(name)));
+      if (scope == FetchScope::kAll || missing) chosen.push_back(std::move(name));
+    }
+  }
+  const std::string state_path = ProgramFile(std::string(fetch::kFetchStateName));
+  fetch::FetchState state = fetch::LoadFetchState(state_path);
+  const fetch::FetchState loaded = state;
+  for (const auto& given : chosen) {
+    const auto subscription = fetch::SubscriptionNamed(given);
+    fetch::FetchResult result;
+    result.name = subscription ? fetch::ListNameOf(*subscription) : given;
+    const fetch::Subscription read =
+        subscription ? fetch::ReadSubscription(folder, *subscription)
+                     : fetch::Subscription{
+                           {}, fetch::NotSubscription::kUnreadable, platform::ReadStatus::kMissing};
+    if (read.why != fetch::NotSubscription::kNone) {
+      result.failure = fetch::Failure::kNotSubscription;
+      result.not_subscription = read.why;
+      result.read = read.read;
+      result.had_copy = platform::FileExists(platform::JoinPath(folder, result.name));
+      results.push_back(std::move(result));
+      continue;
+    }
+    fetch::Validators kept = state.count(result.name) ? state[result.name] : fetch::Validators{};
+    const std::string list = result.name;
+    result = fetch::FetchList(folder, list, read.url, kept, options, env_.http_get,
+                              [this, &list](std::uint64_t bytes) {
+                                if (on_fetch_progress) on_fetch_progress(list, bytes);
+                              });
+    if (kept.etag.empty() && kept.last_modified.empty()) {
+      state.erase(list);
+    } else {
+      state[list] = kept;
+    }
+    results.push_back(std::move(result));
+  }
+  if (state != loaded && !fetch::SaveFetchState(state_path, state))
+    Log("Could not Write " + state_path);
+  return results;
 }
 
 // ---- Header reader and version report ------------------------------------------------------

@@ -16,6 +16,7 @@
 
 #include "catalogue/header_reader.h"
 #include "dns/capture.h"
+#include "fetch/fetch_list.h"
 #include "install/host_update.h"
 #include "merge/address_mode.h"
 #include "session/environment.h"
@@ -71,6 +72,15 @@ inline constexpr std::size_t kReportBoxCapacity = std::size_t{4} << 20;
 
 // The verdict on an install: whether the hosts file now carries the merged file.
 enum class Verdict { kInstalled, kFailed };
+
+// Which subscriptions a fetch takes.
+enum class FetchScope {
+  kAll,           // every subscription of the source folder
+  kNamed,         // those named, by either of their files ("H_Name.url" or "H_Name.txt")
+  kMissingLists,  // those whose list is not there yet
+};
+// The size cap, the time-out and the extra authorities of each list's fetch.
+using FetchOptions = fetch::FetchLimits;
 
 class Session {
  public:
@@ -209,6 +219,20 @@ class Session {
   // installing nothing, while the last merge of the run was refused, failed or left a ticked
   // source out.
   Verdict InstallMerged(bool auto_flush);
+
+  // ---- Subscriptions --------------------------------------------------------------------------
+  // Told the list being fetched and the bytes received for it so far, after each piece: a window
+  // draws its progress and keeps its events going.
+  std::function<void(const std::string& list, std::uint64_t bytes)> on_fetch_progress;
+  // The subscriptions (H_*.url) of the source folder, in list order; empty when the folder cannot
+  // be read or may not be used.
+  std::vector<std::string> Subscriptions() const;
+  // Fetches the list of each subscription `scope` takes (`names` for kNamed, in their order), one
+  // result each, through the environment's http_get, and keeps the validators of good replies in
+  // the fetch state. A name that is no subscription's is a failed result. Nothing is fetched when
+  // the program folder may not be used. The caller lists the sources again afterwards.
+  std::vector<fetch::FetchResult> FetchSubscriptions(const std::vector<std::string>& names,
+                                                     const FetchOptions& options, FetchScope scope);
 
   // ---- Programs -------------------------------------------------------------------------------
   // Each says in the status when the program could not be started.

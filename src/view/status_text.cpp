@@ -230,4 +230,93 @@ std::string HostNameMissingText(const std::string& host_name) {
          std::string(merge::kHostNamePlaceholder) + "\" to the header";
 }
 
+namespace {
+
+std::string_view NotSubscriptionText(fetch::NotSubscription why) {
+  switch (why) {
+    case fetch::NotSubscription::kTooLarge:
+      return "larger than a subscription can be";
+    case fetch::NotSubscription::kEmpty:
+      return "it is empty";
+    case fetch::NotSubscription::kNotWeb:
+      return "its address is not an http:// or https:// address";
+    case fetch::NotSubscription::kNoShortcutUrl:
+      return "an Internet Shortcut without a URL= line";
+    case fetch::NotSubscription::kNone:
+    case fetch::NotSubscription::kUnreadable:
+      break;
+  }
+  return {};
+}
+
+std::string_view FailureWords(fetch::Failure failure) {
+  switch (failure) {
+    case fetch::Failure::kBadUrl:
+      return "not an address that can be requested";
+    case fetch::Failure::kCannotConnect:
+      return "the server cannot be reached";
+    case fetch::Failure::kTimedOut:
+      return "timed out";
+    case fetch::Failure::kCertificate:
+      return "the server's certificate does not verify";
+    case fetch::Failure::kInsecureRedirect:
+      return "redirected from https to http";
+    case fetch::Failure::kTooManyRedirects:
+      return "too many redirects";
+    case fetch::Failure::kHtml:
+      return "an HTML page, not a hosts list";
+    case fetch::Failure::kNoEntries:
+      return "no line of an address and a name: not a hosts list";
+    case fetch::Failure::kNotWritten:
+      return "the new copy could not be written";
+    case fetch::Failure::kBroken:
+      return "the transfer failed";
+    case fetch::Failure::kNone:
+    case fetch::Failure::kNotSubscription:
+    case fetch::Failure::kStatus:
+    case fetch::Failure::kTooLarge:
+    case fetch::Failure::kNulBytes:
+      break;
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string FetchFailureText(const fetch::FetchResult& result) {
+  const std::string url_file = fetch::SubscriptionNamed(result.name).value_or(result.name);
+  switch (result.failure) {
+    case fetch::Failure::kNotSubscription:
+      if (result.not_subscription == fetch::NotSubscription::kUnreadable) {
+        return url_file + " cannot be read: " + std::string(ReadFailureText(result.read));
+      }
+      return url_file +
+             " is no subscription: " + std::string(NotSubscriptionText(result.not_subscription));
+    case fetch::Failure::kStatus:
+      return "the server answered " + std::to_string(result.status);
+    case fetch::Failure::kTooLarge:
+      return "too large";
+    case fetch::Failure::kNulBytes:
+      return std::string(ReadFailureText(platform::ReadStatus::kNotText));
+    default:
+      break;
+  }
+  std::string text(FailureWords(result.failure));
+  if (!result.detail.empty()) text += ": " + result.detail;
+  return text;
+}
+
+std::string FetchResultText(const fetch::FetchResult& result) {
+  switch (result.outcome) {
+    case fetch::Outcome::kUpdated:
+      return result.name + ": updated (" + std::to_string(result.bytes) + " bytes)";
+    case fetch::Outcome::kUnchanged:
+      return result.name + ": unchanged";
+    case fetch::Outcome::kFailed:
+      break;
+  }
+  return result.name + ": not updated: " + FetchFailureText(result) +
+         (result.had_copy ? " (the last copy is kept)" : " (there is no copy yet)");
+}
+
 }  // namespace vellomar::view

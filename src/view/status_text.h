@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "catalogue/source_list.h"
+#include "fetch/fetch_list.h"
 #include "platform/platform.h"
 #include "session/status.h"
 
@@ -38,5 +39,14 @@ std::string RefusalText(session::AuthRefusal refusal);
 
 // The warning for an install that took the machine's name `host_name` out of the hosts file.
 std::string HostNameMissingText(const std::string& host_name);
+
+// Why a subscribed list was not updated, in a few words, with the server's, the HTTP library's
+// or the system's own words where they said any.
+std::string FetchFailureText(const fetch::FetchResult& result);
+
+// The line for one list's fetch: "H_Name.txt: updated (N bytes)", "H_Name.txt: unchanged", or
+// "H_Name.txt: not updated: REASON (the last copy is kept)" ("(there is no copy yet)" when
+// there was none).
+std::string FetchResultText(const fetch::FetchResult& result);
 
 }  // namespace vellomar::view

@@ -2,13 +2,20 @@
 // exit statuses and messages. The rules behind them are the session's tests.
 #include <gtest/gtest.h>
 #ifndef _WIN32
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 #include "common/test_util.h"
@@ -94,6 +101,9 @@ TEST_F(CliTest, HelpVersionAndUsageErrors) {
            {"dns", "dns needs one of: flush, show"},
            {"dns purge", "unknown dns command purge"},
            {"status extra", "status takes no operands"},
+           {"fetch --timeout 0", "--timeout takes a number of seconds from 1 to 86400"},
+           {"fetch --max-size 1k", "--max-size takes a number of bytes from 1 to 268435456"},
+           {"fetch H_Nope.url", "no subscription H_Nope.url in " + dir.File("Hostfiles")},
            {"--folder " + sys.File("none") + " list", "no folder " + sys.File("none")}}) {
     EXPECT_EQ(Refusal(bad).find("vellomar-cli: " + says + "\n"), 0u) << bad;
   }
@@ -211,6 +221,192 @@ TEST_F(CliTest, DnsCommandsRunTheResolverToolAndSayWhenItFails) {
   ASSERT_EQ(Run("merge H_0_Header.txt").code, 0);
   EXPECT_EQ(Run("--resolver " + tool + " install --flush").code, 1);
   EXPECT_EQ(ReadFile(Hosts()), ReadFile(dir.File("M_Hosts.txt")));
+}
+
+// A port on 127.0.0.1 that takes connections (the system's backlog) and never answers, when
+// `listening`; else one that was free a moment ago.
+int LoopbackPort(int& listening) {
+  listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (::bind(listening, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      ::listen(listening, 4) != 0 ||
+      ::getsockname(listening, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    return 0;
+  }
+  return ntohs(address.sin_port);
+}
+
+// nginx on 127.0.0.1 over a folder of the test's, plain and with a certificate made now, as
+// whatever user runs the tests.
+class WebServer {
+ public:
+  explicit WebServer(const TempDir& dir) : dir_(dir) {}
+  ~WebServer() {
+    if (nginx_) nginx_->Kill();
+    for (const int fd : sockets_) ::close(fd);
+  }
+  // Why it does not run; empty once it does.
+  std::string Start(const std::string& list) {
+    if (!Exists("/usr/sbin/nginx") || !Exists("/usr/bin/openssl")) {
+      return "nginx or openssl is not installed (Debian packages nginx, openssl)";
+    }
+    ::setenv("no_proxy", "*", 1);  // loopback is never asked through a proxy
+    for (int* port : {&http_, &https_, &silent_}) *port = LoopbackPort(sockets_.emplace_back());
+    ::close(sockets_[0]);  // nginx takes these two
+    ::close(sockets_[1]);
+    sockets_.erase(sockets_.begin(), sockets_.begin() + 2);
+    std::filesystem::create_directories(dir_.File("www"));
+    std::filesystem::create_directories(dir_.File("tmp"));
+    WriteFile(dir_.File("www/list.txt"), list);
+    WriteFile(dir_.File("www/page.html"), "<!DOCTYPE html>\n<p>Sign in</p>\n0.0.0.0 a.example\n");
+    WriteFile(dir_.File("www/big.txt"), std::string(1 << 20, '#') + "\n0.0.0.0 a\n");
+    platform::RunOptions quiet;  // what openssl says goes nowhere
+    quiet.collect_errors = true;
+    const platform::RunResult made =
+        platform::RunAndWait({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                              "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-subj",
+                              "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout",
+                              dir_.File("key.pem"), "-out", Certificate()},
+                             quiet);
+    if (made.exit_code != 0) return "openssl could not make a certificate";
+    const std::string d = dir_.path();
+    WriteFile(d + "/nginx.conf",
+              "master_process off;\nevents {}\nhttp {\n"
+              "  log_format fetch '$status $uri $body_bytes_sent';\n"
+              "  access_log " +
+                  d +
+                  "/access.log fetch;\n"
+                  "  client_body_temp_path " +
+                  d + "/tmp; proxy_temp_path " + d +
+                  "/tmp;\n"
+                  "  fastcgi_temp_path " +
+                  d + "/tmp; uwsgi_temp_path " + d +
+                  "/tmp;\n"
+                  "  scgi_temp_path " +
+                  d +
+                  "/tmp;\n"
+                  "  gzip on; gzip_types text/plain; gzip_min_length 1;\n"
+                  "  server { listen 127.0.0.1:" +
+                  std::to_string(http_) + "; root " + d +
+                  "/www;\n"
+                  "    location = /loop { return 302 /loop; } }\n"
+                  "  server { listen 127.0.0.1:" +
+                  std::to_string(https_) + " ssl; root " + d +
+                  "/www;\n"
+                  "    ssl_certificate " +
+                  Certificate() + "; ssl_certificate_key " + d +
+                  "/key.pem;\n"
+                  "    location = /down { return 302 " +
+                  Url(false, "/list.txt") + "; } }\n}\n");
+    output_ = platform::CreateOwnFile(d + "/nginx.out");
+    platform::StartResult started;
+    nginx_ = platform::StartWithOutput(
+        {"/usr/sbin/nginx", "-e", "stderr", "-p", d, "-c", d + "/nginx.conf", "-g",
+         "daemon off; pid " + d + "/nginx.pid; error_log stderr;"},
+        *output_, started);
+    for (int tries = 0; nginx_ && tries < 100; ++tries) {
+      if (Answers(http_) && Answers(https_)) return {};
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return "nginx did not start: " + ReadFile(d + "/nginx.out");
+  }
+  std::string Url(bool https, const std::string& path) const {
+    return (https ? "https://127.0.0.1:" + std::to_string(https_)
+                  : "http://127.0.0.1:" + std::to_string(http_)) +
+           path;
+  }
+  std::string Silent() const { return "http://127.0.0.1:" + std::to_string(silent_) + "/list.txt"; }
+  std::string Certificate() const { return dir_.File("cert.pem"); }
+  // The last line of the access log: status, path, body bytes sent.
+  std::string LastRequest() const {
+    const std::string log = ReadFile(dir_.File("access.log"));
+    return log.substr(log.rfind('\n', log.size() - 2) + 1);
+  }
+
+ private:
+  static bool Answers(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    const bool connected =
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
+  }
+
+  const TempDir& dir_;
+  int http_ = 0, https_ = 0, silent_ = 0;
+  std::vector<int> sockets_;
+  std::unique_ptr<platform::OwnFile> output_;
+  std::unique_ptr<platform::ChildProcess> nginx_;
+};
+
+// fetch against nginx: a list arrives (compressed on the way, counted decoded), a second fetch
+// is a 304 that leaves the file alone, every refusal keeps the last copy and says why, and
+// update --fetch installs what it fetched even when another list failed.
+TEST_F(CliTest, FetchTakesListsFromAWebServerAndKeepsTheLastCopyOfARefusedOne) {
+  TempDir web_dir;
+  WebServer web(web_dir);
+  std::string list;
+  for (int i = 0; i < 2000; ++i) list += "0.0.0.0 host" + std::to_string(i) + ".example\n";
+  if (const std::string why = web.Start(list); !why.empty()) GTEST_SKIP() << why;
+  const std::string copy = dir.File("Hostfiles/H_Web.txt");
+  WriteFile(dir.File("Hostfiles/H_Web.url"), web.Url(false, "/list.txt") + "\n");
+  const Result first = Run("fetch");
+  EXPECT_EQ(first.out, "H_Web.txt: updated (" + std::to_string(list.size()) + " bytes)\n")
+      << first.err;
+  EXPECT_EQ(first.code, 0);
+  EXPECT_EQ(ReadFile(copy), list);
+  const std::string sent = web.LastRequest();  // gzip: far fewer bytes than the list's
+  EXPECT_EQ(sent.rfind("200 /list.txt ", 0), 0u) << sent;
+  EXPECT_LT(std::stoul(sent.substr(14)), list.size() / 4) << sent;
+  const auto written = std::filesystem::last_write_time(copy);
+  EXPECT_EQ(Run("fetch H_Web.url").out, "H_Web.txt: unchanged\n");
+  EXPECT_EQ(web.LastRequest(), "304 /list.txt 0\n");
+  EXPECT_EQ(std::filesystem::last_write_time(copy), written);
+
+  const std::string ca = " --ca-file " + web.Certificate();
+  for (const auto& [url, args, says] :
+       std::vector<std::tuple<std::string, std::string, std::string>>{
+           {web.Url(false, "/missing.txt"), "", "the server answered 404"},
+           {web.Url(false, "/page.html"), "", "an HTML page, not a hosts list"},
+           {web.Url(false, "/big.txt"), " --max-size 100000", "too large"},
+           {web.Url(false, "/loop"), "", "too many redirects: more than 5 redirects"},
+           {web.Url(true, "/list.txt"), "", "the server's certificate does not verify: "},
+           {web.Url(true, "/down"), ca, "redirected from https to http: redirected to http://"},
+           {web.Silent(), " --timeout 1", "timed out: "}}) {
+    WriteFile(dir.File("Hostfiles/H_Web.url"), url + "\n");
+    const auto start = std::chrono::steady_clock::now();
+    const Result r = Run("fetch" + args);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(r.code, 1) << url;
+    EXPECT_EQ(r.err.rfind("vellomar-cli: H_Web.txt: not updated: " + says, 0), 0u) << r.err;
+    EXPECT_TRUE(Contains(r.err, " (the last copy is kept)\n"));
+    EXPECT_EQ(ReadFile(copy), list) << url;
+    EXPECT_LT(took, std::chrono::seconds(4)) << url;
+    if (args == " --timeout 1") {
+      EXPECT_GE(took, std::chrono::milliseconds(900));
+    }
+  }
+  WriteFile(dir.File("Hostfiles/H_Web.url"), web.Url(true, "/list.txt") + "\n");
+  EXPECT_EQ(Run("fetch" + ca).code, 0);  // the certificate made for the test is trusted now
+
+  ASSERT_EQ(Run("merge H_0_Header.txt H_Web.txt").code, 0);
+  ASSERT_EQ(Run("install").code, 0);
+  WriteFile(web_dir.File("www/list.txt"), "0.0.0.0 fresh.example\n");
+  WriteFile(dir.File("Hostfiles/H_Gone.url"), web.Url(false, "/gone.txt"));
+  const Result update = Run("update --fetch" + ca);
+  EXPECT_EQ(update.code, 1);
+  EXPECT_EQ(update.out.rfind("H_Web.txt: updated (22 bytes)\nMerged ", 0), 0u) << update.out;
+  EXPECT_EQ(update.err,
+            "vellomar-cli: H_Gone.txt: not updated: the server answered 404 (there is "
+            "no copy yet)\n");
+  EXPECT_TRUE(Contains(ReadFile(Hosts()), "\n0.0.0.0 fresh.example\n"));
 }
 #endif
 
