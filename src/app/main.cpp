@@ -1,6 +1,6 @@
 #include <QApplication>
-#include <QCoreApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 
 #include "app/privileged_wait.h"
 #include "app/run.h"
@@ -28,5 +28,6 @@ int main(int argc, char* argv[]) {
   // An install that finds another under way says so at once: the window never waits on the
   // lock in its event loop.
   env.install_lock.wait_ms = 0;
+  env.http_get = vellomar::app::FetchingInWindow(env.http_get);
   return vellomar::app::Run(application, env, vellomar::platform::ProgramPath());
 }

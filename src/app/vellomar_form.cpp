@@ -19,6 +19,7 @@
 #include "platform/platform.h"
 #include "support/centre.h"
 #include "support/file_reader.h"
+#include "view/status_text.h"
 
 namespace vellomar::app {
 namespace {
@@ -523,6 +524,26 @@ void VellomarForm::CreateMergedHosts_Click() {
 
 void VellomarForm::UpdateFromMerged() {
   session_.InstallMerged(AutoFlushDnsValue() == 1);
+  Draw();
+}
+
+void VellomarForm::UpdateSourcesFromWeb() {
+  fetching_ = true;
+  // Told on the worker that fetches (see FetchingInWindow): the text goes to this thread.
+  session_.on_fetch_progress = [this](const std::string& list, std::uint64_t bytes) {
+    const QString text = ToQ(view::FetchProgressText(list, bytes));
+    QMetaObject::invokeMethod(
+        this,
+        [this, text] {
+          if (!fetching_) return;
+          InformationText->setText(text);
+          InformationText->setCursorPosition(0);
+        },
+        Qt::QueuedConnection);
+  };
+  session_.UpdateSourcesFromWeb();
+  session_.on_fetch_progress = nullptr;
+  fetching_ = false;
   Draw();
 }
 

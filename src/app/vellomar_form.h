@@ -42,6 +42,8 @@ class VellomarForm : public QWidget {
   void GetHostVersion(int Index);
   // The menu's install of the merged file as it is.
   void UpdateFromMerged();
+  // The menu's update of the sources from the web, its progress in the status line.
+  void UpdateSourcesFromWeb();
   void DoFlush();
   void DoDnsDisplay();
 
@@ -123,6 +125,7 @@ class VellomarForm : public QWidget {
   void CentreForm();
 
   session::Session session_;
+  bool fetching_ = false;  // progress posted by a fetch is drawn only while it runs
   std::unique_ptr<VellomarMenus> menus_;
   std::size_t drawn_generation_ = static_cast<std::size_t>(-1);
 };

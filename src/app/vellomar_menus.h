@@ -19,6 +19,7 @@ class VellomarMenus : public QWidget {
   QMenu* Mnu_File;
   QAction* Mnu_HostFileCheck;
   QAction* Mnu_HostFileUpdate;
+  QAction* Mnu_FetchSources;
   QAction* sep0;
   QAction* Mnu_ShowDns;
   QAction* Mnu_OpenDnsNotepad;
@@ -34,6 +35,7 @@ class VellomarMenus : public QWidget {
 
   void Mnu_HostFileCheck_Click();
   void Mnu_HostFileUpdate_Click();
+  void Mnu_FetchSources_Click();
   void Mnu_ShowDns_Click();
   // The item ticks or unticks itself when chosen; this acts on the new tick.
   void Mnu_OpenDnsNotepad_Click();

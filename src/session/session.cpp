@@ -254,6 +254,7 @@ std::vector<fetch::FetchResult> Session::FetchSubscriptions(const std::vector<st
     }
     fetch::Validators kept = state.count(result.name) ? state[result.name] : fetch::Validators{};
     const std::string list = result.name;
+    if (on_fetch_progress) on_fetch_progress(list, 0);
     result = fetch::FetchList(folder, list, read.url, kept, options, env_.http_get,
                               [this, &list](std::uint64_t bytes) {
                                 if (on_fetch_progress) on_fetch_progress(list, bytes);
@@ -268,6 +269,25 @@ std::vector<fetch::FetchResult> Session::FetchSubscriptions(const std::vector<st
   if (state != loaded && !fetch::SaveFetchState(state_path, state))
     Log("Could not Write " + state_path);
   return results;
+}
+
+void Session::UpdateSourcesFromWeb() {
+  if (folder_problem_) {
+    information_ = *folder_problem_;
+    return;
+  }
+  std::vector<fetch::FetchResult> results =
+      FetchSubscriptions({}, FetchOptions{}, FetchScope::kAll);
+  Refresh();
+  const bool failed = std::any_of(results.begin(), results.end(), [](const auto& result) {
+    return result.outcome == fetch::Outcome::kFailed;
+  });
+  if (results.empty()) {
+    Report(Status::Kind::kNoSubscriptions, Tone::kNeutral);
+    return;
+  }
+  Report(Status::Kind::kSourcesFetched, failed ? Tone::kFailure : Tone::kNeutral);
+  information_.fetched = std::move(results);
 }
 
 // ---- Header reader and version report ------------------------------------------------------

@@ -233,6 +233,10 @@ class Session {
   // the program folder may not be used. The caller lists the sources again afterwards.
   std::vector<fetch::FetchResult> FetchSubscriptions(const std::vector<std::string>& names,
                                                      const FetchOptions& options, FetchScope scope);
+  // The window's update of the sources from the web: every subscription fetched (those whose
+  // list is still missing among them), then the lists refilled and merged as the refresh button
+  // does; the status names what was updated and, as a failure, each list that was not.
+  void UpdateSourcesFromWeb();
 
   // ---- Programs -------------------------------------------------------------------------------
   // Each says in the status when the program could not be started.

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "fetch/fetch_list.h"
 #include "install/privileged.h"
 #include "platform/platform.h"
 
@@ -70,6 +71,8 @@ struct Status {
     kCaptureTimedOut,    // subject: the tool; detail: the time it had, in ms
     kCacheEmpty,         // subject: the tool
     kCaptureFailed,      // subject: the capture file
+    kNoSubscriptions,    // the web update found no subscription (H_*.url) in the source folder
+    kSourcesFetched,     // `fetched`: one result per subscription; kFailure when any failed
   };
   // What a program was started for (kCannotStart, kNoDnsTool).
   enum class Purpose { kEdit, kFlush, kStopService, kStartService, kShowCache };
@@ -82,6 +85,7 @@ struct Status {
   Purpose purpose = Purpose::kEdit;
   AuthRefusal refusal = AuthRefusal::kFailed;
   std::vector<SkippedSource> skipped;
+  std::vector<fetch::FetchResult> fetched;  // kSourcesFetched
   std::vector<Addendum> addenda;
 };
 

@@ -70,6 +70,23 @@ std::string TimeText(const std::string& milliseconds) {
   return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
 }
 
+// "Sources from the web: N updated, M unchanged", led by each list that was not updated and why.
+std::string FetchedText(const std::vector<fetch::FetchResult>& results) {
+  std::string failures;
+  int updated = 0;
+  int unchanged = 0;
+  for (const auto& result : results) {
+    if (result.outcome == fetch::Outcome::kUpdated) ++updated;
+    if (result.outcome == fetch::Outcome::kUnchanged) ++unchanged;
+    if (result.outcome != fetch::Outcome::kFailed) continue;
+    failures += (failures.empty() ? "Not updated from the web: " : "; ") + result.name + " (" +
+                FetchFailureText(result) + ")";
+  }
+  const std::string counts = "Sources from the web: " + std::to_string(updated) + " updated, " +
+                             std::to_string(unchanged) + " unchanged";
+  return failures.empty() ? counts : failures + " - " + counts;
+}
+
 std::string MainText(const Status& status) {
   switch (status.kind) {
     case Status::Kind::kInfo:
@@ -136,6 +153,11 @@ std::string MainText(const Status& status) {
              " listed no DNS cache entries (resolvectl show-cache needs systemd 254 or later)";
     case Status::Kind::kCaptureFailed:
       return "The DNS cache capture in " + status.subject + " could not be completed";
+    case Status::Kind::kNoSubscriptions:
+      return "No sources from the web: put a file H_<Name>.url holding a list's web address into "
+             "Hostfiles";
+    case Status::Kind::kSourcesFetched:
+      return FetchedText(status.fetched);
   }
   return {};
 }
@@ -317,6 +339,10 @@ std::string FetchResultText(const fetch::FetchResult& result) {
   }
   return result.name + ": not updated: " + FetchFailureText(result) +
          (result.had_copy ? " (the last copy is kept)" : " (there is no copy yet)");
+}
+
+std::string FetchProgressText(const std::string& list, std::uint64_t bytes) {
+  return "Fetching " + list + " from the web: " + std::to_string(bytes) + " bytes";
 }
 
 }  // namespace vellomar::view

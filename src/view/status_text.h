@@ -2,6 +2,7 @@
 // What the status line and the version boxes show for the session's values: the system's texts
 // and the colour roles. The one home of every text the window and the command line report.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -48,5 +49,8 @@ std::string FetchFailureText(const fetch::FetchResult& result);
 // "H_Name.txt: not updated: REASON (the last copy is kept)" ("(there is no copy yet)" when
 // there was none).
 std::string FetchResultText(const fetch::FetchResult& result);
+
+// The status line while a list is fetched: its name and the bytes received so far.
+std::string FetchProgressText(const std::string& list, std::uint64_t bytes);
 
 }  // namespace vellomar::view

@@ -15,48 +15,60 @@ class WindowLauncher final : public platform::ForwardingLauncher {
  public:
   using ForwardingLauncher::ForwardingLauncher;
 
-  // The install runs on a worker while this thread's windows are disabled (they draw, but take
-  // no click, so the install cannot be started twice) and their messages are handled.
+  // The install runs beside this thread's messages.
   platform::RunResult RunPrivileged(const std::vector<std::string>& argv,
                                     std::string_view input) override {
-    std::vector<HWND> disabled;
-    ::EnumThreadWindows(
-        ::GetCurrentThreadId(),
-        [](HWND window, LPARAM list) -> BOOL {
-          if (::IsWindowVisible(window) != 0 && ::IsWindowEnabled(window) != 0) {
-            reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
-          }
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&disabled));
-    for (HWND window : disabled) ::EnableWindow(window, FALSE);
-    HANDLE done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     platform::RunResult result;
-    std::thread worker([&] {
-      result = ForwardingLauncher::RunPrivileged(argv, input);
-      ::SetEvent(done);
-    });
-    while (::MsgWaitForMultipleObjects(1, &done, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
-      MSG message;
-      while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) != 0) {
-        if (message.message == WM_QUIT) {
-          ::PostQuitMessage(static_cast<int>(message.wParam));  // for the main loop, later
-          break;
-        }
-        ::TranslateMessage(&message);
-        ::DispatchMessageW(&message);
-      }
-    }
-    worker.join();
-    ::CloseHandle(done);
-    for (HWND window : disabled) {
-      if (::IsWindow(window) != 0) ::EnableWindow(window, TRUE);
-    }
+    RunBesideMessages([&] { result = ForwardingLauncher::RunPrivileged(argv, input); });
     return result;
   }
 };
 
 }  // namespace
+
+void RunBesideMessages(const std::function<void()>& work) {
+  std::vector<HWND> disabled;
+  ::EnumThreadWindows(
+      ::GetCurrentThreadId(),
+      [](HWND window, LPARAM list) -> BOOL {
+        if (::IsWindowVisible(window) != 0 && ::IsWindowEnabled(window) != 0) {
+          reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&disabled));
+  for (HWND window : disabled) ::EnableWindow(window, FALSE);
+  HANDLE done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread worker([&] {
+    work();
+    ::SetEvent(done);
+  });
+  while (::MsgWaitForMultipleObjects(1, &done, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) != 0) {
+      if (message.message == WM_QUIT) {
+        ::PostQuitMessage(static_cast<int>(message.wParam));  // for the main loop, later
+        break;
+      }
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    }
+  }
+  worker.join();
+  ::CloseHandle(done);
+  for (HWND window : disabled) {
+    if (::IsWindow(window) != 0) ::EnableWindow(window, TRUE);
+  }
+}
+
+fetch::HttpGetter FetchingInWindow(fetch::HttpGetter get) {
+  return [get = std::move(get)](const platform::HttpRequest& request,
+                                const platform::HttpBodySink& sink) {
+    platform::HttpReply reply;
+    RunBesideMessages([&] { reply = get(request, sink); });
+    return reply;
+  };
+}
 
 std::unique_ptr<VellomarWindow> StartWindow(session::Environment env,
                                             const std::string& program_path,
@@ -88,6 +100,7 @@ int RunWindow(const std::string& program_path) {
   // An install that finds another under way says so at once: the window never waits on the
   // lock in its message loop.
   env.install_lock.wait_ms = 0;
+  env.http_get = FetchingInWindow(env.http_get);
   std::unique_ptr<platform::InstanceLock> lock;
   const auto window = StartWindow(std::move(env), program_path, lock);
   if (!window) return 0;

@@ -8,12 +8,15 @@
 #include "platform/platform.h"
 #include "support/centre.h"
 #include "support/file_reader.h"
+#include "view/status_text.h"
 
 namespace vellomar::win32 {
 namespace {
 
 constexpr UINT_PTR kDeleteTimer = 1;
 constexpr UINT_PTR kSubclassId = 1;
+// Posted by a fetch's worker: lparam owns a std::string, the progress text for the status line.
+constexpr UINT kFetchProgress = WM_APP + 1;
 
 std::wstring Wide(std::string_view text) {
   if (text.empty()) return {};
@@ -588,6 +591,11 @@ LRESULT VellomarWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_TIMER:
       if (wparam == kDeleteTimer) DeleteTimer_Timer();
       return 0;
+    case kFetchProgress: {
+      const std::unique_ptr<std::string> text(reinterpret_cast<std::string*>(lparam));
+      if (fetching_) SetText(Control("InformationText"), Wide(*text));
+      return 0;
+    }
     case WM_DROPFILES:
       Form_OLEDragDrop(DroppedFiles(reinterpret_cast<HDROP>(wparam)));
       return 0;
@@ -712,6 +720,8 @@ void VellomarWindow::MenuCommand(int id) {
   } else if (name == "Mnu_HostFileUpdate") {
     session_.InstallMerged(auto_flush);
     Draw();
+  } else if (name == "Mnu_FetchSources") {
+    UpdateSourcesFromWeb();
   } else if (name == "Mnu_ShowDns") {
     DoDnsDisplay();
   } else if (name == "Mnu_OpenDnsNotepad") {
@@ -730,6 +740,21 @@ void VellomarWindow::MenuCommand(int id) {
   } else if (name == "Mnu_Exit") {
     Form_Unload();
   }
+}
+
+void VellomarWindow::UpdateSourcesFromWeb() {
+  fetching_ = true;
+  // Told on the worker that fetches (see FetchingInWindow): the text is posted to this thread.
+  session_.on_fetch_progress = [this](const std::string& list, std::uint64_t bytes) {
+    auto text = std::make_unique<std::string>(view::FetchProgressText(list, bytes));
+    if (::PostMessageW(hwnd_, kFetchProgress, 0, reinterpret_cast<LPARAM>(text.get())) != 0) {
+      static_cast<void>(text.release());  // the window's handler owns it now
+    }
+  };
+  session_.UpdateSourcesFromWeb();
+  session_.on_fetch_progress = nullptr;
+  fetching_ = false;
+  Draw();
 }
 
 void VellomarWindow::Form_Unload() {

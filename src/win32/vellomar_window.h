@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -85,6 +86,8 @@ class VellomarWindow {
   void AutoFlushDns_MouseDown(int shift);
   void GetHostVersion(session::Sides sides);
   void DoFlush();
+  // The menu's update of the sources from the web, its progress in the status line.
+  void UpdateSourcesFromWeb();
   void DoDnsDisplay();
   void DeleteTimer_Timer();
   void DisplayDnsText_DblClick();
@@ -105,7 +108,17 @@ class VellomarWindow {
   HMENU menu_ = nullptr;  // made and loaded on first use
   std::vector<bool> menu_ticks_;
   bool show_dns_enabled_ = true;
+  bool fetching_ = false;  // progress posted by a fetch is drawn only while it runs
 };
+
+// Runs `work` on a worker thread while this thread's windows are disabled (they draw, but take
+// no click, so nothing can be started twice) and their messages are handled; returns when the
+// work is done. The work must not touch windows; it may post to them.
+void RunBesideMessages(const std::function<void()>& work);
+
+// Wraps `get`: each fetch runs as RunBesideMessages runs work, its body handed over on the
+// worker.
+fetch::HttpGetter FetchingInWindow(fetch::HttpGetter get);
 
 // Starts the window over `env`: one instance per program (a second start beeps and gives
 // nullptr), loaded and shown. `lock` holds the instance lock for the window's life.

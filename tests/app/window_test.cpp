@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "app/privileged_wait.h"
 #include "app/run.h"
 #include "form_fixture.h"
 
@@ -255,6 +256,42 @@ TEST_F(WindowTest, TheMenuRunsItsCommands) {
   form->RefreshListButton_Click();
   EXPECT_TRUE(testing::Exists(P("M_Hosts.txt")));
   EXPECT_FALSE(form->Menus().Mnu_HostFileUpdate->isVisible());
+}
+
+// The web update fetches beside the event loop, with the window disabled meanwhile; then the new
+// list is listed, and the status names the list that failed, in red.
+TEST_F(WindowTest, TheWebUpdateFetchesBesideTheEventLoopAndListsWhatItFetched) {
+  testing::WriteFile(P("Hostfiles/H_Ads.url"), "https://lists.example/ads.txt\n");
+  testing::WriteFile(P("Hostfiles/H_Gone.url"), "https://lists.example/gone.txt\n");
+  Source("H_Gone.txt", "0.0.0.0 old.example\n");
+  session::Environment env = Env();
+  int fetches_off_the_ui_thread = 0;
+  int fetches_while_enabled = 0;
+  const auto ui_thread = std::this_thread::get_id();
+  env.http_get = FetchingInWindow(
+      [&](const platform::HttpRequest& request, const platform::HttpBodySink& sink) {
+        fetches_off_the_ui_thread += std::this_thread::get_id() != ui_thread;
+        fetches_while_enabled += form->isEnabled();
+        platform::HttpReply reply;
+        reply.status = request.url.ends_with("ads.txt") ? 200 : 404;
+        if (reply.status == 200 && !(sink("0.0.0.0 ads.") && sink("example\n"))) {
+          reply.failure = platform::HttpFailure::kStopped;
+        }
+        return reply;
+      });
+  form = std::make_unique<VellomarForm>(env);
+  form->Form_Load();
+  form->Menus().Mnu_FetchSources->trigger();
+  EXPECT_EQ(fetches_off_the_ui_thread, 2);
+  EXPECT_EQ(fetches_while_enabled, 0);
+  EXPECT_TRUE(form->isEnabled());
+  const V listed = Items(form->FileList);
+  EXPECT_NE(std::find(listed.begin(), listed.end(), "H_Ads.txt"), listed.end());
+  EXPECT_EQ(testing::ReadFile(P("Hostfiles/H_Ads.txt")), "0.0.0.0 ads.example\n");
+  EXPECT_EQ(Info(),
+            "Not updated from the web: H_Gone.txt (the server answered 404) - Sources from the "
+            "web: 1 updated, 0 unchanged");
+  EXPECT_EQ(InfoColour(), kRed);
 }
 
 TEST_F(WindowTest, FlushAndServiceCommandsStartMinimizedAndAModifiedPressOnAutoFlushFlushes) {
