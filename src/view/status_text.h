@@ -4,8 +4,10 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "catalogue/source_list.h"
+#include "install/entries.h"
 #include "platform/platform.h"
 #include "session/status.h"
 
@@ -38,5 +40,15 @@ std::string RefusalText(session::AuthRefusal refusal);
 
 // The warning for an install that took the machine's name `host_name` out of the hosts file.
 std::string HostNameMissingText(const std::string& host_name);
+
+// The entries of the user's own an install would drop, one "  address name" line each, at most
+// kListedOwnEntries of them and then "  ... and N more".
+inline constexpr std::size_t kListedOwnEntries = 20;
+std::string OwnEntriesList(const std::vector<install::HostEntry>& entries);
+
+// The title of that question's box.
+inline constexpr std::string_view kOwnEntriesTitle = "Entries of your own";
+// The windows' question before an install that drops entries of the user's own.
+std::string OwnEntriesQuestion(const std::vector<install::HostEntry>& entries);
 
 }  // namespace vellomar::view
