@@ -7,6 +7,7 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QScreen>
@@ -518,12 +519,18 @@ void VellomarForm::Use_127_MouseDown(int Button, int /*Shift*/) {
 // ---- Install ------------------------------------------------------------------------------
 
 void VellomarForm::CreateMergedHosts_Click() {
-  session_.MergeAndInstall(AutoFlushDnsValue() == 1);
+  const bool auto_flush = AutoFlushDnsValue() == 1;
+  if (session_.MergeAndInstall(auto_flush) == session::Verdict::kOwnEntriesAtStake) {
+    AskToDropOwnEntries(auto_flush);
+  }
   Draw();
 }
 
 void VellomarForm::UpdateFromMerged() {
-  session_.InstallMerged(AutoFlushDnsValue() == 1);
+  const bool auto_flush = AutoFlushDnsValue() == 1;
+  if (session_.InstallMerged(auto_flush) == session::Verdict::kOwnEntriesAtStake) {
+    AskToDropOwnEntries(auto_flush);
+  }
   Draw();
 }
 
@@ -545,6 +552,17 @@ void VellomarForm::UpdateSourcesFromWeb() {
   session_.on_fetch_progress = nullptr;
   fetching_ = false;
   Draw();
+}
+
+void VellomarForm::AskToDropOwnEntries(bool auto_flush) {
+  Draw();  // the status says that nothing was written while the question waits
+  const auto answer = QMessageBox::question(
+      this,
+      QString::fromUtf8(view::kOwnEntriesTitle.data(),
+                        static_cast<qsizetype>(view::kOwnEntriesTitle.size())),
+      QString::fromStdString(view::OwnEntriesQuestion(session_.OwnEntriesAtStake())),
+      QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+  if (answer == QMessageBox::Yes) session_.InstallMerged(auto_flush, true);
 }
 
 // ---- DNS -----------------------------------------------------------------------------------

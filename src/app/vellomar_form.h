@@ -46,6 +46,9 @@ class VellomarForm : public QWidget {
   void UpdateSourcesFromWeb();
   void DoFlush();
   void DoDnsDisplay();
+  // After an install that the hosts file's entries of the user's own held back: asks, and
+  // installs the merged file when the user says yes.
+  void AskToDropOwnEntries(bool auto_flush);
 
   // ---- Handlers ------------------------------------------------------------------------
   void Form_Resize();

@@ -23,8 +23,6 @@ constexpr std::string_view kCreatedKeyword = "Created:";
 // The value starts after the eight-character keyword and the one character that follows it.
 constexpr std::size_t kValueOffset = 9;
 constexpr std::string_view kValueEnd = " ---";
-// Reading stops after this many dated lines: a header holds at most two of each kind.
-constexpr int kDatedLinesRead = 4;
 
 // Small enough to stay in the processor's cache between the read and the scan.
 constexpr std::size_t kChunkBytes = std::size_t{1} << 17;
@@ -110,8 +108,9 @@ class HeaderScanner {
   void Examine(std::string_view line) {
     if (support::Contains(line, kDatedMark)) {
       // A line of dashes that is neither kind is not a start marker either.
-      const bool updated = support::Contains(line, kUpdatedMark);
-      if (!updated && !support::Contains(line, kCreatedMark)) return;
+      const DatedLine kind = DatedLineKind(line);
+      if (kind == DatedLine::kNone) return;
+      const bool updated = kind == DatedLine::kUpdated;
       report_.version_text.append(line).append(line_end_text_);
       if (updated) {
         report_.updated = DatedValue(line, kUpdatedKeyword);
@@ -285,6 +284,13 @@ std::optional<std::uint64_t> CountFileLines(platform::InputFile& file, LineEnd l
 }
 
 }  // namespace
+
+DatedLine DatedLineKind(std::string_view line) {
+  if (!support::Contains(line, kDatedMark)) return DatedLine::kNone;
+  if (support::Contains(line, kUpdatedMark)) return DatedLine::kUpdated;
+  if (support::Contains(line, kCreatedMark)) return DatedLine::kCreated;
+  return DatedLine::kNone;
+}
 
 HeaderReport ReadHeader(std::string_view text, LineEnd line_end) {
   HeaderScanner scanner(line_end);

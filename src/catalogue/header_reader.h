@@ -30,6 +30,12 @@ struct HeaderReport {
   platform::ReadStatus status = platform::ReadStatus::kOk;
 };
 
+// Which dated header line a line is: the reader's one rule, shared with the comparisons that
+// let the creation date alone differ. Reading stops after kDatedLinesRead dated lines.
+enum class DatedLine { kNone, kUpdated, kCreated };
+DatedLine DatedLineKind(std::string_view line);
+inline constexpr int kDatedLinesRead = 4;
+
 // Reads the header of a hosts file's text. Lines are split by `line_end`; reading stops after
 // the fourth dated header line.
 HeaderReport ReadHeader(std::string_view text, support::LineEnd line_end);

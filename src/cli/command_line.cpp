@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <random>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -15,6 +16,8 @@
 #include "dns/commands.h"
 #include "dns/report.h"
 #include "fetch/subscription.h"
+#include "install/entries.h"
+#include "install/verdict.h"
 #include "merge/merge_writer.h"
 #include "platform/platform.h"
 #include "session/session.h"
@@ -31,9 +34,10 @@ constexpr int kProgramWaitMs = 60000;                          // a resolver or 
 constexpr std::size_t kMaxListing = std::size_t{64} << 20;     // a cache listing read whole
 constexpr std::size_t kMaxAuthorities = std::size_t{1} << 20;  // a --ca-file read whole
 constexpr long long kMaxTimeoutSeconds = 86400;
+constexpr std::size_t kListedNames = 10;  // names a dry run lists for each source and sign
 
 constexpr const char* kUsageText =
-    R"(Usage: vellomar-cli [--folder DIR] [--hosts FILE] [--resolver FILE] COMMAND [ARGS]
+    R"(Usage: vellomar-cli [--folder DIR | --system] [--hosts FILE] [--resolver FILE] COMMAND [ARGS]
 
 Builds the system hosts file from the sources in DIR/Hostfiles (H_*.txt) and installs it,
 by the same rules as the Vellomar window.
@@ -44,11 +48,16 @@ Commands:
   merge [--mode MODE] [--output FILE] HEADER [SOURCE...]
                             merges the header entry and the sources, in list order, into
                             FILE (default DIR/M_Hosts.txt) and prints its summary
-  update [--mode MODE] [--flush] [--fetch]
+  update [--mode MODE] [--flush] [--fetch] [--force] [--dry-run]
                             merges the header entry and the sources that the installed hosts
-                            file names, then installs the result; with --fetch, fetches
-                            every subscription first (as fetch does)
-  install [--flush] [FILE]  installs FILE (default DIR/M_Hosts.txt) over the hosts file,
+                            file names, then installs the result; when the hosts file holds it
+                            already (the "Created" line aside), installs nothing and says
+                            "HOSTS is up to date". With --fetch, fetches every subscription
+                            first (as fetch does). With --dry-run: writes nothing, prints the
+                            names each source would add (+) and remove (-); exit 0 when nothing
+                            would change, 1 when something would
+  install [--flush] [--force] [FILE]
+                            installs FILE (default DIR/M_Hosts.txt) over the hosts file,
                             keeping the old one as the backup (hosts file + ".ZRB")
   status                    the dated lines of the installed and the merged file
   restore [--original]      puts the backup back; the replaced file becomes the backup.
@@ -63,12 +72,19 @@ Commands:
 
 Options:
   --folder DIR     the program folder (default: the folder of this program, as the window)
+  --system         the program folder is root's, /var/lib/vellomar: made and seeded with the
+                   samples when root first names it
   --hosts FILE     the system hosts file (default: the one found at start-up)
   --resolver FILE  the resolver tool (default: the one found at start-up)
   --mode MODE      keep (addresses unchanged), 127.0.0.1 (0.0.0.0 becomes 127.0.0.1) or
                    0.0.0.0 (127.0.0.1 becomes 0.0.0.0; the default)
   --output FILE    where merge writes (default DIR/M_Hosts.txt)
-  --flush          flush the resolver cache after a successful install
+  --flush          flush the resolver cache after a successful install (a warning, not a
+                   failure, when there is no resolver tool or no cache service runs)
+  --force          install even when the hosts file, not written by Vellomar, holds entries of
+                   your own (an address other than 0.0.0.0, 127.0.0.1, :: and ::1) that the
+                   new file lacks; without it such an install is refused and lists them
+  --dry-run        update: merge into a private temporary file and say what would change
   --max-size BYTES the largest list a fetch takes (default and most: 268435456)
   --timeout SECONDS how long each list's fetch may take (default 30)
   --ca-file FILE   PEM certificates of authorities trusted besides the system's
@@ -81,7 +97,8 @@ without elevation, they start the install helper elevated: one consent prompt.
 
 The program folder of an installed copy is $XDG_DATA_HOME/vellomar (~/.local/share/vellomar).
 
-Exit status: 0 done (status: the files match); 1 failed (status: they differ);
+Exit status: 0 done (status: the files match; update --dry-run: nothing would change);
+1 failed (status: they differ; update --dry-run: something would change);
 2 bad usage, missing or unreadable input (status: a file cannot be read).
 )";
 
@@ -95,7 +112,7 @@ void Err(const std::string& text) {
 int Usage(const std::string& problem) {
   Err(problem);
   std::fputs(
-      "Usage: vellomar-cli [--folder DIR] [--hosts FILE] COMMAND [ARGS]\n"
+      "Usage: vellomar-cli [--folder DIR | --system] [--hosts FILE] COMMAND [ARGS]\n"
       "Try 'vellomar-cli --help' for more.\n",
       stderr);
   return kUsage;
@@ -109,7 +126,9 @@ class WaitingLauncher final : public platform::Launcher {
              const std::string& /*working_folder*/) override {
     platform::RunOptions options;
     options.timeout_ms = kProgramWaitMs;
+    options.collect_errors = true;  // read for what it says, and passed on
     last = platform::RunAndWait(argv, options);
+    std::fwrite(last.error_output.data(), 1, last.error_output.size(), stderr);
     return last.started && last.exit_code == 0;
   }
   bool ShellOpen(const std::string& /*target*/) override { return false; }
@@ -124,6 +143,9 @@ struct Options {
   std::optional<std::string> output;
   merge::AddressMode mode = merge::kDefaultAddressMode;
   bool flush = false;
+  bool force = false;
+  bool dry_run = false;
+  bool system = false;
   bool original = false;
   bool fetch = false;
   std::optional<std::string> max_size;
@@ -174,6 +196,12 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, Options& 
       options.original = true;
     } else if (arg == "--fetch") {
       options.fetch = true;
+    } else if (arg == "--force") {
+      options.force = true;
+    } else if (arg == "--dry-run") {
+      options.dry_run = true;
+    } else if (arg == "--system") {
+      options.system = true;
     } else if (arg == "--folder" || arg == "--hosts" || arg == "--resolver" || arg == "--output" ||
                arg == "--mode" || arg == "--max-size" || arg == "--timeout" || arg == "--ca-file") {
       const auto given = take();
@@ -253,6 +281,13 @@ class Commands {
     const bool takes_operands =
         command == "merge" || command == "install" || command == "fetch" || command == "dns";
     if (!takes_operands && !operands.empty()) return Usage(command + " takes no operands");
+    if (options_.dry_run && command != "update") return Usage("--dry-run is for update only");
+    if (options_.dry_run && options_.fetch) {
+      return Usage("--dry-run writes nothing, so it does not --fetch: run fetch first");
+    }
+    if (options_.force && command != "update" && command != "install") {
+      return Usage("--force is for install and update only");
+    }
     // Every command that reads the program folder refuses one that others can change (as
     // root): its files would be theirs to choose.
     const bool reads_folder = command == "list" || command == "merge" || command == "update" ||
@@ -480,9 +515,68 @@ class Commands {
     for (const auto& entry : session_.Entries()) {
       if (entry.ticked && !CheckSource(entry.name)) return kUsage;
     }
+    if (options_.dry_run) return DryRun();
     if (const int merged = MergeTicked(); merged != kOk) return merged;
+    // Only the creation date differs: installing would change nothing but the backup.
+    if (session_.HostsHolds(session_.MergedFilePath())) {
+      Out("HOSTS is up to date\n");
+      return fetched;
+    }
     const int installed = InstallMerged();
     return installed != kOk ? installed : fetched;
+  }
+
+  // The merged file goes to a private temporary file, removed at the end; the program folder,
+  // the hosts file and its backup are not written.
+  int DryRun() {
+    const std::string folder = platform::PrivateFolder();
+    if (folder.empty()) {
+      Err("no private folder for the merged file of a dry run");
+      return kUsage;
+    }
+    std::random_device random;
+    char name[64];
+    std::snprintf(name, sizeof name, "vellomar-dry-run-%08x%08x.txt", random(), random());
+    const std::string merged = platform::JoinPath(folder, name);
+    session_.SetMergedFilePath(merged);
+    const auto remove = [&] {
+      if (platform::RemoveEntry(merged) == platform::RemoveResult::kFailed) {
+        Err("could not remove " + merged);
+      }
+    };
+    const session::MergeResult result = session_.MergeTickedEntries();
+    if (result != session::MergeResult::kMerged || !session_.Information().skipped.empty()) {
+      Err(view::StatusText(session_.Information()));
+      remove();
+      return kUsage;
+    }
+    const install::Sameness same =
+        install::CompareApartFromCreated(merged, session_.HostsFilePath());
+    const auto changes = install::CompareSections(merged, session_.HostsFilePath(), kListedNames);
+    remove();
+    if (same == install::Sameness::kUnknown || !changes) {
+      Err("cannot read " + session_.HostsFilePath() + " or the merged file through");
+      return kUsage;
+    }
+    for (const install::SectionChange& change : *changes) {
+      Out((change.source.empty() ? std::string("(header)") : change.source) + ": +" +
+          std::to_string(change.added) + " -" + std::to_string(change.removed) + "\n");
+      const auto list = [](const std::vector<std::string>& names, std::uint64_t count,
+                           const char* sign, const char* what) {
+        for (const auto& listed : names) Out(std::string("  ") + sign + " " + listed + "\n");
+        if (count > names.size()) {
+          Out("  ... and " + std::to_string(count - names.size()) + " more " + what + "\n");
+        }
+      };
+      list(change.added_names, change.added, "+", "added");
+      list(change.removed_names, change.removed, "-", "removed");
+    }
+    if (same == install::Sameness::kSame) {
+      Out("HOSTS is up to date\n");
+      return kOk;
+    }
+    Out("HOSTS would change\n");
+    return kFailed;
   }
 
   int Install(const std::vector<std::string>& operands) {
@@ -534,6 +628,14 @@ class Commands {
       case install::HostUpdateOutcome::Result::kNotRead:  // the log said why
         Err("HOSTS not written");
         return true;
+      case install::HostUpdateOutcome::Result::kOwnEntriesKept:
+        Err(session_.HostsFilePath() +
+            " was not written by Vellomar and holds entries of your own that the new file "
+            "lacks:\n" +
+            view::OwnEntriesList(session_.OwnEntriesAtStake()) +
+            "Add them to the header entry to keep them, or install anyway with --force (the "
+            "backup keeps them): HOSTS not written");
+        return true;
       default:
         return false;
     }
@@ -541,7 +643,8 @@ class Commands {
 
   int InstallMerged() {
     if (!CanWriteSystemHosts()) return kFailed;
-    const std::vector<std::string> logged = session_.InstallFile(session_.MergedFilePath());
+    const std::vector<std::string> logged =
+        session_.InstallFile(session_.MergedFilePath(), options_.force);
     for (const auto& text : logged) Err(text);
     if (RefusedBeforeAnyWrite()) return kFailed;
     // The verdict reads both versions again. The flush runs here rather than inside it, so that
@@ -556,8 +659,30 @@ class Commands {
       return kFailed;
     }
     Out(view::StatusText(session_.Information()) + "\n");
-    if (options_.flush) return Flush();
+    if (options_.flush) return FlushAfterInstall();
     return kOk;
+  }
+
+  // The install took effect: a system without a resolver cache has nothing to flush, which is
+  // said but fails nothing.
+  int FlushAfterInstall() {
+    if (session_.ResolverToolPath().empty()) {
+      Err("warning: no resolver tool found: the resolver cache was not flushed");
+      return kOk;
+    }
+    if (session_.FlushResolverCache()) {
+      Out("Flushed the resolver cache\n");
+      return kOk;
+    }
+    const auto* waiting = dynamic_cast<const WaitingLauncher*>(&launcher_);
+    if (waiting != nullptr && waiting->last.started && !waiting->last.timed_out &&
+        dns::SaysNoCacheService(waiting->last.error_output)) {
+      Err("warning: " + session_.ResolverToolPath() +
+          " says no resolver cache service runs: there is no cache to flush");
+      return kOk;
+    }
+    Err("the cache flush failed: " + Described(session_.ResolverToolPath()));
+    return kFailed;
   }
 
   int Status() {
@@ -664,6 +789,35 @@ class Commands {
   session::Session session_;
 };
 
+// Root's folder for --system: made and seeded when root names it first; anyone may read it once
+// it is there. kOk, or why not (said).
+int ChooseSystemFolder(const Options& options, session::Environment& env) {
+  const std::string folder = env.system_folder;
+  if (folder.empty()) {
+    Err("--system: this system has no folder of root's for Vellomar; use --folder DIR");
+    return kUsage;
+  }
+  if (!Reachable(folder)) return kUsage;
+  const bool is_root = env.is_admin && env.is_admin();
+  if (!is_root && !platform::FolderExists(folder)) {
+    Err("--system: " + folder + " does not exist; run this as root once to make it");
+    return kUsage;
+  }
+  env.folder_choice = platform::ChooseSystemFolder(folder, platform::ProgramFolder());
+  env.program_folder = folder;
+  if (env.folder_choice.problem == platform::FolderProblem::kCannotCreate ||
+      env.folder_choice.problem == platform::FolderProblem::kUnsafe) {
+    Err("--system: cannot make " + folder +
+        (env.folder_choice.reason.empty() ? std::string() : ": " + env.folder_choice.reason));
+    return kUsage;
+  }
+  // The machine's own entries go into the seeded header: from the hosts file named, if any.
+  session::Environment seeding = env;
+  if (options.hosts) seeding.hosts_candidates = {*options.hosts};
+  (void)session::KeepOwnEntriesInSeededHeader(seeding);
+  return kOk;
+}
+
 int Run(const std::vector<std::string>& args) {
   Options options;
   if (const auto problem = Parse(args, options)) return Usage(*problem);
@@ -678,14 +832,17 @@ int Run(const std::vector<std::string>& args) {
     return kOk;
   }
   if (options.words.empty()) return Usage("no command given");
-  if (!options.folder.empty()) {
+  if (options.system) {
+    if (!options.folder.empty()) return Usage("--system and --folder name two folders: give one");
+    if (const int made = ChooseSystemFolder(options, env); made != kOk) return made;
+  } else if (!options.folder.empty()) {
     if (!Reachable(options.folder)) return kUsage;
     if (!platform::FolderExists(options.folder)) {
       Err("no folder " + options.folder);
       return kUsage;
     }
     env.program_folder = options.folder;
-    env.folder_choice = {options.folder, platform::FolderProblem::kNone, {}, {}};
+    env.folder_choice = {options.folder, platform::FolderProblem::kNone, {}, {}, false};
   } else if (env.program_folder.empty()) {
     // Never the current folder in its place: that is where whoever started us chose to be.
     Err("cannot name the folder of this program (its path cannot be spelled in this system's "

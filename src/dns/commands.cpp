@@ -22,4 +22,13 @@ std::string CaptureScriptName(platform::OsFamily os) {
   return os == platform::OsFamily::kWindows ? "read.bat" : "read.sh";
 }
 
+bool SaysNoCacheService(std::string_view error_output) {
+  for (const std::string_view says :
+       {std::string_view("org.freedesktop.resolve1"), std::string_view("systemd-resolved.service"),
+        std::string_view("Failed to connect to bus")}) {
+    if (error_output.find(says) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
 }  // namespace vellomar::dns

@@ -34,13 +34,14 @@ inline constexpr std::string_view kCouldNotLock = "Could not lock the installs o
 // What an install did.
 struct HostUpdateOutcome {
   enum class Result {
-    kNothingToDo,    // the file to install or the hosts file is absent; nothing touched or logged
-    kInstalled,      // the hosts file holds the new bytes
-    kNotRead,        // the bytes to install could not be had or are no hosts file (read_status)
-    kNotInstalled,   // the hosts file keeps its old bytes
-    kDamaged,        // a rewrite in place failed and the old bytes could not be put back
-    kNotAuthorized,  // the administrator's authentication was cancelled or refused; untouched
-    kBusy,           // another install held the install lock too long; untouched
+    kNothingToDo,     // the file to install or the hosts file is absent; nothing touched or logged
+    kInstalled,       // the hosts file holds the new bytes
+    kNotRead,         // the bytes to install could not be had or are no hosts file (read_status)
+    kNotInstalled,    // the hosts file keeps its old bytes
+    kDamaged,         // a rewrite in place failed and the old bytes could not be put back
+    kNotAuthorized,   // the administrator's authentication was cancelled or refused; untouched
+    kBusy,            // another install held the install lock too long; untouched
+    kOwnEntriesKept,  // the caller's check: the new file lacks entries of the user's own; untouched
   };
   Result result = Result::kNothingToDo;
   platform::ReadStatus read_status = platform::ReadStatus::kOk;  // of the file to install

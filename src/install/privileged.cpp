@@ -32,6 +32,7 @@ HelperStatus RunHelperInstall(std::string_view input, const std::string& hosts_p
     case HostUpdateOutcome::Result::kNotInstalled:
     case HostUpdateOutcome::Result::kNotAuthorized:
     case HostUpdateOutcome::Result::kBusy:
+    case HostUpdateOutcome::Result::kOwnEntriesKept:
       break;
   }
   return HelperStatus::kNotInstalled;

@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "catalogue/header_reader.h"
 #include "platform/platform.h"
 #include "support/file_reader.h"
 #include "support/text.h"
@@ -46,6 +47,43 @@ Sameness CompareFiles(const std::string& a, const std::string& b, const CompareO
     if (*got_a < block) break;
   }
   return total == size ? Sameness::kSame : Sameness::kDifferent;
+}
+
+Sameness CompareApartFromCreated(const std::string& a, const std::string& b) {
+  platform::ReadStatus status_a;
+  platform::ReadStatus status_b;
+  platform::InputFile file_a = support::OpenForReading(a, {}, status_a);
+  platform::InputFile file_b = support::OpenForReading(b, {}, status_b);
+  if (status_a != platform::ReadStatus::kOk || status_b != platform::ReadStatus::kOk) {
+    return Sameness::kDifferent;
+  }
+  try {
+    support::LineReader lines_a(file_a);
+    support::LineReader lines_b(file_b);
+    int dated_lines = 0;  // of `a`: the reader reads no more than kDatedLinesRead
+    while (true) {
+      const auto line_a = lines_a.Next();
+      const auto line_b = lines_b.Next();
+      if (!line_a || !line_b) return Sameness::kUnknown;
+      if (line_a->empty() || line_b->empty()) {
+        return line_a->empty() && line_b->empty() ? Sameness::kSame : Sameness::kDifferent;
+      }
+      if (*line_a == *line_b) {
+        if (lines_a.Whole() && catalogue::DatedLineKind(*line_a) != catalogue::DatedLine::kNone) {
+          ++dated_lines;
+        }
+        continue;
+      }
+      const bool both_created =
+          lines_a.Whole() && lines_b.Whole() && dated_lines < catalogue::kDatedLinesRead &&
+          catalogue::DatedLineKind(*line_a) == catalogue::DatedLine::kCreated &&
+          catalogue::DatedLineKind(*line_b) == catalogue::DatedLine::kCreated;
+      if (!both_created) return Sameness::kDifferent;
+      ++dated_lines;
+    }
+  } catch (const std::bad_alloc&) {
+    return Sameness::kUnknown;
+  }
 }
 
 Sameness JudgeInstall(std::string_view merged_version_text, std::string_view current_version_text,

@@ -27,6 +27,11 @@ struct CompareOptions {
 Sameness CompareFiles(const std::string& a, const std::string& b,
                       const CompareOptions& options = {});
 
+// CompareFiles by lines, but a line of `a` and one of `b` that are both the creation date's
+// dated line (catalogue::DatedLineKind, among the dated lines the header reader reads) count as
+// equal: kSame when the files differ in that date alone. Read a line at a time, never whole.
+Sameness CompareApartFromCreated(const std::string& a, const std::string& b);
+
 // The verdict on an install: kDifferent (failed) when the merged version text is not empty and
 // differs from the current one, or the bytes of the hosts file differ from those of the merged
 // file; kSame when they agree; kUnknown when the bytes could not be compared, which leaves the

@@ -498,6 +498,7 @@ struct ProgramFolderChoice {
   FolderProblem problem = FolderProblem::kNone;
   std::string problem_folder;  // the folder the problem is about
   std::string reason;          // the system's own words, where it gave any
+  bool seeded = false;         // Hostfiles was made here just now, from the samples
 };
 
 // The base of the user's data folders: $XDG_DATA_HOME when it is an absolute path, else
@@ -513,6 +514,23 @@ std::string UserDataHome();
 // an existing one is never touched.
 ProgramFolderChoice ChooseProgramFolder(const std::string& program_folder,
                                         const std::string& data_home);
+
+// Root's program folder, for --system and the update service: /var/lib/vellomar on POSIX; empty
+// where there is none (Windows).
+std::string SystemFolder();
+
+// The system folder `folder` (SystemFolder(), or a test's): when missing and the program runs
+// as root, created (mode 0755) and seeded as ChooseProgramFolder seeds a data folder, from the
+// samples of the programs in `program_folder`. kCannotCreate when it is missing and cannot be
+// made (or the program is not root); kUnsafe when others can change it.
+ProgramFolderChoice ChooseSystemFolder(const std::string& folder,
+                                       const std::string& program_folder);
+
+// A folder of this user's own that nobody else may enter, for files that must not be left in
+// the program folder (made when missing): $XDG_RUNTIME_DIR or vellomar-<uid> under the temporary
+// folder, /run/vellomar for root; on Windows the user's temporary folder. Empty when there is
+// none.
+std::string PrivateFolder();
 
 // What an installed program ships beside itself, relative to its folder (<prefix>/bin).
 // kInstalledHelper and kInstalledAction are the POSIX layout; InstallHelperPath names the

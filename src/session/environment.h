@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dns/commands.h"
@@ -13,12 +14,18 @@
 
 namespace vellomar::session {
 
+// The sample header that a seeded folder's own entries are kept in, and the comment above them.
+inline constexpr std::string_view kSeededHeader = "H_0_Header.txt";
+inline constexpr std::string_view kKeptEntriesComment = "# Entries of your own, kept from ";
+
 struct Environment {
   std::string program_folder;  // without a trailing separator
   // Why the program folder cannot be written (a data folder that could not be created); the
   // run then writes nothing there and says so.
   platform::ProgramFolderChoice folder_choice;
   std::string program_name;  // file name without extension; names the log
+  // Root's program folder, which --system names (platform::SystemFolder()).
+  std::string system_folder;
   // Candidates probed at start-up; the first that exists gives the path.
   std::vector<std::string> hosts_candidates;
   std::vector<std::string> editor_candidates;
@@ -51,6 +58,13 @@ struct Environment {
 // is the window program's, so that both programs share one log; the program folder is chosen
 // (and the data folder made) by platform::ChooseProgramFolder, so that both agree on it.
 Environment SystemEnvironment(platform::Launcher& launcher);
+
+// The sample header of a folder just seeded (Hostfiles/H_0_Header.txt), when
+// env.folder_choice.seeded: the entries of the user's own in the hosts file found among
+// env.hosts_candidates are appended to it under a comment naming that file and env.clock's date,
+// so that the first merge keeps them. The header is replaced whole or not at all. True when it
+// was changed.
+bool KeepOwnEntriesInSeededHeader(const Environment& env);
 
 // The version numbers in plain decimal: "1.0.61".
 std::string VersionText(const Environment& env);

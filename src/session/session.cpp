@@ -502,14 +502,34 @@ MergeResult Session::MergeTickedEntries() {
 
 // ---- Install ------------------------------------------------------------------------------
 
-std::vector<std::string> Session::InstallFile(const std::string& file) {
+bool Session::HostsHolds(const std::string& file) const {
+  return !hosts_file_path_.empty() &&
+         install::CompareApartFromCreated(file, hosts_file_path_) == install::Sameness::kSame;
+}
+
+bool Session::OwnEntriesKept(const std::string& file) {
+  own_at_stake_.clear();
+  // A hosts file the program wrote holds what the user merged: nothing of theirs is at stake.
+  // One that cannot be read is the install's to report.
+  const install::OwnEntries own = install::ReadOwnEntries(hosts_file_path_);
+  if (own.status != platform::ReadStatus::kOk || own.has_start_marker || own.entries.empty()) {
+    return false;
+  }
+  own_at_stake_ = install::EntriesMissingFrom(own.entries, file).value_or(own.entries);
+  return !own_at_stake_.empty();
+}
+
+std::vector<std::string> Session::InstallFile(const std::string& file, bool force) {
   using Result = install::HostUpdateOutcome::Result;
   std::vector<std::string> written;
   log_sink_ = &written;
   missing_host_name_.clear();
+  own_at_stake_.clear();
   last_install_ = Result::kNotInstalled;
   if (!platform::FileExists(file) || !platform::FileExists(hosts_file_path_)) {
     last_install_ = Result::kNothingToDo;  // as the install itself: silent
+  } else if (!force && OwnEntriesKept(file)) {
+    last_install_ = Result::kOwnEntriesKept;
   } else if (InstallsThroughAdministrator()) {
     // The helper takes the bytes whole on its input.
     std::string bytes;
@@ -712,12 +732,12 @@ Verdict Session::JudgeInstall(bool auto_flush) {
   return Verdict::kInstalled;
 }
 
-Verdict Session::MergeAndInstall(bool auto_flush) {
+Verdict Session::MergeAndInstall(bool auto_flush, bool force) {
   MergeTickedEntries();
-  return InstallMerged(auto_flush);
+  return InstallMerged(auto_flush, force);
 }
 
-Verdict Session::InstallMerged(bool auto_flush) {
+Verdict Session::InstallMerged(bool auto_flush, bool force) {
   using Result = install::HostUpdateOutcome::Result;
   if (merge_problem_) {
     // The merged file on disk is an older one, or not what was ticked: installing it would
@@ -727,9 +747,14 @@ Verdict Session::InstallMerged(bool auto_flush) {
     information_.addenda.push_back({Addendum::Kind::kHostsNotWritten, {}});
     return Verdict::kFailed;
   }
-  InstallFile(merged_file_path_);
-  if (last_install_ == Result::kNotAuthorized || last_install_ == Result::kBusy) {
+  InstallFile(merged_file_path_, force);
+  if (last_install_ == Result::kNotAuthorized || last_install_ == Result::kBusy ||
+      last_install_ == Result::kOwnEntriesKept) {
     RefreshVersions(Sides::kBoth);
+  }
+  if (last_install_ == Result::kOwnEntriesKept) {
+    Report(Status::Kind::kOwnEntriesKept, Tone::kWarning, std::to_string(own_at_stake_.size()));
+    return Verdict::kOwnEntriesAtStake;
   }
   if (last_install_ == Result::kNotAuthorized) {
     // Nothing was tried: no write failed, so the verdict's text would mislead.

@@ -17,6 +17,7 @@
 #include "catalogue/header_reader.h"
 #include "dns/capture.h"
 #include "fetch/fetch_list.h"
+#include "install/entries.h"
 #include "install/host_update.h"
 #include "merge/address_mode.h"
 #include "session/environment.h"
@@ -71,7 +72,13 @@ struct CapturePoll {
 inline constexpr std::size_t kReportBoxCapacity = std::size_t{4} << 20;
 
 // The verdict on an install: whether the hosts file now carries the merged file.
-enum class Verdict { kInstalled, kFailed };
+enum class Verdict {
+  kInstalled,
+  kFailed,
+  // Nothing installed: the hosts file, which the program did not write, holds entries of the
+  // user's own that the new file lacks (OwnEntriesAtStake); installing with `force` drops them.
+  kOwnEntriesAtStake,
+};
 
 // Which subscriptions a fetch takes.
 enum class FetchScope {
@@ -190,7 +197,13 @@ class Session {
   // ---- Install --------------------------------------------------------------------------------
   // Copies `file` over the hosts file with the backup; returns the log texts it wrote. Another
   // install over the same hosts file, in any process, is waited for as the environment says.
-  std::vector<std::string> InstallFile(const std::string& file);
+  // Unless `force`, a hosts file without the program's start marker whose entries of the user's
+  // own `file` lacks is left alone: kOwnEntriesKept, with OwnEntriesAtStake() naming them.
+  std::vector<std::string> InstallFile(const std::string& file, bool force = false);
+  // The entries of the user's own that the last install refused to drop.
+  const std::vector<install::HostEntry>& OwnEntriesAtStake() const { return own_at_stake_; }
+  // Whether the hosts file holds `file` already, apart from the creation date's dated line.
+  bool HostsHolds(const std::string& file) const;
   // What the last install did.
   install::HostUpdateOutcome::Result LastInstall() const { return last_install_; }
   // Why the helper was not run as the administrator, after an install that came back
@@ -214,15 +227,15 @@ class Session {
   // leave it to the version texts and the install's own outcome.
   Verdict JudgeInstall(bool auto_flush);
   // The write button: merge, install, refresh both versions, verdict.
-  Verdict MergeAndInstall(bool auto_flush);
+  Verdict MergeAndInstall(bool auto_flush, bool force = false);
   // The menu's install of the merged file as it is: install, refresh, verdict. Both refuse,
   // installing nothing, while the last merge of the run was refused, failed or left a ticked
-  // source out.
-  Verdict InstallMerged(bool auto_flush);
+  // source out; without `force`, both give kOwnEntriesAtStake as InstallFile refuses.
+  Verdict InstallMerged(bool auto_flush, bool force = false);
 
   // ---- Subscriptions --------------------------------------------------------------------------
-  // Told the list being fetched and the bytes received for it so far, after each piece: a window
-  // draws its progress and keeps its events going.
+  // Told the list being fetched and the bytes received for it so far, as it starts (0) and after
+  // each piece: a window draws its progress.
   std::function<void(const std::string& list, std::uint64_t bytes)> on_fetch_progress;
   // The subscriptions (H_*.url) of the source folder, in list order; empty when the folder cannot
   // be read or may not be used.
@@ -279,6 +292,9 @@ class Session {
   bool LockInstalls();
   // Installs `bytes` over the hosts file through the administrator's install command.
   install::HostUpdateOutcome::Result InstallAsAdministrator(std::string_view bytes);
+  // Whether the hosts file is one the program did not write that holds entries of the user's
+  // own `file` lacks; sets own_at_stake_.
+  bool OwnEntriesKept(const std::string& file);
   // Reads `file` as the install does; false, logged, when it cannot.
   bool ReadForInstall(const std::string& file, std::string& bytes);
   // Opens `file` as ReadForInstall reads it; false, logged, when it cannot.
@@ -330,6 +346,7 @@ class Session {
       install::HostUpdateOutcome::Result::kNothingToDo;
   AuthRefusal last_refusal_ = AuthRefusal::kFailed;
   std::string missing_host_name_;
+  std::vector<install::HostEntry> own_at_stake_;
   bool host_name_refused_ = false;
   // Why the merged file is not the current selection's, after a refused or failed merge or one
   // that left a ticked source out.

@@ -60,6 +60,7 @@ struct Status {
     kInstallFailed,      // the hosts file is not the merged file
     kAuthRefused,        // `refusal` says why
     kInstallBusy,        // another install held the lock
+    kOwnEntriesKept,     // not installed: subject: how many entries of the user's own it lacks
     kHostsDamaged,       // subject: the hosts file
     kNoEditor,           // no text editor was found
     kCannotStart,        // subject: the program; detail: what it was for (Purpose)

@@ -1,5 +1,6 @@
 #include "support/file_reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace vellomar::support {
@@ -118,6 +119,50 @@ ReadOptions InstallReadOptions() {
   options.links = platform::Links::kRefuse;
   options.hosts_text = true;
   return options;
+}
+
+LineReader::LineReader(platform::InputFile& file, std::size_t max_line)
+    : file_(file),
+      max_line_(std::max<std::size_t>(max_line, 1)),
+      buffer_(std::make_unique_for_overwrite<char[]>(2 * max_line_)) {}
+
+std::optional<std::string_view> LineReader::Next() {
+  if (status_ != ReadStatus::kOk) return std::nullopt;
+  while (true) {
+    const std::string_view held(buffer_.get() + begin_, end_ - begin_);
+    const std::size_t lf = held.substr(0, max_line_).find('\n');
+    if (lf != std::string_view::npos || held.size() >= max_line_ || (at_end_ && !held.empty())) {
+      const std::size_t length =
+          lf != std::string_view::npos ? lf + 1 : std::min(held.size(), max_line_);
+      const bool ends_line = lf != std::string_view::npos || (at_end_ && length == held.size());
+      whole_ = !continued_ && ends_line;
+      continued_ = !ends_line;
+      begin_ += length;
+      return held.substr(0, length);
+    }
+    if (at_end_) return std::string_view();
+    // Room for a block after what is held, which is less than one line's cap.
+    std::memmove(buffer_.get(), buffer_.get() + begin_, held.size());
+    end_ = held.size();
+    begin_ = 0;
+    const auto got = ReadBlock(file_, buffer_.get() + end_, 2 * max_line_ - end_);
+    if (!got) {
+      status_ = ReadStatus::kUnreadable;
+      return std::nullopt;
+    }
+    total_ += *got;
+    end_ += *got;
+    if (*got < 2 * max_line_ - held.size()) {
+      at_end_ = true;
+      if (total_ != file_.Facts().size) {
+        status_ = ReadStatus::kChanged;
+        return std::nullopt;
+      }
+    } else if (total_ > file_.Facts().size) {
+      status_ = ReadStatus::kChanged;
+      return std::nullopt;
+    }
+  }
 }
 
 }  // namespace vellomar::support

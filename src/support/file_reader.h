@@ -82,6 +82,35 @@ class BlockBuffer {
 // `size` only at the end; nullopt when a read fails.
 std::optional<std::size_t> ReadBlock(platform::InputFile& file, char* into, std::size_t size);
 
+// Hands out the lines of an open file one at a time, each with its line break (the LF, and a CR
+// before it, kept as read), reading a block at a time: memory stays within two blocks whatever
+// the file. A line longer than `max_line` is handed out in pieces of `max_line` bytes, the last
+// with the line break, each marked as not whole, so that two files cut the same way compare
+// piece by piece.
+class LineReader {
+ public:
+  static constexpr std::size_t kDefaultMaxLine = std::size_t{64} << 10;
+  explicit LineReader(platform::InputFile& file, std::size_t max_line = kDefaultMaxLine);
+  // The next line or piece; an empty view at the end of the file; nullopt when a read failed or
+  // the file changed length while read (status() says which).
+  std::optional<std::string_view> Next();
+  // Whether the last piece handed out is a whole line.
+  bool Whole() const { return whole_; }
+  ReadStatus status() const { return status_; }
+
+ private:
+  platform::InputFile& file_;
+  std::size_t max_line_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
+  std::uint64_t total_ = 0;
+  bool at_end_ = false;
+  bool whole_ = true;
+  bool continued_ = false;  // the line handed out last goes on
+  ReadStatus status_ = ReadStatus::kOk;
+};
+
 // The options for the sources in `folder`: hosts text only; a link is followed, through the
 // walk's rule, to a regular file; and when the program runs as root, the file must belong to
 // root or to the folder's owner.

@@ -128,6 +128,9 @@ std::string MainText(const Status& status) {
       return RefusalText(status.refusal) + " - HOSTS not written";
     case Status::Kind::kInstallBusy:
       return "Another install of HOSTS is under way - HOSTS not written";
+    case Status::Kind::kOwnEntriesKept:
+      return "HOSTS holds " + status.subject +
+             " entries of your own that the new file lacks - HOSTS not written";
     case Status::Kind::kHostsDamaged:
       return "HOSTS may be damaged: " + status.subject;
     case Status::Kind::kNoEditor:
@@ -343,6 +346,24 @@ std::string FetchResultText(const fetch::FetchResult& result) {
 
 std::string FetchProgressText(const std::string& list, std::uint64_t bytes) {
   return "Fetching " + list + " from the web: " + std::to_string(bytes) + " bytes";
+}
+
+std::string OwnEntriesList(const std::vector<install::HostEntry>& entries) {
+  std::string list;
+  for (std::size_t i = 0; i < entries.size() && i < kListedOwnEntries; ++i) {
+    list += "  " + entries[i].address + " " + entries[i].name + "\n";
+  }
+  if (entries.size() > kListedOwnEntries) {
+    list += "  ... and " + std::to_string(entries.size() - kListedOwnEntries) + " more\n";
+  }
+  return list;
+}
+
+std::string OwnEntriesQuestion(const std::vector<install::HostEntry>& entries) {
+  return "The hosts file holds entries of your own that the new file lacks:\n\n" +
+         OwnEntriesList(entries) +
+         "\nInstall the new file anyway? These entries will then be kept only in the backup "
+         "(hosts.ZRB). Add them to the header to keep them.";
 }
 
 }  // namespace vellomar::view

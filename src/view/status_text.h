@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "catalogue/source_list.h"
 #include "fetch/fetch_list.h"
+#include "install/entries.h"
 #include "platform/platform.h"
 #include "session/status.h"
 
@@ -52,5 +54,15 @@ std::string FetchResultText(const fetch::FetchResult& result);
 
 // The status line while a list is fetched: its name and the bytes received so far.
 std::string FetchProgressText(const std::string& list, std::uint64_t bytes);
+
+// The entries of the user's own an install would drop, one "  address name" line each, at most
+// kListedOwnEntries of them and then "  ... and N more".
+inline constexpr std::size_t kListedOwnEntries = 20;
+std::string OwnEntriesList(const std::vector<install::HostEntry>& entries);
+
+// The title of that question's box.
+inline constexpr std::string_view kOwnEntriesTitle = "Entries of your own";
+// The windows' question before an install that drops entries of the user's own.
+std::string OwnEntriesQuestion(const std::vector<install::HostEntry>& entries);
 
 }  // namespace vellomar::view

@@ -505,9 +505,7 @@ LRESULT VellomarWindow::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       if (index >= table.size()) break;
       const std::string_view name = table[index].name;
       if (name == "CreateMergedHosts" && code == BN_CLICKED) {
-        session_.MergeAndInstall(::SendMessageW(Control("AutoFlushDns"), BM_GETCHECK, 0, 0) ==
-                                 BST_CHECKED);
-        Draw();
+        Install(true, ::SendMessageW(Control("AutoFlushDns"), BM_GETCHECK, 0, 0) == BST_CHECKED);
       } else if (name == "RefreshListButton" && code == BN_CLICKED) {
         session_.Refresh();
         Draw();
@@ -718,8 +716,7 @@ void VellomarWindow::MenuCommand(int id) {
   if (name == "Mnu_HostFileCheck") {
     GetHostVersion(session::Sides::kInstalled);
   } else if (name == "Mnu_HostFileUpdate") {
-    session_.InstallMerged(auto_flush);
-    Draw();
+    Install(false, auto_flush);
   } else if (name == "Mnu_FetchSources") {
     UpdateSourcesFromWeb();
   } else if (name == "Mnu_ShowDns") {
@@ -817,6 +814,19 @@ void VellomarWindow::Use_127_MouseDown(int button) {
 }
 
 // ---- DNS -------------------------------------------------------------------------------------
+
+void VellomarWindow::Install(bool merge, bool auto_flush) {
+  const session::Verdict verdict =
+      merge ? session_.MergeAndInstall(auto_flush) : session_.InstallMerged(auto_flush);
+  Draw();  // the status says that nothing was written while the question waits
+  if (verdict == session::Verdict::kOwnEntriesAtStake &&
+      ::MessageBoxW(hwnd_, BoxText(view::OwnEntriesQuestion(session_.OwnEntriesAtStake())).c_str(),
+                    Wide(view::kOwnEntriesTitle).c_str(),
+                    MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES) {
+    session_.InstallMerged(auto_flush, true);
+    Draw();
+  }
+}
 
 void VellomarWindow::DoFlush() {
   session_.FlushResolverCache();

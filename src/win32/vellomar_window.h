@@ -89,6 +89,9 @@ class VellomarWindow {
   // The menu's update of the sources from the web, its progress in the status line.
   void UpdateSourcesFromWeb();
   void DoDnsDisplay();
+  // Installs as the write button or the menu does (`merge` first for the button); when the
+  // hosts file's entries of the user's own hold the install back, asks, and installs on yes.
+  void Install(bool merge, bool auto_flush);
   void DeleteTimer_Timer();
   void DisplayDnsText_DblClick();
   void DisplayDnsText_OLEDragDrop(const std::vector<std::string>& files);

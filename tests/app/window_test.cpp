@@ -4,8 +4,11 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -225,6 +228,33 @@ TEST_F(WindowTest, WriteButtonMergesInstallsAndFlushesOnlyWhenTicked) {
   form->CreateMergedHosts_Click();
   EXPECT_EQ(InfoColour(), kGreen);
   EXPECT_EQ(Flushes(), 1);  // unticked: no flush
+}
+
+// Over a hosts file of the user's making, the write button asks before dropping entries of their
+// own: No installs nothing and the status says so; Yes installs.
+TEST_F(WindowTest, TheWriteButtonAsksBeforeDroppingEntriesOfTheUsersOwn) {
+  const std::string own = "127.0.0.1 localhost\n192.168.1.10 nas\n";
+  SetHosts(own);
+  Load();
+  for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+    QString asked;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr) return;
+      asked = box->text();
+      box->button(answer)->click();
+    });
+    form->CreateMergedHosts_Click();
+    EXPECT_TRUE(Contains(FromQ(asked), "\n  192.168.1.10 nas\n")) << FromQ(asked);
+    if (answer == QMessageBox::No) {
+      EXPECT_EQ(Hosts(), own);
+      EXPECT_TRUE(
+          Contains(Info(), "entries of your own that the new file lacks - HOSTS not written"));
+    } else {
+      EXPECT_EQ(Hosts(), Merged());
+      EXPECT_EQ(InfoColour(), kGreen);
+    }
+  }
 }
 
 // The menu's items run their commands; the update item exists for the run only when a merged

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "common/test_util.h"
+#include "platform/platform.h"
 #include "support/line_end.h"
 #include "support/text.h"
 
@@ -186,6 +188,94 @@ TEST_F(CliTest, InstallListStatusUpdateAndRestoreFollowTheHostsFile) {
   EXPECT_EQ(ReadFile(Hosts() + ".ZRB"), backup);
 }
 
+// Update installs only what changed: a new file that differs from the hosts file in its creation
+// date alone leaves the hosts file and its backup as they were, bytes and time.
+TEST_F(CliTest, UpdateInstallsNothingWhenOnlyTheCreationDateDiffers) {
+  ASSERT_EQ(Run("merge H_0_Header.txt H_Mal.txt").code, 0);
+  ASSERT_EQ(Run("install").code, 0);
+  const auto edit = [&](const std::string& path, const std::string& from, const std::string& to) {
+    return [=] { WriteFile(path, support::ReplaceAll(ReadFile(path), from, to)); };
+  };
+  for (const auto& [change, installs] : std::vector<std::pair<std::function<void()>, bool>>{
+           {edit(Hosts(), "Created: 2026-12-02", "Created: 2026-11-30 10:00"), false},
+           {edit(Hosts(), "Updated: 2026-12-01", "Updated: 2026-11-30"), true},
+           {edit(dir.File("Hostfiles/H_Mal.txt"), "mal.example", "mal2.example"), true},
+           {edit(Hosts(), "mal2.example", "mal3.example"), true}}) {
+    change();
+    const std::string hosts = ReadFile(Hosts());
+    const std::string backup = ReadFile(Hosts() + ".ZRB");
+    const auto written = std::filesystem::last_write_time(Hosts());
+    const auto backed_up = std::filesystem::last_write_time(Hosts() + ".ZRB");
+    const Result r = Run("update");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Contains(r.out, "\nHOSTS is up to date\n"), !installs) << r.out;
+    EXPECT_EQ(ReadFile(Hosts()), installs ? ReadFile(dir.File("M_Hosts.txt")) : hosts);
+    EXPECT_EQ(ReadFile(Hosts() + ".ZRB"), installs ? hosts : backup);
+    if (!installs) {
+      EXPECT_EQ(std::filesystem::last_write_time(Hosts()), written);
+      EXPECT_EQ(std::filesystem::last_write_time(Hosts() + ".ZRB"), backed_up);
+    }
+  }
+}
+
+// A dry run lists what each source would add and remove, writes nothing, and exits 1 when
+// something would change, 0 when nothing would.
+TEST_F(CliTest, ADryRunSaysWhatWouldChangeAndWritesNothing) {
+  ASSERT_EQ(Run("merge H_0_Header.txt H_Ads.txt H_Mal.txt").code, 0);
+  ASSERT_EQ(Run("install").code, 0);
+  const std::string merged = ReadFile(dir.File("M_Hosts.txt"));
+  const std::string hosts = ReadFile(Hosts());
+  const std::string backup = ReadFile(Hosts() + ".ZRB");
+  std::string added;
+  for (int i = 1; i <= 12; ++i) added += " n" + std::to_string(i);
+  WriteFile(dir.File("Hostfiles/H_Ads.txt"), Native("0.0.0.0 more.example" + added + "\n"));
+  Result r = Run("update --dry-run");
+  EXPECT_EQ(r.code, 1) << r.err;
+  EXPECT_EQ(r.out,
+            "H_Ads.txt: +12 -1\n  + n1\n  + n2\n  + n3\n  + n4\n  + n5\n  + n6\n  + n7\n"
+            "  + n8\n  + n9\n  + n10\n  ... and 2 more added\n  - ads.example\n"
+            "HOSTS would change\n");
+  EXPECT_EQ(ReadFile(dir.File("M_Hosts.txt")), merged);
+  EXPECT_EQ(ReadFile(Hosts()), hosts);
+  EXPECT_EQ(ReadFile(Hosts() + ".ZRB"), backup);
+  for (const auto& name :
+       platform::ListFolder(platform::PrivateFolder()).value_or(std::vector<std::string>{})) {
+    EXPECT_FALSE(Contains(name, "dry-run")) << name;
+  }
+  EXPECT_EQ(Run("update --mode keep --dry-run").out.rfind("H_Ads.txt: +12 -1\n", 0), 0u);
+  WriteFile(dir.File("Hostfiles/H_Ads.txt"),
+            Native("127.0.0.1 ads.example\n0.0.0.0 more.example\n"));
+  r = Run("update --dry-run");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "HOSTS is up to date\n");
+  r = Run("update --mode keep --dry-run");  // an address changes: no name does
+  EXPECT_EQ(r.code, 1) << r.err;
+  EXPECT_EQ(r.out, "HOSTS would change\n");
+  EXPECT_TRUE(Contains(Refusal("install --dry-run"), "--dry-run is for update only"));
+  EXPECT_TRUE(Contains(Refusal("list --force"), "--force is for install and update only"));
+}
+
+// An install or update over a hosts file of the user's making that would drop entries of their
+// own is refused and names them; --force installs.
+TEST_F(CliTest, EntriesOfTheUsersOwnAreDroppedOnlyWithForce) {
+  const std::string own = Native("127.0.0.1 localhost\n192.168.1.10 nas\n::1 localhost\n");
+  WriteFile(Hosts(), own);
+  ASSERT_EQ(Run("merge H_0_Header.txt H_Mal.txt").code, 0);
+  for (const std::string command : {"install", "update"}) {
+    const std::string said = Refusal(command, 1);
+    EXPECT_TRUE(
+        Contains(said, "entries of your own that the new file lacks:\n  192.168.1.10 nas\n"))
+        << said;
+    EXPECT_TRUE(Contains(said, "--force")) << said;
+    EXPECT_EQ(ReadFile(Hosts()), own);
+    EXPECT_FALSE(Exists(Hosts() + ".ZRB"));
+  }
+  const Result forced = Run("install --force");
+  EXPECT_EQ(forced.code, 0) << forced.err;
+  EXPECT_EQ(ReadFile(Hosts()), ReadFile(dir.File("M_Hosts.txt")));
+  EXPECT_EQ(ReadFile(Hosts() + ".ZRB"), own);
+}
+
 #ifndef _WIN32
 // A hosts file that cannot be written: exit 1, each log text on stderr, nothing changed.
 TEST_F(CliTest, AFailedInstallSaysWhatItLogged) {
@@ -221,6 +311,15 @@ TEST_F(CliTest, DnsCommandsRunTheResolverToolAndSayWhenItFails) {
   ASSERT_EQ(Run("merge H_0_Header.txt").code, 0);
   EXPECT_EQ(Run("--resolver " + tool + " install --flush").code, 1);
   EXPECT_EQ(ReadFile(Hosts()), ReadFile(dir.File("M_Hosts.txt")));
+  // After an install, a resolver that says no cache service runs is a warning.
+  const std::string no_service =
+      "Failed to flush caches: Unit dbus-org.freedesktop.resolve1.service not found.";
+  WriteScript(tool, "#!/bin/sh\necho '" + no_service + "' >&2\nexit 1\n");
+  const Result warned = Run("--resolver " + tool + " install --flush");
+  EXPECT_EQ(warned.code, 0) << warned.err;
+  EXPECT_EQ(warned.err, no_service + "\nvellomar-cli: warning: " + tool +
+                            " says no resolver cache service runs: there is no cache to flush\n");
+  EXPECT_EQ(Run("--resolver " + tool + " dns flush").code, 1);
 }
 
 // A port on 127.0.0.1 that takes connections (the system's backlog) and never answers, when

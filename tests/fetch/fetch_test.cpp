@@ -138,8 +138,8 @@ TEST_F(FetchTest, AListIsUpdatedThenUnchangedAndTheValidatorsFollowTheAddress) {
   server["https://lists.example/web.txt"].reply.last_modified = "Mon, 07 Dec 2026 10:00:00 GMT";
   EXPECT_EQ(Said(Fetch()), "H_Web.txt: updated (18 bytes)\n");
   EXPECT_EQ(ReadFile(P("Hostfiles/H_Web.txt")), "0.0.0.0 a.example\n");
-  EXPECT_EQ(progress, (std::vector<std::pair<std::string, std::uint64_t>>{{"H_Web.txt", 12},
-                                                                          {"H_Web.txt", 18}}));
+  EXPECT_EQ(progress, (std::vector<std::pair<std::string, std::uint64_t>>{
+                          {"H_Web.txt", 0}, {"H_Web.txt", 12}, {"H_Web.txt", 18}}));
   EXPECT_TRUE(requests.back().if_none_match.empty());
   session->ListSources();  // the list is a source; its subscription is not
   EXPECT_TRUE(session->FindEntry("H_Web.txt") && !session->FindEntry("H_Web.url"));

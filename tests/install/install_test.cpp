@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "common/test_util.h"
+#include "install/entries.h"
 #include "install/host_update.h"
 #include "install/verdict.h"
 #include "support/file_reader.h"
@@ -320,6 +322,113 @@ TEST(VerdictTest, ComparesAcrossBlockBoundaries) {
       }
     }
   }
+}
+
+// Files equal apart from the header's creation date are the same; any other change, a creation
+// date outside the dated lines the header reader reads, or a line end differs.
+TEST(VerdictTest, OnlyTheCreationDateMayDiffer) {
+  TempDir dir;
+  const std::string created = "# ------- Created: 01/12/2026 -------\n";
+  const std::string head = "# h\n# ------- Updated: 2026 -------\n";
+  const std::string body = "0.0.0.0 a.example\n";
+  const std::string long_line = std::string(70000, 'x') + "\n";
+  const std::string dated = "# ------- Updated: x -------\n";
+  for (const auto& [a, b, same] : std::vector<std::tuple<std::string, std::string, bool>>{
+           {head + created + body, head + created + body, true},
+           {head + created + body, head + "# ------- Created: 07/12/2026 -------\n" + body, true},
+           {head + created + body, head + "# ------- Created: x -------\r\n" + body, true},
+           {head + created + body, head + created + "0.0.0.0 b.example\n", false},
+           {head + created + body, head + created + body + "\n", false},
+           {head + created + body, head + created + "0.0.0.0 a.example\r\n", false},
+           {head + created + body, head + "# ------- Updated: 2027 -------\n" + body, false},
+           {head + created, head + "# Created: 07/12/2026\n", false},
+           {dated + dated + dated + dated + created,
+            dated + dated + dated + dated +
+                "# ------- "
+                "Created: y -------\n",
+            false},
+           {long_line + body, long_line + body, true},
+           {long_line + body, std::string(70000, 'x') + "y\n" + body, false}}) {
+    WriteFile(dir.File("a"), a);
+    WriteFile(dir.File("b"), b);
+    EXPECT_EQ(CompareApartFromCreated(dir.File("a"), dir.File("b")),
+              same ? Sameness::kSame : Sameness::kDifferent)
+        << a.substr(0, 80) << " | " << b.substr(0, 80);
+  }
+  EXPECT_EQ(CompareApartFromCreated(dir.File("a"), dir.File("missing")), Sameness::kDifferent);
+}
+
+// Entries of the user's own: any address but the block and loopback ones, without the lines
+// every system writes; comments and lines without an address count for nothing.
+TEST(OwnEntriesTest, TellsTheUsersEntriesFromTheSystemsAndFindsThoseANewFileLacks) {
+  TempDir dir;
+  for (const auto& [line, own] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+           {"192.168.1.10\tnas nas.lan # the box", {"192.168.1.10 nas", "192.168.1.10 nas.lan"}},
+           {"  10.0.0.1 intranet", {"10.0.0.1 intranet"}},
+           {"2001:db8::5 v6.example", {"2001:db8::5 v6.example"}},
+           {"0.0.0.0 ads.example", {}},
+           {"127.0.0.1 localhost mine", {}},
+           {"::1 localhost ip6-localhost", {}},
+           {":: any.example", {}},
+           {"127.0.1.1 myhost.lan myhost", {}},
+           {"ff02::1 ip6-allnodes", {}},
+           {"FF02::2 ip6-allrouters", {}},
+           {"fe00::0 ip6-localnet", {}},
+           {"ff00::0 ip6-mcastprefix", {}},
+           {"ff02::1 printer.lan", {"ff02::1 printer.lan"}},
+           {"# 10.0.0.2 commented", {}},
+           {"10.0.0", {}},
+           {"nas 10.0.0.3", {}},
+           {"10.0.0.4", {}}}) {
+    WriteFile(dir.File("hosts"), line + "\n10.0.0.1 intranet\n");
+    const OwnEntries read = ReadOwnEntries(dir.File("hosts"));
+    std::vector<std::string> got;
+    for (const auto& entry : read.entries) got.push_back(entry.address + " " + entry.name);
+    std::vector<std::string> expected = own;
+    if (std::find(expected.begin(), expected.end(), "10.0.0.1 intranet") == expected.end()) {
+      expected.push_back("10.0.0.1 intranet");
+    }
+    EXPECT_EQ(got, expected) << line;
+    EXPECT_FALSE(read.has_start_marker);
+  }
+  WriteFile(dir.File("hosts"), "10.0.0.1 a b c\n# [Start of H_X.txt entries]\n");
+  const OwnEntries own = ReadOwnEntries(dir.File("hosts"));
+  EXPECT_TRUE(own.has_start_marker);
+  // The same name at another address, or in a comment, keeps nothing; case does not matter.
+  WriteFile(dir.File("new"), "10.0.0.2 a\n# 10.0.0.1 b\n10.0.0.1 x C\n");
+  const auto missing = EntriesMissingFrom(own.entries, dir.File("new"));
+  ASSERT_TRUE(missing);
+  EXPECT_EQ(*missing, (std::vector<HostEntry>{{"10.0.0.1", "a"}, {"10.0.0.1", "b"}}));
+  EXPECT_FALSE(EntriesMissingFrom(own.entries, dir.File("none")));
+}
+
+// The names each source adds and takes away, the header's included; a source only one file has
+// counts all its names; lists are cut at the number asked for.
+TEST(SectionsTest, CountsAndListsTheNamesEachSourceChanges) {
+  TempDir dir;
+  const auto block = [](const std::string& name, const std::string& lines) {
+    return "# [Start of " + name + " entries]\n" + lines + "# [End of " + name +
+           " entries]\n# ***#\n\n";
+  };
+  WriteFile(dir.File("old"),
+            "127.0.0.1 localhost\n" + block("H_A.txt", "0.0.0.0 a1 a2\n0.0.0.0 a3\n") +
+                block("H_Gone.txt", "0.0.0.0 g1\n") + block("H_Same.txt", "0.0.0.0 s1\n"));
+  WriteFile(dir.File("new"), "127.0.0.1 localhost\n10.0.0.1 nas\n" +
+                                 block("H_A.txt", "0.0.0.0 A1 a4 a5 a6\n# 0.0.0.0 a7\n") +
+                                 block("H_Same.txt", "127.0.0.1 s1\n") +
+                                 block("H_New.txt", "0.0.0.0 n1 n1\n"));
+  const auto changes = CompareSections(dir.File("new"), dir.File("old"), 2);
+  ASSERT_TRUE(changes);
+  std::vector<std::string> said;
+  for (const auto& change : *changes) {
+    said.push_back(change.source + " +" + std::to_string(change.added) + " -" +
+                   std::to_string(change.removed));
+    for (const auto& name : change.added_names) said.back() += " +" + name;
+    for (const auto& name : change.removed_names) said.back() += " -" + name;
+  }
+  EXPECT_EQ(said, (std::vector<std::string>{" +1 -0 +nas", "H_A.txt +3 -2 +a4 +a5 -a2 -a3",
+                                            "H_New.txt +1 -0 +n1", "H_Gone.txt +0 -1 -g1"}));
+  EXPECT_FALSE(CompareSections(dir.File("new"), dir.File("none"), 2));
 }
 
 }  // namespace

@@ -435,6 +435,51 @@ TEST_F(SessionTest, WithoutRootTheInstallGoesThroughPkexecAndARefusalIsNoWriteFa
   EXPECT_EQ(ReadFile(Sys("other")), Merged());
 }
 
+// An install over a hosts file the program did not write, whose entries of the user's own the
+// new file lacks, installs nothing until forced; a hosts file the program wrote is replaced.
+TEST_F(SessionTest, EntriesOfTheUsersOwnHoldAnInstallBackUntilForced) {
+  const std::string own = "127.0.0.1 localhost\n192.168.1.10 nas\n10.0.0.1 a b\n";
+  SetHosts(own);
+  Session& s = Load();
+  EXPECT_EQ(s.MergeAndInstall(false), Verdict::kOwnEntriesAtStake);
+  EXPECT_EQ(Hosts(), own);
+  EXPECT_FALSE(Exists(Sys("hosts.ZRB")));
+  EXPECT_EQ(Told(), std::make_pair(Kind::kOwnEntriesKept, Tone::kWarning));
+  EXPECT_EQ(view::StatusText(s.Information()),
+            "HOSTS holds 3 entries of your own that the new file lacks - HOSTS not written");
+  EXPECT_EQ(s.OwnEntriesAtStake(),
+            (std::vector<install::HostEntry>{
+                {"192.168.1.10", "nas"}, {"10.0.0.1", "a"}, {"10.0.0.1", "b"}}));
+  Source("H_0Header.txt", HeaderText("2026-12-01") + "10.0.0.1 b A\n");
+  EXPECT_EQ(s.MergeAndInstall(false), Verdict::kOwnEntriesAtStake);
+  EXPECT_EQ(s.OwnEntriesAtStake(), (std::vector<install::HostEntry>{{"192.168.1.10", "nas"}}));
+  EXPECT_EQ(s.InstallMerged(false, true), Verdict::kInstalled);
+  EXPECT_EQ(Hosts(), Merged());
+  SetHosts("# [Start of H_1mvps.txt entries]\n192.168.1.10 nas\n");
+  EXPECT_EQ(s.MergeAndInstall(false), Verdict::kInstalled);
+}
+
+// A data folder seeded from the installed samples gets, in its header, the entries of the user's
+// own in the hosts file found at start-up; a folder seeded before is left as it is.
+TEST_F(SessionTest, ASeededHeaderKeepsTheHostsFilesOwnEntries) {
+  TempDir prefix, data;
+  std::filesystem::create_directories(prefix.File("bin"));
+  std::filesystem::create_directories(prefix.File("share/vellomar/Hostfiles"));
+  const std::string sample = "# sample\n127.0.0.1 localhost";
+  WriteFile(prefix.File("share/vellomar/Hostfiles/H_0_Header.txt"), sample);
+  SetHosts("127.0.0.1 localhost\n192.168.1.10 nas # mine\nff02::1 ip6-allnodes\n");
+  Environment env = Env();
+  env.folder_choice = platform::ChooseProgramFolder(prefix.File("bin"), data.path());
+  ASSERT_TRUE(env.folder_choice.seeded);
+  EXPECT_TRUE(KeepOwnEntriesInSeededHeader(env));
+  const std::string header = data.File("vellomar/Hostfiles/H_0_Header.txt");
+  EXPECT_EQ(ReadFile(header), sample + "\n\n# Entries of your own, kept from " + Sys("hosts") +
+                                  " on 07/12/2026 01:02:03\n192.168.1.10 nas\n");
+  env.folder_choice = platform::ChooseProgramFolder(prefix.File("bin"), data.path());
+  EXPECT_FALSE(env.folder_choice.seeded);
+  EXPECT_FALSE(KeepOwnEntriesInSeededHeader(env));
+}
+
 TEST(HelperExitTest, EachStatusMapsToAResultAndTheLogTexts) {
   using Result = install::HostUpdateOutcome::Result;
   const V command{"/usr/bin/pkexec", "/h"};

@@ -81,7 +81,59 @@ bool CanWriteIn(const std::string& folder) {
   return fd.valid() && ::faccessat(fd.get(), ".", W_OK, AT_EACCESS) == 0;
 }
 
+// Seeds a missing Hostfiles folder in choice.folder with the samples of the programs in
+// `program_folder` (the installed ones, or those beside it); an existing one is the user's,
+// whatever it is, and is never touched.
+void SeedSamples(ProgramFolderChoice& choice, const std::string& program_folder,
+                 bool is_installed) {
+  const std::string sources = JoinPath(choice.folder, "Hostfiles");
+  posix::Place place;
+  struct stat st {};
+  if (posix::Locate(sources, false, place) != FolderSafety::kSafe ||
+      ::fstatat(place.folder.get(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ||
+      errno != ENOENT) {
+    return;
+  }
+  const std::string samples = is_installed ? JoinPath(program_folder, kInstalledSamples)
+                                           : JoinPath(program_folder, "Hostfiles");
+  if (!FolderExists(samples)) return;
+  if (CopySamples(samples, sources)) {
+    choice.seeded = true;
+  } else {
+    choice.problem = FolderProblem::kSamplesNotCopied;
+    choice.problem_folder = sources;
+  }
+}
+
 }  // namespace
+
+std::string SystemFolder() { return "/var/lib/vellomar"; }
+
+ProgramFolderChoice ChooseSystemFolder(const std::string& folder,
+                                       const std::string& program_folder) {
+  ProgramFolderChoice choice;
+  choice.folder = folder;
+  FolderSafety safety;
+  const bool exists = posix::OpenFolder(folder, safety).valid();
+  if (!exists && safety != FolderSafety::kMissing) {
+    choice.problem = FolderProblem::kUnsafe;
+    choice.problem_folder = folder;
+    return choice;
+  }
+  if (!exists) {
+    errno = EACCES;
+    const FolderSafety made = ::geteuid() == 0 ? MakeFolders(folder, 0755) : FolderSafety::kMissing;
+    if (made != FolderSafety::kSafe) {
+      choice.problem =
+          made == FolderSafety::kMissing ? FolderProblem::kCannotCreate : FolderProblem::kUnsafe;
+      choice.problem_folder = folder;
+      choice.reason = std::strerror(errno);
+      return choice;
+    }
+  }
+  SeedSamples(choice, program_folder, FolderExists(JoinPath(program_folder, kInstalledSamples)));
+  return choice;
+}
 
 std::string UserDataHome() {
   const char* home = std::getenv("HOME");
@@ -124,19 +176,7 @@ ProgramFolderChoice ChooseProgramFolder(const std::string& program_folder,
     }
     return choice;
   }
-  const std::string sources = JoinPath(choice.folder, "Hostfiles");
-  posix::Place place;
-  struct stat st {};
-  if (posix::Locate(sources, false, place) != FolderSafety::kSafe ||
-      ::fstatat(place.folder.get(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ||
-      errno != ENOENT) {
-    return choice;  // the user's own, whatever it is
-  }
-  const std::string samples = is_installed ? installed : JoinPath(program_folder, "Hostfiles");
-  if (FolderExists(samples) && !CopySamples(samples, sources)) {
-    choice.problem = FolderProblem::kSamplesNotCopied;
-    choice.problem_folder = sources;
-  }
+  SeedSamples(choice, program_folder, is_installed);
   return choice;
 }
 

@@ -470,6 +470,17 @@ std::string InstallLockFolder() {
   return LockFolder(why);
 }
 
+std::string PrivateFolder() {
+  const std::string folder = InstallLockFolder();
+  if (folder.empty() || ::geteuid() != 0) return folder;
+  posix::Place place;
+  if (posix::Locate(folder, false, place) == FolderSafety::kSafe) {
+    ::mkdirat(place.folder.get(), place.name.c_str(), 0700);
+  }
+  std::string why;
+  return IsPrivateFolder(folder, why) ? folder : std::string();
+}
+
 std::unique_ptr<InstanceLock> LockInstalls(const std::string& hosts_file, int wait_ms,
                                            const std::string& lock_folder) {
   const std::string folder = lock_folder.empty() ? InstallLockFolder() : lock_folder;

@@ -76,11 +76,31 @@ ProgramFolderChoice ChooseProgramFolder(const std::string& program_folder,
   const std::string sources = JoinPath(choice.folder, "Hostfiles");
   if (FolderExists(sources) || FileExists(sources)) return choice;  // the user's own
   const std::string samples = is_installed ? installed : JoinPath(program_folder, "Hostfiles");
-  if (FolderExists(samples) && !CopySamples(samples, sources)) {
+  if (!FolderExists(samples)) return choice;
+  if (CopySamples(samples, sources)) {
+    choice.seeded = true;
+  } else {
     choice.problem = FolderProblem::kSamplesNotCopied;
     choice.problem_folder = sources;
   }
   return choice;
+}
+
+// Windows has no root's folder: the service runs as the user who installed the program.
+std::string SystemFolder() { return {}; }
+
+ProgramFolderChoice ChooseSystemFolder(const std::string& folder,
+                                       const std::string& /*program_folder*/) {
+  return {folder, FolderProblem::kCannotCreate, folder, {}, false};
+}
+
+std::string PrivateFolder() {
+  wchar_t path[MAX_PATH + 1] = {};
+  const DWORD got = ::GetTempPathW(static_cast<DWORD>(std::size(path)), path);
+  if (got == 0 || got > MAX_PATH) return {};
+  std::wstring folder(path, got);
+  while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+  return win32::NarrowPath(folder).value_or(std::string());
 }
 
 std::string HostName() {
