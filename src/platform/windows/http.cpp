@@ -465,7 +465,7 @@ HttpReply Exchange::Run() {
         status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
     const auto location = redirect ? Header(request, WINHTTP_QUERY_LOCATION) : std::nullopt;
     if (location) {
-      if (redirects == request_.max_redirects) {
+      if (redirects >= request_.max_redirects) {
         Fail(HttpFailure::kTooManyRedirects,
              "more than " + std::to_string(request_.max_redirects) + " redirects");
         return reply_;
