@@ -22,7 +22,7 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 # gtest_discover_tests. The emulator sets Wine's environment itself, so that a plain `ctest`
 # works too: a prefix of its own in the build folder (created on first use), no debug output,
 # no display (the programs are console programs), no prompt to install Mono or Gecko, and no
-# proxy from the environment, which Wine's WinHTTP would take for the tests' servers on 127.0.0.1.
+# proxy from the environment, which Wine's WinHTTP may take for the tests' servers on 127.0.0.1.
 find_program(VELLOMAR_WINE NAMES wine wine64 PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
 if(VELLOMAR_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR

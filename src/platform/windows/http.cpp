@@ -285,8 +285,8 @@ bool Exchange::OpenSession() {
   const std::wstring agent = L"vellomar/" + std::to_wstring(VELLOMAR_VERSION_MAJOR) + L"." +
                              std::to_wstring(VELLOMAR_VERSION_MINOR) + L"." +
                              std::to_wstring(VELLOMAR_VERSION_PATCH);
-  // The automatic proxy (Windows 8.1 and later) also follows a proxy script; older systems and
-  // Wine refuse it and take the configured one.
+  // The automatic proxy (Windows 8.1 and later) also follows a proxy script; older systems
+  // refuse it and take the configured one.
   session_.reset(::WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
                                WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session_) {
