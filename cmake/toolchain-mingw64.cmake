@@ -21,10 +21,11 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 # Programs built here are run by Wine: tests through CTest, test listing through
 # gtest_discover_tests. The emulator sets Wine's environment itself, so that a plain `ctest`
 # works too: a prefix of its own in the build folder (created on first use), no debug output,
-# no display (the programs are console programs), and no prompt to install Mono or Gecko.
+# no display (the programs are console programs), no prompt to install Mono or Gecko, and no
+# proxy from the environment, which Wine's WinHTTP may take for the tests' servers on 127.0.0.1.
 find_program(VELLOMAR_WINE NAMES wine wine64 PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
 if(VELLOMAR_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR
-      env WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix WINEDEBUG=-all DISPLAY=
+      env -u http_proxy -u https_proxy -u HTTP_PROXY -u HTTPS_PROXY WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix WINEDEBUG=-all DISPLAY=
       WINEDLLOVERRIDES=mscoree,mshtml= ${VELLOMAR_WINE})
 endif()

@@ -13,7 +13,8 @@ if [ "${1:-}" = "--clean" ]; then
   rm -rf build-windows
 fi
 
-wanted=(cmake g++-mingw-w64-x86-64-posix wine64 wine googletest nsis xvfb xauth)
+# nginx and openssl: the HTTP test's server (tests/platform/http_nginx.sh).
+wanted=(cmake g++-mingw-w64-x86-64-posix wine64 wine googletest nsis xvfb xauth nginx openssl)
 missing=()
 for pkg in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
@@ -33,6 +34,7 @@ export WINEPREFIX="$PWD/build-windows/wineprefix"
 export WINEDEBUG=-all
 export DISPLAY=
 export WINEDLLOVERRIDES="mscoree,mshtml="
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
 wine_bin=$(command -v wine || echo /usr/lib/wine/wine64)
 wineserver_bin=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 

@@ -53,6 +53,28 @@ std::optional<std::string> Narrow(std::wstring_view text) {
   return narrow;
 }
 
+std::optional<std::wstring> WidenUtf8(std::string_view text) {
+  if (text.empty()) return std::wstring();
+  if (text.size() > static_cast<std::size_t>(INT_MAX)) return std::nullopt;
+  const int size = static_cast<int>(text.size());
+  const int wide_size =
+      ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+  if (wide_size <= 0) return std::nullopt;
+  std::wstring wide(static_cast<std::size_t>(wide_size), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, wide.data(), wide_size);
+  return wide;
+}
+
+std::string NarrowUtf8(std::wstring_view text) {
+  if (text.empty() || text.size() > static_cast<std::size_t>(INT_MAX) / 3) return {};
+  const int size = static_cast<int>(text.size());
+  std::string narrow(text.size() * 3, '\0');
+  const int narrow_size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, narrow.data(),
+                                                static_cast<int>(narrow.size()), nullptr, nullptr);
+  narrow.resize(static_cast<std::size_t>(std::max(narrow_size, 0)));
+  return narrow;
+}
+
 std::optional<std::string> NarrowPath(const std::wstring& path) {
   if (auto narrow = Narrow(path)) return narrow;
   std::vector<wchar_t> short_path(path.size() + 1);

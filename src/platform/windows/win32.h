@@ -30,6 +30,13 @@ std::optional<std::wstring> Widen(std::string_view text);
 // so that a name is never changed into another one by a best-fit mapping.
 std::optional<std::string> Narrow(std::wstring_view text);
 
+// UTF-8 text as wide text, for what is UTF-8 whatever the code page (web addresses, HTTP
+// headers); nullopt for bytes that are not UTF-8.
+std::optional<std::wstring> WidenUtf8(std::string_view text);
+
+// The wide text as UTF-8; a lone surrogate becomes U+FFFD.
+std::string NarrowUtf8(std::wstring_view text);
+
 // A path from the system as 8-bit text: Narrow, or where that fails its short (8.3) form,
 // which the ANSI code page can spell; nullopt where the volume keeps no short names.
 std::optional<std::string> NarrowPath(const std::wstring& path);
