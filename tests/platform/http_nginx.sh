@@ -2,17 +2,20 @@
 # platform::HttpGet of the Windows build, run under Wine through http_get_driver.exe, against a
 # real nginx that this test starts on 127.0.0.1 at free ports, over HTTP and HTTPS (a
 # self-signed certificate made here), in a temporary folder removed at the end.
-#   tests/platform/http_nginx.sh DRIVER_EXE WINEPREFIX
+#   tests/platform/http_nginx.sh DRIVER_EXE WINEPREFIX [CLI_EXE]
 # Checks: a 200 with nginx's ETag and every byte; the 304 that ETag brings (in nginx's access
 # log too); a 404; HTTPS refused without the certificate's authority and with another one,
-# taken with it; a redirect from HTTPS to HTTP refused. Prints "FAILED: ..." for each check that
+# taken with it; a redirect from HTTPS to HTTP refused. With CLI_EXE, `vellomar-cli fetch` end to
+# end: a subscription fetched, then unchanged, then a 404 that keeps the last copy. Prints "FAILED: ..." for each check that
 # fails; exit 1 then, 77 (skipped) without nginx, openssl, python3 or Wine.
 set -uo pipefail
-if [ $# -ne 2 ]; then
-  echo "usage: $0 DRIVER_EXE WINEPREFIX" >&2
+if [ $# -lt 2 ] || [ $# -gt 3 ]; then
+  echo "usage: $0 DRIVER_EXE WINEPREFIX [CLI_EXE]" >&2
   exit 2
 fi
 driver=$(realpath -e "$1") || exit 2
+cli=
+if [ $# -eq 3 ]; then cli=$(realpath -e "$3") || exit 2; fi
 export WINEPREFIX=$2
 export WINEDEBUG=-all
 export DISPLAY=
@@ -47,6 +50,7 @@ print(*(x.getsockname()[1] for x in s))')
 
 mkdir -p "$work/www" "$work/tmp" "$work/logs"
 head -c 300000 /dev/urandom | base64 >"$work/www/list.txt"
+printf '0.0.0.0 ads.example\r\n0.0.0.0 tracker.example\r\n' >"$work/www/hosts.txt"
 size=$(stat -c %s "$work/www/list.txt")
 # The address is named twice: as an address, as Windows matches it, and as a DNS name, the only
 # kind of name Wine 8's certificate check compares with the host.
@@ -58,7 +62,7 @@ done
 # As root nginx's workers run as nobody: the files they serve are open to everyone; the key is
 # read by the master alone.
 chmod 755 "$work" "$work/www"
-chmod 644 "$work/www/list.txt"
+chmod 644 "$work/www/list.txt" "$work/www/hosts.txt"
 cat >"$work/nginx.conf" <<EOF
 worker_processes 1;
 error_log $work/logs/error.log;
@@ -130,6 +134,26 @@ check test "$(field status)/$(field failure)" = "302/insecure-redirect"
 # request named the program and its version.
 check grep -q '"GET /to-http HTTP/1.1" 302 ' <(tail -1 "$work/logs/access.log")
 check test "$(grep -vc '"vellomar/[0-9]*\.[0-9]*\.[0-9]*"$' "$work/logs/access.log")" = 0
+
+# The command line's fetch, as a Windows user runs it: a link saved from the browser.
+if [ -n "$cli" ]; then
+  mkdir -p "$work/program/Hostfiles"
+  printf '[InternetShortcut]\r\nURL=%s/hosts.txt\r\n' "$http" >"$work/program/Hostfiles/H_Web.url"
+  fetch() {
+    out=$(timeout 120 "$wine_bin" "$cli" --folder "Z:${work//\//\\}\\program" fetch 2>&1 | tr -d '\r')
+    echo "vellomar-cli fetch -> $out"
+  }
+  fetch
+  check test "$out" = "H_Web.txt: updated ($(stat -c %s "$work/www/hosts.txt") bytes)"
+  check cmp -s "$work/www/hosts.txt" "$work/program/Hostfiles/H_Web.txt"
+  fetch
+  check test "$out" = "H_Web.txt: unchanged"
+  check grep -q '"GET /hosts.txt HTTP/1.1" 304 ' <(tail -1 "$work/logs/access.log")
+  rm "$work/www/hosts.txt"
+  fetch
+  check grep -q "H_Web.txt: not updated: the server answered 404 (the last copy is kept)" <<<"$out"
+  check test -s "$work/program/Hostfiles/H_Web.txt"
+fi
 
 [ "$fail" = 0 ] && echo "HttpGet against nginx: all checks passed"
 exit "$fail"
