@@ -70,7 +70,8 @@ std::string TimeText(const std::string& milliseconds) {
   return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
 }
 
-// "Sources from the web: N updated, M unchanged", led by each list that was not updated and why.
+// "Sources from the web: N updated, M unchanged", led by each list that was not updated and why:
+// the names stand first, where a status cut short in its middle keeps them.
 std::string FetchedText(const std::vector<fetch::FetchResult>& results) {
   std::string failures;
   int updated = 0;
@@ -79,12 +80,12 @@ std::string FetchedText(const std::vector<fetch::FetchResult>& results) {
     if (result.outcome == fetch::Outcome::kUpdated) ++updated;
     if (result.outcome == fetch::Outcome::kUnchanged) ++unchanged;
     if (result.outcome != fetch::Outcome::kFailed) continue;
-    failures += (failures.empty() ? "Not updated from the web: " : "; ") + result.name + " (" +
+    failures += (failures.empty() ? "" : "; ") + result.name + " not updated (" +
                 FetchFailureText(result) + ")";
   }
-  const std::string counts = "Sources from the web: " + std::to_string(updated) + " updated, " +
+  const std::string counts = "from the web: " + std::to_string(updated) + " updated, " +
                              std::to_string(unchanged) + " unchanged";
-  return failures.empty() ? counts : failures + " - " + counts;
+  return failures.empty() ? "Sources " + counts : failures + " - " + counts;
 }
 
 std::string MainText(const Status& status) {

@@ -319,8 +319,8 @@ TEST_F(WindowTest, TheWebUpdateFetchesBesideTheEventLoopAndListsWhatItFetched) {
   EXPECT_NE(std::find(listed.begin(), listed.end(), "H_Ads.txt"), listed.end());
   EXPECT_EQ(testing::ReadFile(P("Hostfiles/H_Ads.txt")), "0.0.0.0 ads.example\n");
   EXPECT_EQ(Info(),
-            "Not updated from the web: H_Gone.txt (the server answered 404) - Sources from the "
-            "web: 1 updated, 0 unchanged");
+            "H_Gone.txt not updated (the server answered 404) - from the web: 1 updated, 0 "
+            "unchanged");
   EXPECT_EQ(InfoColour(), kRed);
 }
 

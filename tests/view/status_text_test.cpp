@@ -38,6 +38,12 @@ TEST(StatusTextTest, ComposesTheSystemsTextsFromTheirParts) {
   folder.folder_problem = platform::FolderProblem::kCannotCreate;
   Status flush = Make(Kind::kCannotStart, "/r");
   flush.purpose = Status::Purpose::kFlush;
+  Status fetched = Make(Kind::kSourcesFetched);
+  fetched.fetched.resize(4);
+  fetched.fetched[0].outcome = fetched.fetched[2].outcome = fetch::Outcome::kUpdated;
+  fetched.fetched[1].outcome = fetch::Outcome::kUnchanged;
+  fetched.fetched[3].name = "H_B.txt";
+  fetched.fetched[3].failure = fetch::Failure::kTimedOut;
   Status refused = Make(Kind::kAuthRefused);
   refused.refusal = session::AuthRefusal::kNoAgent;
   const std::vector<std::pair<Status, std::string>> table = {
@@ -55,6 +61,7 @@ TEST(StatusTextTest, ComposesTheSystemsTextsFromTheirParts) {
       {refused, "No polkit authentication agent runs to ask for the password - HOSTS not written"},
       {Make(Kind::kMergeTooLarge, {}, "M_Hosts.txt"),
        "Merge failed: M_Hosts.txt would be larger than 256 MiB"},
+      {fetched, "H_B.txt not updated (timed out) - from the web: 2 updated, 1 unchanged"},
       {Make(Kind::kCaptureTimedOut, "/r", "200"),
        "/r did not list the DNS cache within 200 ms and was stopped"},
   };
