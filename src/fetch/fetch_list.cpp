@@ -53,8 +53,9 @@ Failure FailureOf(ListCheck::Verdict verdict) {
 // the list, which is removed unless it is committed.
 class Receiver {
  public:
-  Receiver(std::string path, std::uint64_t max_bytes, const FetchProgress& progress)
-      : path_(std::move(path)), max_bytes_(max_bytes), progress_(progress) {}
+  Receiver(std::string path, std::uint64_t max_bytes, support::LineEnd line_end,
+           const FetchProgress& progress)
+      : path_(std::move(path)), max_bytes_(max_bytes), line_end_(line_end), progress_(progress) {}
 
   bool Take(std::string_view piece) {
     bytes_ += piece.size();
@@ -62,8 +63,9 @@ class Receiver {
     if (const Failure wrong = FailureOf(check_.Feed(piece)); wrong != Failure::kNone) {
       return Stop(wrong);
     }
-    if (block_.size() + piece.size() > kWriteBlock && !Flush()) return false;
-    block_.append(piece);
+    // Room for a CR before every LF.
+    if (block_.size() + 2 * piece.size() > kWriteBlock && !Flush()) return false;
+    Append(piece);
     if (progress_) progress_(bytes_);
     return true;
   }
@@ -78,9 +80,24 @@ class Receiver {
   }
 
   Failure Stopped() const { return stopped_; }
-  std::uint64_t Bytes() const { return bytes_; }
+  // The length of the copy written: the bytes received, with the CRs a CR LF system adds.
+  std::uint64_t Written() const { return written_; }
 
  private:
+  // Lists are published with LF line ends; where lines end in CR LF, a bare LF is no line end
+  // to the merge, so each one gets its CR here. CR LF pairs, split between pieces or not, stay.
+  void Append(std::string_view piece) {
+    if (line_end_ == support::LineEnd::kLf) {
+      block_.append(piece);
+    } else {
+      for (const char c : piece) {
+        if (c == '\n' && !after_cr_) block_.push_back('\r');
+        block_.push_back(c);
+        after_cr_ = c == '\r';
+      }
+    }
+  }
+
   bool Stop(Failure why) {
     stopped_ = why;
     return false;
@@ -95,14 +112,18 @@ class Receiver {
       block_.reserve(kWriteBlock);
     }
     if (!file_->Write(block_)) return Stop(Failure::kNotWritten);
+    written_ += block_.size();
     block_.clear();
     return true;
   }
 
   std::string path_;
   std::uint64_t max_bytes_;
+  support::LineEnd line_end_;
   const FetchProgress& progress_;
   std::uint64_t bytes_ = 0;
+  std::uint64_t written_ = 0;
+  bool after_cr_ = false;
   ListCheck check_;
   std::string block_;
   std::unique_ptr<platform::ReplacementFile> file_;
@@ -112,8 +133,8 @@ class Receiver {
 }  // namespace
 
 FetchResult FetchList(const std::string& folder, const std::string& name, const std::string& url,
-                      Validators& kept, const FetchLimits& limits, const HttpGetter& get,
-                      const FetchProgress& progress) {
+                      Validators& kept, const FetchLimits& limits, support::LineEnd line_end,
+                      const HttpGetter& get, const FetchProgress& progress) {
   FetchResult result;
   result.name = name;
   const std::string path = platform::JoinPath(folder, name);
@@ -136,7 +157,7 @@ FetchResult FetchList(const std::string& folder, const std::string& name, const 
   }
   const bool conditional = !request.if_none_match.empty() || !request.if_modified_since.empty();
 
-  Receiver receiver(path, limits.max_bytes, progress);
+  Receiver receiver(path, limits.max_bytes, line_end, progress);
   const platform::HttpReply reply =
       get(request, [&receiver](std::string_view piece) { return receiver.Take(piece); });
   result.status = reply.status;
@@ -157,7 +178,7 @@ FetchResult FetchList(const std::string& folder, const std::string& name, const 
   }
   if (result.failure == Failure::kNone) {
     result.outcome = Outcome::kUpdated;
-    result.bytes = receiver.Bytes();
+    result.bytes = receiver.Written();
     kept = Validators{url, reply.etag, reply.last_modified};
   }
   return result;

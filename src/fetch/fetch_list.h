@@ -10,6 +10,7 @@
 #include "fetch/fetch_state.h"
 #include "fetch/subscription.h"
 #include "platform/platform.h"
+#include "support/line_end.h"
 
 namespace vellomar::fetch {
 
@@ -60,9 +61,10 @@ using FetchProgress = std::function<void(std::uint64_t bytes)>;
 
 // Fetches the list `name` in `folder` from `url` through `get`. `kept` are the validators of
 // the list's last good reply: sent only when they belong to `url` and the list is there, and
-// set to those of a new reply (cleared when it gave none).
+// set to those of a new reply (cleared when it gave none). The copy is stored with `line_end`'s
+// line ends, so that the merge takes its lines as lines.
 FetchResult FetchList(const std::string& folder, const std::string& name, const std::string& url,
-                      Validators& kept, const FetchLimits& limits, const HttpGetter& get,
-                      const FetchProgress& progress = {});
+                      Validators& kept, const FetchLimits& limits, support::LineEnd line_end,
+                      const HttpGetter& get, const FetchProgress& progress = {});
 
 }  // namespace vellomar::fetch

@@ -255,7 +255,7 @@ std::vector<fetch::FetchResult> Session::FetchSubscriptions(const std::vector<st
     fetch::Validators kept = state.count(result.name) ? state[result.name] : fetch::Validators{};
     const std::string list = result.name;
     if (on_fetch_progress) on_fetch_progress(list, 0);
-    result = fetch::FetchList(folder, list, read.url, kept, options, env_.http_get,
+    result = fetch::FetchList(folder, list, read.url, kept, options, env_.line_end, env_.http_get,
                               [this, &list](std::uint64_t bytes) {
                                 if (on_fetch_progress) on_fetch_progress(list, bytes);
                               });

@@ -204,6 +204,18 @@ TEST_F(FetchTest, ARefusedReplyKeepsTheLastCopyOrMakesNoFile) {
                        "H_None.url cannot be read: missing"));
 }
 
+// Where lines end in CR LF, a list published with LF gets its CRs (also across pieces), so that
+// the merge sees its lines; the size said is the copy's.
+TEST_F(FetchTest, AListIsStoredWithTheSystemsLineEnds) {
+  session::Environment env = session->env();
+  env.line_end = support::LineEnd::kCrLf;
+  session = std::make_unique<session::Session>(std::move(env));
+  session->ProbePaths();
+  Serve("https://lists.example/web.txt", 200, {"0.0.0.0 a\n0.0.0.0 b\r", "\n0.0.0.0 c\n"});
+  EXPECT_EQ(Said(Fetch()), "H_Web.txt: updated (33 bytes)\n");
+  EXPECT_EQ(ReadFile(P("Hostfiles/H_Web.txt")), "0.0.0.0 a\r\n0.0.0.0 b\r\n0.0.0.0 c\r\n");
+}
+
 #ifndef _WIN32
 // A link at the list's name is replaced, never written through.
 TEST_F(FetchTest, AFetchReplacesALinkAtTheListsNameAndNotWhatItNames) {

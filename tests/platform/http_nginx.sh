@@ -50,7 +50,7 @@ print(*(x.getsockname()[1] for x in s))')
 
 mkdir -p "$work/www" "$work/tmp" "$work/logs"
 head -c 300000 /dev/urandom | base64 >"$work/www/list.txt"
-printf '0.0.0.0 ads.example\r\n0.0.0.0 tracker.example\r\n' >"$work/www/hosts.txt"
+printf '0.0.0.0 ads.example\n0.0.0.0 tracker.example\n' >"$work/www/hosts.txt"
 size=$(stat -c %s "$work/www/list.txt")
 # The address is named twice: as an address, as Windows matches it, and as a DNS name, the only
 # kind of name Wine 8's certificate check compares with the host.
@@ -144,8 +144,10 @@ if [ -n "$cli" ]; then
     echo "vellomar-cli fetch -> $out"
   }
   fetch
-  check test "$out" = "H_Web.txt: updated ($(stat -c %s "$work/www/hosts.txt") bytes)"
-  check cmp -s "$work/www/hosts.txt" "$work/program/Hostfiles/H_Web.txt"
+  # Stored with Windows' line ends, which the merge splits at.
+  sed 's/$/\r/' "$work/www/hosts.txt" >"$work/hosts-crlf.txt"
+  check test "$out" = "H_Web.txt: updated ($(stat -c %s "$work/hosts-crlf.txt") bytes)"
+  check cmp -s "$work/hosts-crlf.txt" "$work/program/Hostfiles/H_Web.txt"
   fetch
   check test "$out" = "H_Web.txt: unchanged"
   check grep -q '"GET /hosts.txt HTTP/1.1" 304 ' <(tail -1 "$work/logs/access.log")
