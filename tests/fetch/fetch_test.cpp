@@ -56,7 +56,8 @@ TEST(ListCheckTest, AHostsListHasAnAddressLineAndNeitherNulNorMarkup) {
            {{"::ffff:10.0.0.1 x\n"}, V::kList},
            {{"1:2:3:4:5:6:7:8 x\n"}, V::kList},
            {{std::string(5000, 'x') + "\n1.2.3.4 long.line.before\n"}, V::kList},
-           {{"1.2.3.256 x\n1.2.3 x\n01234.1.1.1 x\n0.0.0.0\n0.0.0.0 #x\n"}, V::kNoEntries},
+           {{"1.2.3.256 x\n1.2.3 x\n1.2.3x4 x\n01234.1.1.1 x\n0.0.0.0\n0.0.0.0 #x\n"},
+            V::kNoEntries},
            {{"1:2:3:4:5:6:7:8:9 x\n1::2::3 x\n12345:: x\n:: \n"}, V::kNoEntries},
            {{std::string(5000, ' ') + "0.0.0.0 a"}, V::kNoEntries},  // past the longest line
            {{""}, V::kNoEntries},
@@ -205,8 +206,15 @@ TEST_F(FetchTest, ARefusedReplyKeepsTheLastCopyOrMakesNoFile) {
 }
 
 // Where lines end in CR LF, a list published with LF gets its CRs (also across pieces), so that
-// the merge sees its lines; the size said is the copy's.
+// the merge sees its lines; the size said is the copy's. A list longer than a write block arrives
+// whole, each byte once.
 TEST_F(FetchTest, AListIsStoredWithTheSystemsLineEnds) {
+  const std::string comment = "#" + std::string(200 << 10, 'x') + "\n";
+  Serve("https://lists.example/web.txt", 200, {comment, comment, "0.0.0.0 a\n"});
+  EXPECT_EQ(Said(Fetch()),
+            "H_Web.txt: updated (" + std::to_string(2 * comment.size() + 10) + " bytes)\n");
+  EXPECT_EQ(ReadFile(P("Hostfiles/H_Web.txt")), comment + comment + "0.0.0.0 a\n");
+
   session::Environment env = session->env();
   env.line_end = support::LineEnd::kCrLf;
   session = std::make_unique<session::Session>(std::move(env));
