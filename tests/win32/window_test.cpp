@@ -162,6 +162,38 @@ TEST_F(Win32WindowTest, TheMenuOpensWhereItShouldAndItsCommandsWork) {
   EXPECT_FALSE(platform::FileExists(P("displaydns.txt")));
 }
 
+// "Find a Name" asks in a dialog made in memory and answers in the status line; Cancel changes
+// nothing. The answer is typed by a timer that runs in the dialog's own message loop.
+std::wstring g_answer;
+bool g_answer_ok = false;
+bool g_answered = false;
+
+TEST_F(Win32WindowTest, FindANameAsksAndAnswersInTheStatusLine) {
+  MSG quit;  // a window closed by an earlier test leaves the quit that would end the dialog's loop
+  while (::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0) {
+  }
+  Load();
+  const auto ask = [&](const wchar_t* name, bool ok) {
+    g_answer = name;
+    g_answer_ok = ok;
+    g_answered = false;
+    const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR, DWORD) {
+      HWND dialog = ::FindWindowW(L"#32770", L"Find a Name");
+      if (dialog == nullptr || g_answered) return;
+      g_answered = true;
+      ::SetWindowTextW(::FindWindowExW(dialog, nullptr, L"Edit", nullptr), g_answer.c_str());
+      ::PostMessageW(dialog, WM_COMMAND, g_answer_ok ? IDOK : IDCANCEL, 0);
+    });
+    Command("Mnu_FindName");
+    ::KillTimer(nullptr, timer);
+    EXPECT_TRUE(g_answered);
+    return Text("InformationText");
+  };
+  EXPECT_EQ(ask(L" A.example ", true), "a.example: blocked by H_1Ads.txt:1");
+  EXPECT_EQ(ask(L"t.example", false), "a.example: blocked by H_1Ads.txt:1");
+  EXPECT_EQ(ask(L"nobody.example", true), "nobody.example: no source maps it");
+}
+
 // Places come from the table's twips at the window's dots per inch, and follow a change of it.
 TEST_F(Win32WindowTest, LaysOutFromTwipsAtTheScreensDotsPerInch) {
   Load();
