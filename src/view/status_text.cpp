@@ -78,7 +78,7 @@ std::string NameQueryText(const exports::NameQuery& query) {
       std::count_if(query.places.begin(), query.places.end(),
                     [](const auto& place) { return !place.hosts_file; }));
   const std::uint64_t unlisted = sources - blocking.size() - mapping.size() + query.more_places;
-  if (unlisted > 0 && !parts.empty()) parts.back() += " and " + std::to_string(unlisted) + " more";
+  if (unlisted > 0) parts.push_back(std::to_string(unlisted) + " more lines");
   if (!query.InSources()) parts.push_back("no source maps it");
   if (query.InHostsFile()) parts.push_back("in the hosts file");
   if (query.allowed) parts.push_back("allowed by " + std::string(exports::kAllowListName));

@@ -63,7 +63,7 @@ std::string OwnEntriesList(const std::vector<install::HostEntry>& entries);
 
 // Who maps a name, in a line: "ads.example.com: blocked by H_AdServers.txt:123, H_Malware.txt:9;
 // in the hosts file", then "allowed by allow.txt" and the files that could not be read; "no
-// source maps it" when none does. At most kListedPlaces places are named, then "and N more".
+// source maps it" when none does. At most kListedPlaces places are named, then "N more lines".
 inline constexpr std::size_t kListedPlaces = 10;
 std::string NameQueryText(const exports::NameQuery& query);
 // The windows' question for the name to look for.
