@@ -73,7 +73,6 @@ TEST(NameQueryTest, FindsExactlyTheLinesThatMapTheNameWhateverThePieceSize) {
        "ads.example.com",
        {"H_Ads.txt:1 0.0.0.0 ads.example.com blocks"},
        true},
-      {"allowed but mapped nowhere", {{"allow.txt", "free.example\n"}}, "free.example.", {}, true},
   };
   for (const Row& row : table) {
     testing::TempDir folder;
