@@ -6,6 +6,7 @@
 #include <QCursor>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMimeData>
@@ -551,6 +552,20 @@ void VellomarForm::UpdateSourcesFromWeb() {
   session_.UpdateSourcesFromWeb();
   session_.on_fetch_progress = nullptr;
   fetching_ = false;
+  Draw();
+}
+
+void VellomarForm::FindName() {
+  bool answered = false;
+  const QString name =
+      QInputDialog::getText(this,
+                            QString::fromUtf8(view::kFindNameTitle.data(),
+                                              static_cast<qsizetype>(view::kFindNameTitle.size())),
+                            QString::fromUtf8(view::kFindNamePrompt.data(),
+                                              static_cast<qsizetype>(view::kFindNamePrompt.size())),
+                            QLineEdit::Normal, {}, &answered);
+  if (!answered || name.trimmed().isEmpty()) return;
+  (void)session_.FindName(FromQ(name.trimmed()));
   Draw();
 }
 

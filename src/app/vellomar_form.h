@@ -44,6 +44,9 @@ class VellomarForm : public QWidget {
   void UpdateFromMerged();
   // The menu's update of the sources from the web, its progress in the status line.
   void UpdateSourcesFromWeb();
+  // Asks for a name and shows in the status line which sources and whether the hosts file map
+  // it; a cancelled or empty answer does nothing.
+  void FindName();
   void DoFlush();
   void DoDnsDisplay();
   // After an install that the hosts file's entries of the user's own held back: asks, and

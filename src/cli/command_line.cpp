@@ -15,6 +15,8 @@
 #include "dns/capture.h"
 #include "dns/commands.h"
 #include "dns/report.h"
+#include "export/allow_list.h"
+#include "export/name_query.h"
 #include "fetch/subscription.h"
 #include "install/entries.h"
 #include "install/verdict.h"
@@ -67,6 +69,10 @@ Commands:
                             fetches the list of every subscription (DIR/Hostfiles/H_Name.url
                             names the web address of H_Name.txt), or of those named
                             (H_Name.url or H_Name.txt); a failed fetch keeps the last copy
+  query NAME                every line of the sources and of the hosts file that maps NAME
+                            (any case, a trailing dot ignored), with its address, and whether
+                            Hostfiles/allow.txt frees NAME; exit 0 when any line maps it, 1
+                            when none does
   dns flush                 empties the resolver cache
   dns show                  prints the resolver cache as a table
 
@@ -97,8 +103,9 @@ without elevation, they start the install helper elevated: one consent prompt.
 
 The program folder of an installed copy is $XDG_DATA_HOME/vellomar (~/.local/share/vellomar).
 
-Exit status: 0 done (status: the files match; update --dry-run: nothing would change);
-1 failed (status: they differ; update --dry-run: something would change);
+Exit status: 0 done (status: the files match; update --dry-run: nothing would change;
+query: a line maps NAME); 1 failed (status: they differ; update --dry-run: something would
+change; query: no line maps NAME);
 2 bad usage, missing or unreadable input (status: a file cannot be read).
 )";
 
@@ -273,13 +280,13 @@ class Commands {
   int Run() {
     const std::string& command = options_.words.front();
     const std::vector<std::string> operands(options_.words.begin() + 1, options_.words.end());
-    static const std::vector<std::string> kCommands = {"list",   "merge",   "update", "install",
-                                                       "status", "restore", "fetch",  "dns"};
+    static const std::vector<std::string> kCommands = {
+        "list", "merge", "update", "install", "status", "restore", "fetch", "query", "dns"};
     if (std::find(kCommands.begin(), kCommands.end(), command) == kCommands.end()) {
       return Usage("unknown command " + command);
     }
-    const bool takes_operands =
-        command == "merge" || command == "install" || command == "fetch" || command == "dns";
+    const bool takes_operands = command == "merge" || command == "install" || command == "fetch" ||
+                                command == "query" || command == "dns";
     if (!takes_operands && !operands.empty()) return Usage(command + " takes no operands");
     if (options_.dry_run && command != "update") return Usage("--dry-run is for update only");
     if (options_.dry_run && options_.fetch) {
@@ -291,7 +298,7 @@ class Commands {
     // Every command that reads the program folder refuses one that others can change (as
     // root): its files would be theirs to choose.
     const bool reads_folder = command == "list" || command == "merge" || command == "update" ||
-                              command == "status" || command == "fetch" ||
+                              command == "status" || command == "fetch" || command == "query" ||
                               (command == "install" && operands.empty());
     if (reads_folder && session_.FolderProblem()) {
       Err(view::StatusText(*session_.FolderProblem()));
@@ -304,6 +311,7 @@ class Commands {
     if (command == "status") return Status();
     if (command == "restore") return Restore();
     if (command == "fetch") return Fetch(operands);
+    if (command == "query") return Query(operands);
     if (command == "dns") return Dns(operands);
     return Usage("unknown command " + command);
   }
@@ -496,6 +504,50 @@ class Commands {
     }
     return SayFetched(session_.FetchSubscriptions(
         names, *limits, names.empty() ? session::FetchScope::kAll : session::FetchScope::kNamed));
+  }
+
+  // One line for each line that maps the name, then whether the allowlist frees it. A file that
+  // could not be read is said; when nothing maps the name, whether it is mapped is then not known.
+  int Query(const std::vector<std::string>& operands) {
+    if (operands.size() != 1) return Usage("query needs one name");
+    if (!exports::QueryableName(operands.front())) {
+      return Usage("query: \"" + operands.front() + "\" is no host name");
+    }
+    if (!ListSources()) return kUsage;
+    if (!session_.HostsFilePath().empty() && !Reachable(session_.HostsFilePath())) return kUsage;
+    const auto query = session_.FindName(operands.front());
+    if (!query) {
+      Err(view::StatusText(session_.Information()));
+      return kUsage;
+    }
+    for (const exports::NamePlace& place : query->places) {
+      Out((place.hosts_file ? "hosts file " : "") + place.file + ":" +
+          std::to_string(place.at.line) + ": " + place.at.address + " " + place.at.name +
+          (place.at.blocks ? " (blocks)\n" : "\n"));
+    }
+    if (query->more_places > 0) {
+      Out("... and " + std::to_string(query->more_places) + " more lines\n");
+    }
+    if (query->allowed) {
+      Out(std::string(exports::kAllowListName) + " frees " + query->name + "\n");
+    }
+    for (const exports::UnreadFile& file : query->unread) {
+      Err("cannot read " +
+          (file.hosts_file ? file.file : platform::JoinPath(session_.SourceFolder(), file.file)) +
+          ": " + std::string(view::ReadFailureText(file.why)));
+    }
+    if (query->allow_status != platform::ReadStatus::kOk) {
+      Err("cannot read " +
+          platform::JoinPath(session_.SourceFolder(), std::string(exports::kAllowListName)) + ": " +
+          std::string(view::ReadFailureText(query->allow_status)));
+    }
+    if (query->Mapped()) return kOk;
+    if (!query->unread.empty()) {
+      Err(query->name + ": not known, as a file could not be read");
+      return kUsage;
+    }
+    Out(query->name + ": no source and not the hosts file maps it\n");
+    return kFailed;
   }
 
   int Update() {

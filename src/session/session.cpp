@@ -290,6 +290,27 @@ void Session::UpdateSourcesFromWeb() {
   information_.fetched = std::move(results);
 }
 
+// ---- Who maps a name --------------------------------------------------------------------------
+
+std::optional<exports::NameQuery> Session::FindName(const std::string& name) {
+  if (folder_problem_) {
+    information_ = *folder_problem_;
+    return std::nullopt;
+  }
+  const auto looked_for = exports::QueryableName(name);
+  if (!looked_for) {
+    Report(Status::Kind::kNameNotValid, Tone::kWarning, name);
+    return std::nullopt;
+  }
+  exports::NameQuery query =
+      exports::QueryName(ProgramFile(std::string(catalogue::kSourceFolderName)), hosts_file_path_,
+                         *looked_for, read_chunk_bytes_);
+  const bool unread = !query.unread.empty() || query.allow_status != platform::ReadStatus::kOk;
+  Report(Status::Kind::kNameQueried, unread ? Tone::kWarning : Tone::kNeutral);
+  information_.query = query;
+  return query;
+}
+
 // ---- Header reader and version report ------------------------------------------------------
 
 std::string Session::FileSummary(const std::string& path) const {

@@ -251,6 +251,13 @@ class Session {
   // does; the status names what was updated and, as a failure, each list that was not.
   void UpdateSourcesFromWeb();
 
+  // ---- Who maps a name ------------------------------------------------------------------------
+  // Every line of the sources and of the hosts file that maps `name`, and whether the allowlist
+  // frees it (exports::QueryName); the status reports it (kNameQueried). nullopt, said in the
+  // status, when `name` is none a hosts line can hold (kNameNotValid) or the program folder may
+  // not be used.
+  std::optional<exports::NameQuery> FindName(const std::string& name);
+
   // ---- Programs -------------------------------------------------------------------------------
   // Each says in the status when the program could not be started.
   // Opens a file in the text editor, when both exist.

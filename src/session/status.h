@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "export/name_query.h"
 #include "fetch/fetch_list.h"
 #include "install/privileged.h"
 #include "platform/platform.h"
@@ -74,6 +75,8 @@ struct Status {
     kCaptureFailed,      // subject: the capture file
     kNoSubscriptions,    // the web update found no subscription (H_*.url) in the source folder
     kSourcesFetched,     // `fetched`: one result per subscription; kFailure when any failed
+    kNameQueried,        // `query`: who maps a name; kWarning when a file could not be read
+    kNameNotValid,       // subject: what was asked for, which no hosts line can hold
   };
   // What a program was started for (kCannotStart, kNoDnsTool).
   enum class Purpose { kEdit, kFlush, kStopService, kStartService, kShowCache };
@@ -87,6 +90,7 @@ struct Status {
   AuthRefusal refusal = AuthRefusal::kFailed;
   std::vector<SkippedSource> skipped;
   std::vector<fetch::FetchResult> fetched;  // kSourcesFetched
+  exports::NameQuery query;                 // kNameQueried
   std::vector<Addendum> addenda;
 };
 

@@ -1,5 +1,8 @@
 #include "view/status_text.h"
 
+#include <algorithm>
+
+#include "export/allow_list.h"
 #include "merge/markers.h"
 #include "merge/merge_writer.h"
 
@@ -45,7 +48,54 @@ std::string FolderProblemText(const Status& status) {
   return {};
 }
 
+// "H_AdServers.txt:123"
+std::string PlaceText(const exports::NamePlace& place) {
+  return place.file + ":" + std::to_string(place.at.line);
+}
+
 }  // namespace
+
+std::string NameQueryText(const exports::NameQuery& query) {
+  std::vector<std::string> blocking;
+  std::vector<std::string> mapping;
+  for (const auto& place : query.places) {
+    if (place.hosts_file) continue;
+    auto& list = place.at.blocks ? blocking : mapping;
+    if (blocking.size() + mapping.size() < kListedPlaces) {
+      list.push_back(place.at.blocks ? PlaceText(place)
+                                     : PlaceText(place) + " to " + place.at.address);
+    }
+  }
+  const auto joined = [](const std::vector<std::string>& list) {
+    std::string text;
+    for (const auto& item : list) text += (text.empty() ? "" : ", ") + item;
+    return text;
+  };
+  std::vector<std::string> parts;
+  if (!blocking.empty()) parts.push_back("blocked by " + joined(blocking));
+  if (!mapping.empty()) parts.push_back("mapped by " + joined(mapping));
+  const auto sources = static_cast<std::uint64_t>(
+      std::count_if(query.places.begin(), query.places.end(),
+                    [](const auto& place) { return !place.hosts_file; }));
+  const std::uint64_t unlisted = sources - blocking.size() - mapping.size() + query.more_places;
+  if (unlisted > 0) parts.push_back(std::to_string(unlisted) + " more lines");
+  if (!query.InSources()) parts.push_back("no source maps it");
+  if (query.InHostsFile()) parts.push_back("in the hosts file");
+  if (query.allowed) parts.push_back("allowed by " + std::string(exports::kAllowListName));
+  std::vector<std::string> unread;
+  for (const auto& file : query.unread) {
+    unread.push_back((file.hosts_file ? std::string("the hosts file") : file.file) + " (" +
+                     std::string(ReadFailureText(file.why)) + ")");
+  }
+  if (query.allow_status != platform::ReadStatus::kOk) {
+    unread.push_back(std::string(exports::kAllowListName) + " (" +
+                     std::string(ReadFailureText(query.allow_status)) + ")");
+  }
+  if (!unread.empty()) parts.push_back("not read: " + joined(unread));
+  std::string text = query.name + ":";
+  for (std::size_t i = 0; i < parts.size(); ++i) text += (i == 0 ? " " : "; ") + parts[i];
+  return text;
+}
 
 std::string RefusalText(session::AuthRefusal refusal) {
   switch (refusal) {
@@ -162,6 +212,10 @@ std::string MainText(const Status& status) {
              "Hostfiles";
     case Status::Kind::kSourcesFetched:
       return FetchedText(status.fetched);
+    case Status::Kind::kNameQueried:
+      return NameQueryText(status.query);
+    case Status::Kind::kNameNotValid:
+      return "\"" + status.subject + "\" is no host name: nothing was looked for";
   }
   return {};
 }

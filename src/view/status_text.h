@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "catalogue/source_list.h"
+#include "export/name_query.h"
 #include "fetch/fetch_list.h"
 #include "install/entries.h"
 #include "platform/platform.h"
@@ -59,6 +60,16 @@ std::string FetchProgressText(const std::string& list, std::uint64_t bytes);
 // kListedOwnEntries of them and then "  ... and N more".
 inline constexpr std::size_t kListedOwnEntries = 20;
 std::string OwnEntriesList(const std::vector<install::HostEntry>& entries);
+
+// Who maps a name, in a line: "ads.example.com: blocked by H_AdServers.txt:123, H_Malware.txt:9;
+// in the hosts file", then "allowed by allow.txt" and the files that could not be read; "no
+// source maps it" when none does. At most kListedPlaces places are named, then "N more lines".
+inline constexpr std::size_t kListedPlaces = 10;
+std::string NameQueryText(const exports::NameQuery& query);
+// The windows' question for the name to look for.
+inline constexpr std::string_view kFindNameTitle = "Find a Name";
+inline constexpr std::string_view kFindNamePrompt =
+    "Which sources map this name (for example ads.example.com)?";
 
 // The title of that question's box.
 inline constexpr std::string_view kOwnEntriesTitle = "Entries of your own";

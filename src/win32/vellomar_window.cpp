@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "platform/platform.h"
 #include "support/centre.h"
@@ -117,6 +118,92 @@ COLORREF ColourOf(view::ColourRole role) {
       break;
   }
   return ::GetSysColor(COLOR_WINDOW);
+}
+
+std::string Narrow(std::wstring_view text) {
+  if (text.empty()) return {};
+  const int size = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<std::size_t>(std::max(size, 0)), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), narrow.data(), size,
+                        nullptr, nullptr);
+  return narrow;
+}
+
+// The id of the answer's edit box in the name question.
+constexpr WORD kAnswerId = 200;
+
+// A dialog template built in memory, the DLGTEMPLATE layout word by word: no resource needed.
+class DialogTemplate {
+ public:
+  DialogTemplate(std::wstring_view title, short width, short height, WORD items) {
+    Long(DS_MODALFRAME | DS_SETFONT | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU);
+    Long(0);
+    words_.push_back(items);
+    for (const short value : {short{0}, short{0}, width, height}) words_.push_back(Word(value));
+    words_.push_back(0);  // no menu
+    words_.push_back(0);  // the standard dialog class
+    Text(title);
+    words_.push_back(8);
+    Text(L"MS Shell Dlg");
+  }
+  // A control of a predefined class (0x80 button, 0x81 edit, 0x82 static).
+  void Add(WORD class_atom, DWORD style, std::array<short, 4> place, WORD id,
+           std::wstring_view text) {
+    if (words_.size() % 2 != 0) words_.push_back(0);  // each item starts on a DWORD
+    Long(style | WS_CHILD | WS_VISIBLE);
+    Long(0);
+    for (const short value : place) words_.push_back(Word(value));
+    words_.push_back(id);
+    words_.push_back(0xFFFF);
+    words_.push_back(class_atom);
+    Text(text);
+    words_.push_back(0);  // no creation data
+  }
+  const DLGTEMPLATE* Get() const { return reinterpret_cast<const DLGTEMPLATE*>(words_.data()); }
+
+ private:
+  static WORD Word(short value) { return static_cast<WORD>(value); }
+  void Long(DWORD value) {
+    words_.push_back(LOWORD(value));
+    words_.push_back(HIWORD(value));
+  }
+  void Text(std::wstring_view text) {
+    words_.insert(words_.end(), text.begin(), text.end());
+    words_.push_back(0);
+  }
+  std::vector<WORD> words_;
+};
+
+INT_PTR CALLBACK AskProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_INITDIALOG) {
+    ::SetWindowLongPtrW(dialog, DWLP_USER, lparam);
+    ::SendDlgItemMessageW(dialog, kAnswerId, EM_LIMITTEXT, 253, 0);
+    return TRUE;
+  }
+  if (message != WM_COMMAND) return FALSE;
+  const int id = LOWORD(wparam);
+  if (id == IDOK) {
+    auto* answer = reinterpret_cast<std::wstring*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+    *answer = TextOf(::GetDlgItem(dialog, kAnswerId));
+  }
+  if (id == IDOK || id == IDCANCEL) ::EndDialog(dialog, id);
+  return TRUE;
+}
+
+// Asks for a line of text in a small modal dialog: the answer, or nullopt when cancelled.
+std::optional<std::wstring> AskForText(HWND owner, std::wstring_view title,
+                                       std::wstring_view prompt) {
+  DialogTemplate dialog(title, 240, 66, 4);
+  dialog.Add(0x0082, SS_LEFT, {7, 7, 226, 10}, 0xFFFF, prompt);
+  dialog.Add(0x0081, ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, {7, 21, 226, 14}, kAnswerId, L"");
+  dialog.Add(0x0080, BS_DEFPUSHBUTTON | WS_TABSTOP, {129, 43, 50, 14}, IDOK, L"OK");
+  dialog.Add(0x0080, BS_PUSHBUTTON | WS_TABSTOP, {183, 43, 50, 14}, IDCANCEL, L"Cancel");
+  std::wstring answer;
+  const INT_PTR chosen = ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), dialog.Get(), owner,
+                                                   AskProc, reinterpret_cast<LPARAM>(&answer));
+  if (chosen != IDOK) return std::nullopt;
+  return answer;
 }
 
 }  // namespace
@@ -719,6 +806,8 @@ void VellomarWindow::MenuCommand(int id) {
     Install(false, auto_flush);
   } else if (name == "Mnu_FetchSources") {
     UpdateSourcesFromWeb();
+  } else if (name == "Mnu_FindName") {
+    FindName();
   } else if (name == "Mnu_ShowDns") {
     DoDnsDisplay();
   } else if (name == "Mnu_OpenDnsNotepad") {
@@ -751,6 +840,16 @@ void VellomarWindow::UpdateSourcesFromWeb() {
   session_.UpdateSourcesFromWeb();
   session_.on_fetch_progress = nullptr;
   fetching_ = false;
+  Draw();
+}
+
+void VellomarWindow::FindName() {
+  const auto name = AskForText(hwnd_, Wide(view::kFindNameTitle), Wide(view::kFindNamePrompt));
+  if (!name) return;
+  const std::string text = Narrow(*name);
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return;
+  (void)session_.FindName(text.substr(first, text.find_last_not_of(" \t") + 1 - first));
   Draw();
 }
 

@@ -88,6 +88,9 @@ class VellomarWindow {
   void DoFlush();
   // The menu's update of the sources from the web, its progress in the status line.
   void UpdateSourcesFromWeb();
+  // Asks for a name and shows in the status line which sources and whether the hosts file map
+  // it; a cancelled or empty answer does nothing.
+  void FindName();
   void DoDnsDisplay();
   // Installs as the write button or the menu does (`merge` first for the button); when the
   // hosts file's entries of the user's own hold the install back, asks, and installs on yes.

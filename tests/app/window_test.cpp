@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -322,6 +323,30 @@ TEST_F(WindowTest, TheWebUpdateFetchesBesideTheEventLoopAndListsWhatItFetched) {
             "H_Gone.txt not updated (the server answered 404) - from the web: 1 updated, 0 "
             "unchanged");
   EXPECT_EQ(InfoColour(), kRed);
+}
+
+// "Find a Name" asks for the name in a dialog and answers in the status line; Cancel changes
+// nothing.
+TEST_F(WindowTest, FindANameAsksAndAnswersInTheStatusLine) {
+  Source("allow.txt", "a.example\n");
+  Load();
+  const auto ask = [&](const QString& name, bool ok) {
+    QTimer::singleShot(0, [name, ok] {
+      auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      dialog->setTextValue(name);
+      ok ? dialog->accept() : dialog->reject();
+    });
+    form->Menus().Mnu_FindName->trigger();
+    return Info();
+  };
+  EXPECT_EQ(ask(" A.example. ", true), "a.example: blocked by H_1mvps.txt:1; allowed by allow.txt");
+  EXPECT_EQ(ask("t.example", false), "a.example: blocked by H_1mvps.txt:1; allowed by allow.txt");
+  EXPECT_EQ(ask("localhost", true),
+            "localhost: blocked by H_0Header.txt:4, H_0Header.txt:5; in the hosts file");
+  EXPECT_EQ(ask("nobody.example", true), "nobody.example: no source maps it");
+  EXPECT_EQ(ask("a b", true), "\"a b\" is no host name: nothing was looked for");
+  EXPECT_EQ(InfoColour(), kYellow);
 }
 
 TEST_F(WindowTest, FlushAndServiceCommandsStartMinimizedAndAModifiedPressOnAutoFlushFlushes) {

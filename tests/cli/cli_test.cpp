@@ -112,6 +112,27 @@ TEST_F(CliTest, HelpVersionAndUsageErrors) {
   }
 }
 
+// Query names each line of the sources and of the hosts file that maps the name, then the
+// allowlist; the exit status says whether any line maps it, or that the name was no name.
+TEST_F(CliTest, QuerySaysWhichLinesMapANameAndWhetherTheAllowlistFreesIt) {
+  WriteFile(dir.File("Hostfiles/allow.txt"), "more.example\n");
+  WriteFile(Hosts(), Native(kOldHosts + "10.0.0.5 nas.home\n"));
+  for (const auto& [args, code, out] : std::vector<std::tuple<std::string, int, std::string>>{
+           {"query ADS.example.", 0, "H_Ads.txt:1: 127.0.0.1 ads.example (blocks)\n"},
+           {"query more.example", 0,
+            "H_Ads.txt:2: 0.0.0.0 more.example (blocks)\nallow.txt frees more.example\n"},
+           {"query mal.example", 0, "H_Mal.txt:1: 0.0.0.0 mal.example (blocks)\n"},
+           {"query nas.home", 0, "hosts file " + Hosts() + ":3: 10.0.0.5 nas.home\n"},
+           {"query none.example", 1, "none.example: no source and not the hosts file maps it\n"},
+           {"query", 2, ""},
+           {"query a.example b.example", 2, ""},
+           {"query a#b", 2, ""}}) {
+    const Result r = Run(args);
+    EXPECT_EQ(r.code, code) << args << ": " << r.err;
+    EXPECT_EQ(r.out, out) << args;
+  }
+}
+
 // Merge writes the ticked entries in list order, by the mode asked for (default 0.0.0.0), and
 // prints its summary; every refusal names its cause and leaves the output as it was.
 TEST_F(CliTest, MergeWritesTheNamedEntriesOrRefusesAndWritesNothing) {

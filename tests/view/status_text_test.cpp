@@ -46,7 +46,20 @@ TEST(StatusTextTest, ComposesTheSystemsTextsFromTheirParts) {
   fetched.fetched[3].failure = fetch::Failure::kTimedOut;
   Status refused = Make(Kind::kAuthRefused);
   refused.refusal = session::AuthRefusal::kNoAgent;
+  Status query = Make(Kind::kNameQueried);
+  query.query.name = "ads.example";
+  for (std::uint64_t line = 1; line <= 11; ++line) {
+    query.query.places.push_back(
+        {"H_A.txt", false, {line, line == 2 ? "10.0.0.5" : "::", {}, line != 2}});
+  }
+  query.query.places.push_back({"/etc/hosts", true, {7, "0.0.0.0", {}, true}});
+  query.query.more_places = 4;
+  query.query.unread = {{"H_B.txt", false, platform::ReadStatus::kTooLarge}};
   const std::vector<std::pair<Status, std::string>> table = {
+      {query,
+       "ads.example: blocked by H_A.txt:1, H_A.txt:3, H_A.txt:4, H_A.txt:5, H_A.txt:6, H_A.txt:7, "
+       "H_A.txt:8, H_A.txt:9, H_A.txt:10; mapped by H_A.txt:2 to 10.0.0.5; 5 more lines; in "
+       "the hosts file; not read: H_B.txt (too large)"},
       {merged,
        "Merged 9 Lines - len: 172 - File:[ M_Hosts.txt ] - not merged: H_A.txt (too large), "
        "H_B.txt (holds NUL bytes: not a hosts file) - #HOSTNAME# left as it is: the machine's "

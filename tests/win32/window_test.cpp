@@ -162,6 +162,32 @@ TEST_F(Win32WindowTest, TheMenuOpensWhereItShouldAndItsCommandsWork) {
   EXPECT_FALSE(platform::FileExists(P("displaydns.txt")));
 }
 
+// "Find a Name" asks in a dialog made in memory and answers in the status line; Cancel changes
+// nothing. A timer in the dialog's own message loop types the answer (nullptr: Cancel).
+const wchar_t* g_answer = nullptr;
+
+TEST_F(Win32WindowTest, FindANameAsksAndAnswersInTheStatusLine) {
+  MSG quit;  // a window closed by an earlier test leaves the quit that would end the dialog's loop
+  while (::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0) {
+  }
+  Load();
+  const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR, DWORD) {
+    HWND dialog = ::FindWindowW(L"#32770", L"Find a Name");
+    if (dialog == nullptr || !::IsWindowVisible(dialog)) return;
+    if (g_answer) ::SetWindowTextW(::FindWindowExW(dialog, nullptr, L"Edit", nullptr), g_answer);
+    ::PostMessageW(dialog, WM_COMMAND, g_answer != nullptr ? IDOK : IDCANCEL, 0);
+  });
+  for (const auto& [answer, status] : std::vector<std::pair<const wchar_t*, std::string>>{
+           {L" A.example ", "a.example: blocked by H_1Ads.txt:1"},
+           {nullptr, "a.example: blocked by H_1Ads.txt:1"},
+           {L"nobody.example", "nobody.example: no source maps it"}}) {
+    g_answer = answer;
+    Command("Mnu_FindName");
+    EXPECT_EQ(Text("InformationText"), status);
+  }
+  ::KillTimer(nullptr, timer);
+}
+
 // Places come from the table's twips at the window's dots per inch, and follow a change of it.
 TEST_F(Win32WindowTest, LaysOutFromTwipsAtTheScreensDotsPerInch) {
   Load();
