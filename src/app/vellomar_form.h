@@ -44,6 +44,8 @@ class VellomarForm : public QWidget {
   void UpdateFromMerged();
   // The menu's update of the sources from the web, its progress in the status line.
   void UpdateSourcesFromWeb();
+  // The menu's duplicate-names option: the merge follows it, rebuilding the merged file.
+  void SetDedupe(bool dedupe);
   void DoFlush();
   void DoDnsDisplay();
   // After an install that the hosts file's entries of the user's own held back: asks, and

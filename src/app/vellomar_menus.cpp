@@ -20,6 +20,7 @@ VellomarMenus::VellomarMenus(VellomarForm& form) : QWidget(nullptr), form_(form)
   Mnu_HostFileCheck = AddItem("Mnu_HostFileCheck", &VellomarMenus::Mnu_HostFileCheck_Click);
   Mnu_HostFileUpdate = AddItem("Mnu_HostFileUpdate", &VellomarMenus::Mnu_HostFileUpdate_Click);
   Mnu_FetchSources = AddItem("Mnu_FetchSources", &VellomarMenus::Mnu_FetchSources_Click);
+  Mnu_Dedupe = AddItem("Mnu_Dedupe", &VellomarMenus::Mnu_Dedupe_Click);
   sep0 = AddItem("sep0");
   Mnu_ShowDns = AddItem("Mnu_ShowDns", &VellomarMenus::Mnu_ShowDns_Click);
   Mnu_OpenDnsNotepad = AddItem("Mnu_OpenDnsNotepad", &VellomarMenus::Mnu_OpenDnsNotepad_Click);
@@ -72,6 +73,8 @@ void VellomarMenus::Mnu_HostFileCheck_Click() { form_.GetHostVersion(1); }
 void VellomarMenus::Mnu_HostFileUpdate_Click() { form_.UpdateFromMerged(); }
 
 void VellomarMenus::Mnu_FetchSources_Click() { form_.UpdateSourcesFromWeb(); }
+
+void VellomarMenus::Mnu_Dedupe_Click() { form_.SetDedupe(Mnu_Dedupe->isChecked()); }
 
 void VellomarMenus::Mnu_ShowDns_Click() { form_.DoDnsDisplay(); }
 

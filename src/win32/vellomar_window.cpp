@@ -719,6 +719,9 @@ void VellomarWindow::MenuCommand(int id) {
     Install(false, auto_flush);
   } else if (name == "Mnu_FetchSources") {
     UpdateSourcesFromWeb();
+  } else if (name == "Mnu_Dedupe") {
+    session_.SetDedupe(menu_ticks_[index]);
+    Draw();
   } else if (name == "Mnu_ShowDns") {
     DoDnsDisplay();
   } else if (name == "Mnu_OpenDnsNotepad") {
