@@ -1,11 +1,13 @@
 #include "merge/name_set.h"
 
+#include <cstring>
 #include <functional>
 
 namespace vellomar::merge {
 namespace {
 
 constexpr std::size_t kFirstSlots = 1024;
+constexpr std::size_t kMaxOffset = UINT32_MAX - 1;
 
 std::uint64_t HashOf(std::string_view name) { return std::hash<std::string_view>{}(name); }
 
@@ -14,29 +16,35 @@ std::uint32_t Tag(std::uint64_t hash) { return static_cast<std::uint32_t>(hash >
 }  // namespace
 
 std::string_view NameSet::NameAt(std::size_t offset) const {
-  const auto size = static_cast<unsigned char>(names_[offset]);
-  return std::string_view(names_).substr(offset + 1, size);
+  const char* at = blocks_[offset / kBlockBytes].get() + offset % kBlockBytes;
+  return {at + 1, static_cast<unsigned char>(*at)};
 }
 
-void NameSet::Place(std::uint64_t hash, std::uint32_t offset) {
+std::size_t NameSet::After(std::size_t offset) const {
+  std::size_t next = offset + 1 + NameAt(offset).size();
+  if (next % kBlockBytes == 0 || next >= used_) return next;
+  // A 0 length: the rest of the block is unused.
+  if (blocks_[next / kBlockBytes][next % kBlockBytes] == 0)
+    next += kBlockBytes - next % kBlockBytes;
+  return next;
+}
+
+void NameSet::Place(std::uint64_t hash, std::size_t offset) {
   const std::size_t mask = slots_.size() - 1;
   std::size_t at = static_cast<std::size_t>(hash) & mask;
   while (slots_[at] != 0) at = (at + 1) & mask;
   slots_[at] = (std::uint64_t{offset} + 1) << 32 | Tag(hash);
 }
 
-void NameSet::Grow(std::size_t slots) {
+void NameSet::Rebuild(std::size_t slots) {
   slots_.assign(slots, 0);
-  for (std::size_t offset = 0; offset < names_.size();) {
-    const std::string_view name = NameAt(offset);
-    Place(HashOf(name), static_cast<std::uint32_t>(offset));
-    offset += 1 + name.size();
+  for (std::size_t offset = 0; offset < used_; offset = After(offset)) {
+    Place(HashOf(NameAt(offset)), offset);
   }
 }
 
 bool NameSet::Insert(std::string_view name) {
-  // Offsets are kept in 32 bits: a set that would pass them keeps no more names.
-  if (name.size() > kMaxName || names_.size() + 1 + name.size() > UINT32_MAX) return true;
+  if (name.empty() || name.size() > kMaxName) return true;
   if (slots_.empty()) slots_.assign(kFirstSlots, 0);
   const std::uint64_t hash = HashOf(name);
   const std::size_t mask = slots_.size() - 1;
@@ -47,13 +55,22 @@ bool NameSet::Insert(std::string_view name) {
       return false;
     }
   }
-  const auto offset = static_cast<std::uint32_t>(names_.size());
-  names_.push_back(static_cast<char>(name.size()));
-  names_.append(name);
+  // A name never crosses a block's end.
+  std::size_t offset = used_;
+  if (offset % kBlockBytes + 1 + name.size() > kBlockBytes) {
+    offset += kBlockBytes - offset % kBlockBytes;
+  }
+  if (offset + 1 + name.size() > kMaxOffset) return true;
+  if (offset / kBlockBytes == blocks_.size()) {
+    blocks_.push_back(std::make_unique<char[]>(kBlockBytes));  // zeroed
+  }
+  char* at = blocks_[offset / kBlockBytes].get() + offset % kBlockBytes;
+  *at = static_cast<char>(name.size());
+  std::memcpy(at + 1, name.data(), name.size());
+  used_ = offset + 1 + name.size();
   ++count_;
-  // At most half full, so that a search ends soon.
-  if (count_ * 2 > slots_.size()) {
-    Grow(slots_.size() * 2);
+  if (count_ * 4 > slots_.size() * 3) {
+    Rebuild(slots_.size() * 2);
   } else {
     Place(hash, offset);
   }
@@ -61,17 +78,19 @@ bool NameSet::Insert(std::string_view name) {
 }
 
 void NameSet::TruncateTo(std::size_t mark) {
-  if (mark >= names_.size()) return;
-  names_.resize(mark);
-  count_ = 0;
-  for (std::size_t offset = 0; offset < names_.size(); offset += 1 + NameAt(offset).size()) {
-    ++count_;
+  if (mark >= used_) return;
+  used_ = mark;
+  blocks_.resize((mark + kBlockBytes - 1) / kBlockBytes);
+  if (mark % kBlockBytes != 0) {
+    std::memset(blocks_.back().get() + mark % kBlockBytes, 0, kBlockBytes - mark % kBlockBytes);
   }
-  Grow(slots_.size());
+  count_ = 0;
+  for (std::size_t offset = 0; offset < used_; offset = After(offset)) ++count_;
+  Rebuild(slots_.size());
 }
 
 std::size_t NameSet::MemoryBytes() const {
-  return names_.capacity() + slots_.capacity() * sizeof(std::uint64_t);
+  return blocks_.size() * kBlockBytes + slots_.capacity() * sizeof(std::uint64_t);
 }
 
 }  // namespace vellomar::merge

@@ -21,6 +21,7 @@
 #include "common/test_util.h"
 #include "export/allow_list.h"
 #include "merge/address_mode.h"
+#include "merge/name_set.h"
 #include "support/file_reader.h"
 #include "support/text.h"
 
@@ -308,6 +309,24 @@ TEST(MergeWriterTest, LeavesOutAllowedAndDuplicateNamesAndPacksBlockLines) {
       }
     }
   }
+}
+
+// The set of blocked names across its blocks of 1 MiB and its table's growth, and taken back to
+// a mark (a dropped file) in the middle of a block.
+TEST(NameSetTest, FindsEveryNameAndForgetsThoseAfterAMark) {
+  NameSet set;
+  const auto name = [](int i) { return "host-" + std::to_string(i) + std::string(i % 40, 'x'); };
+  std::size_t mark = 0;
+  for (int i = 0; i < 150000; ++i) {
+    if (i == 100001) mark = set.Mark();
+    EXPECT_TRUE(set.Insert(name(i)));
+  }
+  EXPECT_GT(set.MemoryBytes(), std::size_t{4} << 20);
+  set.TruncateTo(mark);
+  EXPECT_EQ(set.Size(), 100001u);
+  for (int i = 0; i < 150000; i += 7) EXPECT_EQ(set.Insert(name(i)), i > 100000) << i;
+  EXPECT_TRUE(set.Insert(std::string(NameSet::kMaxName + 1, 'a')));
+  EXPECT_TRUE(set.Insert(std::string(NameSet::kMaxName + 1, 'a')));  // too long to keep
 }
 
 TEST(MergeWriterTest, StreamsLargeSourcesExactly) {
