@@ -149,15 +149,15 @@ TEST_F(SessionTest, TheAllowlistAndTheDuplicatesOptionShapeEveryMerge) {
   EXPECT_TRUE(view::StatusText(s.Information())
                   .ends_with(" - 2 names allowed - 1 duplicate name left out"));
   EXPECT_EQ(ToneSaid(), Tone::kNeutral);
-  ::unlink(P("Hostfiles/allow.txt").c_str());
-  ::mkdir(P("Hostfiles/allow.txt").c_str(), 0755);
+  std::filesystem::remove(P("Hostfiles/allow.txt"));
+  std::filesystem::create_directory(P("Hostfiles/allow.txt"));
   s.SetDedupe(false);
   EXPECT_EQ(Told(), std::pair(Kind::kMerged, Tone::kFailure));
   ASSERT_EQ(s.Information().skipped.size(), 1u);
   EXPECT_EQ(s.Information().skipped[0].name, "allow.txt");
   EXPECT_EQ(s.InstallMerged(false), Verdict::kFailed);
   EXPECT_EQ(Hosts(), kHostsBefore);
-  ::rmdir(P("Hostfiles/allow.txt").c_str());
+  std::filesystem::remove(P("Hostfiles/allow.txt"));
   ASSERT_EQ(s.MergeTickedEntries(), MergeResult::kMerged);
   EXPECT_EQ(Merged(), before);
 }
