@@ -183,6 +183,15 @@ bool HasSurplusFields(std::string_view line) {
 
 // ---- Block lines ---------------------------------------------------------------------------
 
+// The first byte at or after `from` that is a blank (`blank`) or is none; kNotFound when there is
+// none. A loop, where find_first_of would search the set of blanks once per byte.
+std::size_t FindBlank(std::string_view line, std::size_t from, bool blank) {
+  for (; from < line.size(); ++from) {
+    if ((line[from] == ' ' || line[from] == '\t') == blank) return from;
+  }
+  return kNotFound;
+}
+
 struct BlockLine {
   std::string_view address;
   std::size_t address_end;  // the names follow
@@ -196,9 +205,9 @@ bool IsBlockAddress(std::string_view field) {
 // A line, as the rules leave it, that maps names to a block address; nullopt for any other line
 // (a comment, a localhost line, one of another address, one holding a control character).
 std::optional<BlockLine> FindBlockLine(std::string_view line) {
-  const std::size_t address = line.find_first_not_of(kBlanks);
+  const std::size_t address = FindBlank(line, 0, false);
   if (address == kNotFound || line.find(kLocalhost) != kNotFound) return std::nullopt;
-  const std::size_t address_end = std::min(line.find_first_of(kBlanks, address), line.size());
+  const std::size_t address_end = std::min(FindBlank(line, address, true), line.size());
   const std::string_view field = line.substr(address, address_end - address);
   if (!IsBlockAddress(field) || std::any_of(line.begin(), line.end(), [](char c) {
         return static_cast<unsigned char>(c) < 0x20 && c != '\t';
@@ -681,9 +690,9 @@ struct MergeWriter::Impl {
     std::size_t names = 0;
     std::size_t kept_names = 0;
     std::size_t copied = 0;
-    for (std::size_t after = block->address_end, name = out.find_first_not_of(kBlanks, after);
-         name < block->names_stop; name = out.find_first_not_of(kBlanks, after)) {
-      const std::size_t name_end = std::min(out.find_first_of(kBlanks, name), block->names_stop);
+    for (std::size_t after = block->address_end, name = FindBlank(out, after, false);
+         name < block->names_stop; name = FindBlank(out, after, false)) {
+      const std::size_t name_end = std::min(FindBlank(out, name, true), block->names_stop);
       const std::string_view field = out.substr(name, name_end - name);
       ++names;
       if (LeavesOut(field, ipv6)) {
