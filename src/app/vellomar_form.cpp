@@ -517,6 +517,11 @@ void VellomarForm::Use_127_MouseDown(int Button, int /*Shift*/) {
   Draw();
 }
 
+void VellomarForm::SetDedupe(bool dedupe) {
+  session_.SetDedupe(dedupe);
+  Draw();
+}
+
 // ---- Install ------------------------------------------------------------------------------
 
 void VellomarForm::CreateMergedHosts_Click() {

@@ -47,6 +47,8 @@ class VellomarForm : public QWidget {
   // Asks for a name and shows in the status line which sources and whether the hosts file map
   // it; a cancelled or empty answer does nothing.
   void FindName();
+  // The menu's duplicate-names option: the merge follows it, rebuilding the merged file.
+  void SetDedupe(bool dedupe);
   void DoFlush();
   void DoDnsDisplay();
   // After an install that the hosts file's entries of the user's own held back: asks, and

@@ -21,6 +21,7 @@ VellomarMenus::VellomarMenus(VellomarForm& form) : QWidget(nullptr), form_(form)
   Mnu_HostFileUpdate = AddItem("Mnu_HostFileUpdate", &VellomarMenus::Mnu_HostFileUpdate_Click);
   Mnu_FetchSources = AddItem("Mnu_FetchSources", &VellomarMenus::Mnu_FetchSources_Click);
   Mnu_FindName = AddItem("Mnu_FindName", &VellomarMenus::Mnu_FindName_Click);
+  Mnu_Dedupe = AddItem("Mnu_Dedupe", &VellomarMenus::Mnu_Dedupe_Click);
   sep0 = AddItem("sep0");
   Mnu_ShowDns = AddItem("Mnu_ShowDns", &VellomarMenus::Mnu_ShowDns_Click);
   Mnu_OpenDnsNotepad = AddItem("Mnu_OpenDnsNotepad", &VellomarMenus::Mnu_OpenDnsNotepad_Click);
@@ -75,6 +76,8 @@ void VellomarMenus::Mnu_HostFileUpdate_Click() { form_.UpdateFromMerged(); }
 void VellomarMenus::Mnu_FetchSources_Click() { form_.UpdateSourcesFromWeb(); }
 
 void VellomarMenus::Mnu_FindName_Click() { form_.FindName(); }
+
+void VellomarMenus::Mnu_Dedupe_Click() { form_.SetDedupe(Mnu_Dedupe->isChecked()); }
 
 void VellomarMenus::Mnu_ShowDns_Click() { form_.DoDnsDisplay(); }
 

@@ -21,6 +21,7 @@ class VellomarMenus : public QWidget {
   QAction* Mnu_HostFileUpdate;
   QAction* Mnu_FetchSources;
   QAction* Mnu_FindName;
+  QAction* Mnu_Dedupe;
   QAction* sep0;
   QAction* Mnu_ShowDns;
   QAction* Mnu_OpenDnsNotepad;
@@ -38,6 +39,8 @@ class VellomarMenus : public QWidget {
   void Mnu_HostFileUpdate_Click();
   void Mnu_FetchSources_Click();
   void Mnu_FindName_Click();
+  // Checkable: the new tick says whether the merge leaves out duplicate names; a change merges.
+  void Mnu_Dedupe_Click();
   void Mnu_ShowDns_Click();
   // The item ticks or unticks itself when chosen; this acts on the new tick.
   void Mnu_OpenDnsNotepad_Click();

@@ -47,10 +47,10 @@ by the same rules as the Vellomar window.
 Commands:
   list                      the source entries in list order; "* " marks those that the
                             installed hosts file names, "  " the others
-  merge [--mode MODE] [--output FILE] HEADER [SOURCE...]
+  merge [--mode MODE] [--dedupe] [--pack] [--output FILE] HEADER [SOURCE...]
                             merges the header entry and the sources, in list order, into
                             FILE (default DIR/M_Hosts.txt) and prints its summary
-  update [--mode MODE] [--flush] [--fetch] [--force] [--dry-run]
+  update [--mode MODE] [--dedupe] [--pack] [--flush] [--fetch] [--force] [--dry-run]
                             merges the header entry and the sources that the installed hosts
                             file names, then installs the result; when the hosts file holds it
                             already (the "Created" line aside), installs nothing and says
@@ -84,6 +84,10 @@ Options:
   --resolver FILE  the resolver tool (default: the one found at start-up)
   --mode MODE      keep (addresses unchanged), 127.0.0.1 (0.0.0.0 becomes 127.0.0.1) or
                    0.0.0.0 (127.0.0.1 becomes 0.0.0.0; the default)
+  --dedupe         merge, update: leave a name out of a block line (0.0.0.0, 127.0.0.1, ::,
+                   ::1) when an earlier line blocks it already; a line left empty goes
+  --pack           merge, update: write each source's block lines again as lines of at most
+                   nine names of one address ("0.0.0.0 a b c"); comments and other lines stay
   --output FILE    where merge writes (default DIR/M_Hosts.txt)
   --flush          flush the resolver cache after a successful install (a warning, not a
                    failure, when there is no resolver tool or no cache service runs)
@@ -96,6 +100,9 @@ Options:
   --ca-file FILE   PEM certificates of authorities trusted besides the system's
   --help           this text
   --version        the version
+
+The names of DIR/Hostfiles/allow.txt (one a line, "#" comments, "*.example.com" for that name
+and every name below it) are left out of every block line that merge and update write.
 
 Run without root, install, update and restore ask for an administrator's password through
 polkit (pkexec) when the system has it, and the hosts file is the system's own. On Windows, run
@@ -152,6 +159,8 @@ struct Options {
   bool flush = false;
   bool force = false;
   bool dry_run = false;
+  bool dedupe = false;
+  bool pack = false;
   bool system = false;
   bool original = false;
   bool fetch = false;
@@ -207,6 +216,10 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, Options& 
       options.force = true;
     } else if (arg == "--dry-run") {
       options.dry_run = true;
+    } else if (arg == "--dedupe") {
+      options.dedupe = true;
+    } else if (arg == "--pack") {
+      options.pack = true;
     } else if (arg == "--system") {
       options.system = true;
     } else if (arg == "--folder" || arg == "--hosts" || arg == "--resolver" || arg == "--output" ||
@@ -270,6 +283,10 @@ bool Reachable(const std::string& path) {
 
 class Commands {
  public:
+  merge::MergeOptions MergeSettings() const {
+    return {options_.mode, options_.dedupe, options_.pack};
+  }
+
   Commands(const Options& options, platform::Launcher& launcher, session::Environment env)
       : options_(options), launcher_(launcher), session_(std::move(env)) {
     session_.ProbePaths();
@@ -289,6 +306,10 @@ class Commands {
                                 command == "query" || command == "dns";
     if (!takes_operands && !operands.empty()) return Usage(command + " takes no operands");
     if (options_.dry_run && command != "update") return Usage("--dry-run is for update only");
+    if ((options_.dedupe || options_.pack) && command != "merge" && command != "update") {
+      return Usage(std::string(options_.dedupe ? "--dedupe" : "--pack") +
+                   " is for merge and update only");
+    }
     if (options_.dry_run && options_.fetch) {
       return Usage("--dry-run writes nothing, so it does not --fetch: run fetch first");
     }
@@ -423,7 +444,7 @@ class Commands {
       }
       session_.SetMergedFilePath(*options_.output);
     }
-    session_.SetMode(options_.mode);  // before any tick, so that it merges nothing
+    session_.SetMergeSettings(MergeSettings());  // before any tick, so that it merges nothing
     for (const auto& name : names) session_.SetTickedQuietly(*session_.FindEntry(name), true);
     return MergeTicked();
   }
@@ -560,7 +581,7 @@ class Commands {
       fetched = SayFetched(session_.FetchSubscriptions({}, *limits, session::FetchScope::kAll));
       if (!ListSources()) return kUsage;
     }
-    session_.SetMode(options_.mode);  // before any tick, so that it merges nothing
+    session_.SetMergeSettings(MergeSettings());  // before any tick, so that it merges nothing
     // As start-up ticks them: the first entry, then those the installed file names.
     if (!session_.Entries().empty()) session_.SetTickedQuietly(0, true);
     session_.ReadDatedLines(session_.HostsFilePath(), true);

@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "merge/name_set.h"
 #include "platform/platform.h"
 #include "support/text.h"
 
@@ -178,6 +179,42 @@ bool HasSurplusFields(std::string_view line) {
     if (++fields > kWindowsNamesPerLine + 1) return true;
   }
   return false;
+}
+
+// ---- Block lines ---------------------------------------------------------------------------
+
+// The first byte at or after `from` that is a blank (`blank`) or is none; kNotFound when there is
+// none. A loop, where find_first_of would search the set of blanks once per byte.
+std::size_t FindBlank(std::string_view line, std::size_t from, bool blank) {
+  for (; from < line.size(); ++from) {
+    if ((line[from] == ' ' || line[from] == '\t') == blank) return from;
+  }
+  return kNotFound;
+}
+
+struct BlockLine {
+  std::string_view address;
+  std::size_t address_end;  // the names follow
+  std::size_t names_stop;   // the comment's "#", or the line's end
+};
+
+bool IsBlockAddress(std::string_view field) {
+  return field == kUnspecified || field == kLoopback || field == "::" || field == kIpv6Loopback;
+}
+
+// A line, as the rules leave it, that maps names to a block address; nullopt for any other line
+// (a comment, a localhost line, one of another address, one holding a control character).
+std::optional<BlockLine> FindBlockLine(std::string_view line) {
+  const std::size_t address = FindBlank(line, 0, false);
+  if (address == kNotFound || line.find(kLocalhost) != kNotFound) return std::nullopt;
+  const std::size_t address_end = std::min(FindBlank(line, address, true), line.size());
+  const std::string_view field = line.substr(address, address_end - address);
+  if (!IsBlockAddress(field) || std::any_of(line.begin(), line.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 && c != '\t';
+      })) {
+    return std::nullopt;
+  }
+  return BlockLine{field, address_end, std::min(line.find('#', address_end), line.size())};
 }
 
 // ---- Finding the lines that may change ----------------------------------------------------
@@ -410,6 +447,20 @@ struct MergeWriter::Impl {
   std::uint64_t mark = 0;
   LocalhostState state_at_mark;
   bool too_large_at_mark = false;
+  // Rules on names (NameRules); when any is on, every line takes AddLineWithNames.
+  NameRules rules;
+  bool names_pass = false;
+  bool in_source = false;
+  NameSet blocked;  // for dedupe: names blocked so far, IPv6 ones after a ":"
+  NamesLeftOut left_out;
+  std::size_t blocked_at_mark = 0;
+  NamesLeftOut left_out_at_mark;
+  bool end_pending = false;  // the line written last is owed its line end
+  std::string kept;          // a block line without the names left out
+  std::string key;           // a name as the set keeps it
+  std::string pack_address;
+  std::string pack_line;  // the names packed so far, each after a blank
+  std::size_t pack_count = 0;
 
   // Where `size` more bytes of output go, after writing out what is pending when they would
   // not fit; nullptr when they would not fit even then.
@@ -494,8 +545,11 @@ struct MergeWriter::Impl {
   }
 
   // Starts a file of `size` bytes, after everything before it has been written out.
-  bool Begin(std::uint64_t size) {
+  bool Begin(std::uint64_t size, bool source) {
     taking = false;
+    in_source = source;
+    end_pending = false;
+    pack_count = 0;
     partial.clear();
     // A file refused here and then dropped leaves the merge as it was.
     too_large_at_mark = too_large;
@@ -505,6 +559,8 @@ struct MergeWriter::Impl {
     Flush();
     mark = written;
     state_at_mark = state;
+    blocked_at_mark = blocked.Mark();
+    left_out_at_mark = left_out;
     taking = true;
     return true;
   }
@@ -521,7 +577,7 @@ struct MergeWriter::Impl {
         return;
       }
       partial.append(piece.substr(0, first));
-      AddText(partial);
+      AddText(partial, false);
       partial.clear();
       piece.remove_prefix(first);
     }
@@ -530,7 +586,7 @@ struct MergeWriter::Impl {
       partial.assign(piece);
       return;
     }
-    AddText(piece.substr(0, last));
+    AddText(piece.substr(0, last), false);
     partial.assign(piece.substr(last));
     if (partial.capacity() > kFlushSize && partial.size() < kFlushSize) {
       std::string(partial).swap(partial);
@@ -540,8 +596,10 @@ struct MergeWriter::Impl {
   // The last line of the file, which no line end follows. False when the file was refused.
   bool End() {
     if (!taking) return false;
-    AddText(partial);
+    AddText(partial, true);
     partial.clear();
+    FlushPack();
+    end_pending = false;  // the file's own line end follows
     taking = false;
     return true;
   }
@@ -555,6 +613,10 @@ struct MergeWriter::Impl {
     // A file that cannot be cut back keeps a failed write, which Commit reports.
     if (written != mark && file->Truncate(mark)) written = mark;
     state = state_at_mark;
+    blocked.TruncateTo(blocked_at_mark);
+    left_out = left_out_at_mark;
+    pack_count = 0;
+    end_pending = false;
   }
 
   // The general path, for the few lines that hold the placeholder, are very long or may need
@@ -593,8 +655,108 @@ struct MergeWriter::Impl {
     return filled;
   }
 
-  // Writes the processed text of one file, without a final line end.
-  void AddText(std::string_view text) {
+  // ---- Rules on names (the slow path, taken only when a rule is on) ----
+
+  // The lines of `text` one by one: every line that a line end completes and, when `last`, the
+  // file's last line (which none does).
+  void AddLinesWithNames(std::string_view text, bool last) {
+    for (std::size_t start = 0;;) {
+      const auto [end, next] = LineEndAfter(text, start, line_end);
+      if (next == kNotFound) {
+        if (last) AddLineWithNames(text.substr(start, end - start), false);
+        return;
+      }
+      AddLineWithNames(text.substr(start, end - start), true);
+      start = next;
+    }
+  }
+
+  void AddLineWithNames(std::string_view line, bool has_end) {
+    processed.clear();
+    auto gather = [this](std::string_view piece) { processed.append(piece); };
+    ApplyLineRules(Filled(line, support::Contains(line, kCreatedDatePlaceholder) ||
+                                    support::Contains(line, kHostNamePlaceholder)),
+                   RewriteFor(mode), state, gather);
+    const std::string_view out = processed;
+    const auto block = FindBlockLine(out);
+    if (!block) {
+      FlushPack();
+      return WriteLine(out, has_end);
+    }
+    const bool packed = rules.pack && in_source && block->names_stop == out.size();
+    if (packed && pack_count > 0 && pack_address != block->address) FlushPack();
+    const bool ipv6 = block->address.find(':') != kNotFound;
+    kept.clear();
+    std::size_t names = 0;
+    std::size_t kept_names = 0;
+    std::size_t copied = 0;
+    for (std::size_t after = block->address_end, name = FindBlank(out, after, false);
+         name < block->names_stop; name = FindBlank(out, after, false)) {
+      const std::size_t name_end = std::min(FindBlank(out, name, true), block->names_stop);
+      const std::string_view field = out.substr(name, name_end - name);
+      ++names;
+      if (LeavesOut(field, ipv6)) {
+        kept.append(out.substr(copied, after - copied));
+        copied = name_end;
+      } else {
+        ++kept_names;
+        if (packed) Pack(block->address, field);
+      }
+      after = name_end;
+    }
+    if (names > 0 && kept_names == 0) return;  // the line goes, with its line end
+    if (packed && kept_names > 0) return;
+    FlushPack();
+    kept.append(out.substr(copied));
+    WriteLine(kept, has_end);
+    if (kept.capacity() > kFlushSize) std::string().swap(kept);
+  }
+
+  // Whether a name of a block line is left out; counts it when it is.
+  bool LeavesOut(std::string_view name, bool ipv6) {
+    if (rules.allowed && rules.allowed(name)) {
+      ++left_out.allowed;
+      return true;
+    }
+    if (!rules.dedupe) return false;
+    key.assign(ipv6 ? ":" : "");
+    for (const char c : name) key.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c);
+    if (blocked.Insert(key)) return false;
+    ++left_out.duplicates;
+    return true;
+  }
+
+  void Pack(std::string_view address, std::string_view name) {
+    if (pack_count == 0) {
+      pack_address.assign(address);
+      pack_line.clear();
+    }
+    pack_line.push_back(' ');
+    pack_line.append(name);
+    if (++pack_count == kWindowsNamesPerLine) FlushPack();
+  }
+
+  void FlushPack() {
+    if (pack_count == 0) return;
+    if (end_pending) Emit(line_end_text);
+    Emit(pack_address);
+    Emit(pack_line);
+    end_pending = true;
+    pack_count = 0;
+  }
+
+  // A line as the rules on names leave it; its line end waits for the next line, so that a line
+  // left out takes its own line end with it.
+  void WriteLine(std::string_view line, bool has_end) {
+    if (end_pending) Emit(line_end_text);
+    EmitLine(line);
+    end_pending = has_end;
+  }
+
+  // Writes the processed text of one file, without a final line end; `last`: the file's last
+  // piece, after which no line end follows.
+  void AddText(std::string_view text, bool last) {
+    if (names_pass) return AddLinesWithNames(text, last);
     const bool lf = line_end == LineEnd::kLf;
     switch (mode) {
       case AddressMode::kUse127:
@@ -729,7 +891,7 @@ void MergeWriter::AddSource(std::string_view name, std::string_view text) {
 }
 
 void MergeWriter::BeginHeader(std::uint64_t size) {
-  impl_->Begin(size);
+  impl_->Begin(size, false);
   source_name_.clear();
   in_source_ = false;
 }
@@ -738,7 +900,7 @@ void MergeWriter::BeginSource(std::string_view name, std::uint64_t size) {
   Impl& impl = *impl_;
   in_source_ = false;
   // The name appears in both markers.
-  if (!impl.Begin(size + 2 * std::uint64_t{name.size()})) return;
+  if (!impl.Begin(size + 2 * std::uint64_t{name.size()}, true)) return;
   in_source_ = true;
   source_name_.assign(name);
   impl.Emit(kStartMarker);
@@ -765,6 +927,13 @@ void MergeWriter::EndFile() {
 }
 
 void MergeWriter::DropFile() { impl_->Drop(); }
+
+void MergeWriter::SetNameRules(NameRules rules) {
+  impl_->names_pass = rules.allowed || rules.dedupe || rules.pack;
+  impl_->rules = std::move(rules);
+}
+
+NamesLeftOut MergeWriter::LeftOut() const { return impl_->left_out; }
 
 void MergeWriter::WatchOutput(std::function<void(std::string_view)> watcher) {
   impl_->watcher = std::move(watcher);

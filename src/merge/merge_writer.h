@@ -30,6 +30,28 @@ bool IsValidHostName(std::string_view name);
 bool IsHeaderEntry(std::string_view name);  // contains "header"
 bool IsMvpsEntry(std::string_view name);    // contains "mvps"
 
+// What a merge does with the names of block lines: lines that map names to 0.0.0.0, 127.0.0.1,
+// :: or ::1 (the address as it is written out, after the address mode's rewrite). Localhost
+// lines, comments and lines of other addresses are never touched. A name left out goes with the
+// blanks before it; a line left with no names goes whole, with its line end.
+struct NameRules {
+  // Names that are never blocked (an empty function allows none).
+  std::function<bool(std::string_view)> allowed;
+  // A name blocked by an earlier line of the merged file (the header's included) is left out of
+  // later lines; IPv4 and IPv6 lines count apart, case does not count.
+  bool dedupe = false;
+  // In a source (never the header), the block lines without a comment are written again as
+  // lines of at most kWindowsNamesPerLine names: "0.0.0.0 a b c"; a run ends at any other line
+  // (kept as it is) or at a change of address.
+  bool pack = false;
+};
+
+// How many names a merge left out, by rule.
+struct NamesLeftOut {
+  std::uint64_t allowed = 0;
+  std::uint64_t duplicates = 0;
+};
+
 // Writes one merged file. Output goes to a temporary file beside the target, which replaces
 // the target only on Commit, so the target is never left partial. The temporary files of
 // earlier writers that were killed are removed first. A merged file larger than
@@ -73,6 +95,12 @@ class MergeWriter {
   // Takes back everything written since the last Begin call, as if the file had never been
   // given: for a file that could not be read to its end.
   void DropFile();
+
+  // Applies `rules` to every file begun after this call. Without it (or with rules that do
+  // nothing) the merged file is that of a merge without rules on names, byte for byte.
+  void SetNameRules(NameRules rules);
+  // The names left out so far (a dropped file's not counted).
+  NamesLeftOut LeftOut() const;
 
   // `watcher` receives every byte handed to the file, in order, as it is written. Every byte
   // before a Begin call has reached it when the call returns, so a watcher whose state is

@@ -6,6 +6,7 @@
 #include "catalogue/version_report.h"
 #include "dns/commands.h"
 #include "dns/report.h"
+#include "export/allow_list.h"
 #include "fetch/fetch_state.h"
 #include "fetch/subscription.h"
 #include "install/host_update.h"
@@ -377,8 +378,20 @@ bool Session::VersionsMatch() const {
 // ---- Address mode ------------------------------------------------------------------------
 
 void Session::SetMode(merge::AddressMode mode) {
-  if (mode == mode_) return;
-  mode_ = mode;
+  merge::MergeOptions options = merge_options_;
+  options.mode = mode;
+  SetMergeSettings(options);
+}
+
+void Session::SetDedupe(bool dedupe) {
+  merge::MergeOptions options = merge_options_;
+  options.dedupe = dedupe;
+  SetMergeSettings(options);
+}
+
+void Session::SetMergeSettings(const merge::MergeOptions& options) {
+  if (options == merge_options_) return;
+  merge_options_ = options;
   OnSelectionChanged();
 }
 
@@ -421,8 +434,23 @@ MergeResult Session::MergeTickedEntries() {
   std::vector<SkippedSource> skipped;
 
   const std::string date = env_.clock ? env_.clock() : std::string();
-  merge::MergeWriter writer(merged_file_path_, mode_, env_.line_end, date, HostNameForMerge(),
-                            env_.os);
+  merge::MergeWriter writer(merged_file_path_, merge_options_.mode, env_.line_end, date,
+                            HostNameForMerge(), env_.os);
+  // An allowlist that is there but cannot be read fails the merge as a source would: a file
+  // merged without it would block what the user allowed.
+  platform::ReadStatus allow_read = platform::ReadStatus::kOk;
+  const exports::AllowList allow = exports::AllowList::Load(source_folder_, allow_read);
+  if (allow_read != platform::ReadStatus::kOk) {
+    Log("Could not Read " +
+        platform::JoinPath(source_folder_, std::string(exports::kAllowListName)));
+    skipped.push_back({std::string(exports::kAllowListName), allow_read});
+  }
+  merge::NameRules rules;
+  rules.dedupe = merge_options_.dedupe;
+  rules.pack = merge_options_.pack;
+  if (!allow.Empty())
+    rules.allowed = [&allow](std::string_view name) { return allow.Allows(name); };
+  writer.SetNameRules(std::move(rules));
   // The summary and the dated lines of the merged file, worked out from the bytes written.
   catalogue::TextTally tally(env_.line_end);
   writer.WatchOutput([&tally](std::string_view bytes) { tally.Add(bytes); });
@@ -496,6 +524,15 @@ MergeResult Session::MergeTickedEntries() {
            as_written ? summary : FileSummary(merged_file_path_), ShownMergedFile());
     information_.skipped = std::move(skipped);
     if (host_name_refused_) information_.addenda.push_back({Addendum::Kind::kHostNameNotValid, {}});
+    const merge::NamesLeftOut left_out = writer.LeftOut();
+    if (!allow.Empty()) {
+      information_.addenda.push_back(
+          {Addendum::Kind::kNamesAllowed, std::to_string(left_out.allowed)});
+    }
+    if (merge_options_.dedupe) {
+      information_.addenda.push_back(
+          {Addendum::Kind::kDuplicatesLeftOut, std::to_string(left_out.duplicates)});
+    }
     if (information_.skipped.empty()) {
       merge_problem_.reset();
     } else {

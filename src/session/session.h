@@ -20,6 +20,7 @@
 #include "install/entries.h"
 #include "install/host_update.h"
 #include "merge/address_mode.h"
+#include "merge/merge_options.h"
 #include "session/environment.h"
 #include "session/status.h"
 #include "support/file_reader.h"
@@ -186,9 +187,16 @@ class Session {
   bool VersionsMatch() const;
 
   // ---- Address mode ---------------------------------------------------------------------------
-  merge::AddressMode Mode() const { return mode_; }
+  merge::AddressMode Mode() const { return merge_options_.mode; }
   // A change of the mode rebuilds the merged file through the selection handler.
   void SetMode(merge::AddressMode mode);
+
+  // ---- Merge options --------------------------------------------------------------------------
+  // The address mode and the rules on names (duplicates, packing); the allowlist is read from
+  // the source folder at each merge. A change rebuilds the merged file as SetMode does.
+  const merge::MergeOptions& MergeSettings() const { return merge_options_; }
+  void SetMergeSettings(const merge::MergeOptions& options);
+  void SetDedupe(bool dedupe);
 
   // ---- Merge ----------------------------------------------------------------------------------
   // Builds the merged file from the ticked entries in list order: the first must be a header.
@@ -334,7 +342,7 @@ class Session {
   std::vector<Entry> entries_;
   std::size_t generation_ = 0;
   std::string source_folder_;
-  merge::AddressMode mode_ = merge::kDesignedAddressMode;
+  merge::MergeOptions merge_options_;
 
   VersionSide current_;
   VersionSide merged_;

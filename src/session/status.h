@@ -31,13 +31,15 @@ using install::AuthRefusal;
 // A note added after the main text, in order.
 struct Addendum {
   enum class Kind {
-    kHostsNotWritten,   // an install was refused because of the status it follows
-    kFlushFailed,       // subject: the resolver tool that could not flush
-    kHostNameMissing,   // subject: the machine's name the new hosts file no longer gives
-    kHostNameNotValid,  // "#HOSTNAME#" was left as it is
-    kNotListed,         // subject: the names a start marker cannot hold, ", " between them
-    kNoSourceFolder,    // subject: the missing folder
-    kNote,              // subject: a note of the front end's, said as it is
+    kHostsNotWritten,    // an install was refused because of the status it follows
+    kFlushFailed,        // subject: the resolver tool that could not flush
+    kHostNameMissing,    // subject: the machine's name the new hosts file no longer gives
+    kHostNameNotValid,   // "#HOSTNAME#" was left as it is
+    kNotListed,          // subject: the names a start marker cannot hold, ", " between them
+    kNoSourceFolder,     // subject: the missing folder
+    kNamesAllowed,       // subject: how many names the allowlist left out of the merge
+    kDuplicatesLeftOut,  // subject: how many names the merge left out as duplicates
+    kNote,               // subject: a note of the front end's, said as it is
   };
   Kind kind = Kind::kNote;
   std::string subject;

@@ -253,6 +253,11 @@ std::string AddendumText(const session::Addendum& addendum) {
              std::string(merge::kMarkerEnd) + "\": " + addendum.subject;
     case Kind::kNoSourceFolder:
       return "No source folder " + addendum.subject;
+    case Kind::kNamesAllowed:
+      return addendum.subject + (addendum.subject == "1" ? " name" : " names") + " allowed";
+    case Kind::kDuplicatesLeftOut:
+      return addendum.subject + (addendum.subject == "1" ? " duplicate name" : " duplicate names") +
+             " left out";
     case Kind::kNote:
       break;
   }

@@ -70,6 +70,7 @@ constexpr std::array kMenuItems = {
     MenuEntry{"Mnu_HostFileUpdate", "Update Host File"},
     MenuEntry{"Mnu_FetchSources", "Update Sources from the Web"},
     MenuEntry{"Mnu_FindName", "Find a Name"},
+    MenuEntry{"Mnu_Dedupe", "Leave Out Duplicate Names", true},
     MenuEntry{"sep0", ""},
     MenuEntry{"Mnu_ShowDns", "Show Current DNS"},
     MenuEntry{"Mnu_OpenDnsNotepad", "Show Current DNS in Notepad", true},

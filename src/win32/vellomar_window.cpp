@@ -808,6 +808,9 @@ void VellomarWindow::MenuCommand(int id) {
     UpdateSourcesFromWeb();
   } else if (name == "Mnu_FindName") {
     FindName();
+  } else if (name == "Mnu_Dedupe") {
+    session_.SetDedupe(menu_ticks_[index]);
+    Draw();
   } else if (name == "Mnu_ShowDns") {
     DoDnsDisplay();
   } else if (name == "Mnu_OpenDnsNotepad") {

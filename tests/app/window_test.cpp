@@ -289,6 +289,20 @@ TEST_F(WindowTest, TheMenuRunsItsCommands) {
   EXPECT_FALSE(form->Menus().Mnu_HostFileUpdate->isVisible());
 }
 
+// "Leave Out Duplicate Names" is a checkable item that keeps its tick; each change merges again.
+TEST_F(WindowTest, TheDuplicatesItemTicksAndMergesAgain) {
+  Source("H_3Trackers.txt", "127.0.0.1 t.example T.example\n");
+  Load();
+  form->session().SetTicked(*form->session().FindEntry("H_3Trackers.txt"), true);
+  QAction* item = form->Menus().Mnu_Dedupe;
+  for (const bool ticked : {true, false}) {
+    item->trigger();
+    EXPECT_EQ(item->isChecked(), ticked);
+    EXPECT_EQ(Contains(Merged(), "\n0.0.0.0 t.example\n"), ticked);
+    EXPECT_EQ(Contains(Info(), " - 1 duplicate name left out"), ticked);
+  }
+}
+
 // The web update fetches beside the event loop, with the window disabled meanwhile; then the new
 // list is listed, and the status names the list that failed, in red.
 TEST_F(WindowTest, TheWebUpdateFetchesBesideTheEventLoopAndListsWhatItFetched) {

@@ -104,6 +104,8 @@ TEST_F(CliTest, HelpVersionAndUsageErrors) {
            {"dns", "dns needs one of: flush, show"},
            {"dns purge", "unknown dns command purge"},
            {"status extra", "status takes no operands"},
+           {"list --dedupe", "--dedupe is for merge and update only"},
+           {"install --pack", "--pack is for merge and update only"},
            {"fetch --timeout 0", "--timeout takes a number of seconds from 1 to 86400"},
            {"fetch --max-size 1k", "--max-size takes a number of bytes from 1 to 268435456"},
            {"fetch H_Nope.url", "no subscription H_Nope.url in " + dir.File("Hostfiles")},
@@ -163,6 +165,23 @@ TEST_F(CliTest, MergeWritesTheNamedEntriesOrRefusesAndWritesNothing) {
   std::filesystem::rename(dir.File("Hostfiles"), dir.File("Elsewhere"));
   EXPECT_TRUE(
       Contains(Refusal("merge H_0_Header.txt"), "no source folder " + dir.File("Hostfiles")));
+}
+
+// The allowlist, --dedupe and --pack shape what merge writes and what update installs.
+TEST_F(CliTest, MergeAndUpdateTakeTheAllowlistAndTheNameOptions) {
+  WriteFile(dir.File("Hostfiles/H_Dup.txt"),
+            Native("0.0.0.0 mal.example ads.example\n0.0.0.0 x\n"));
+  WriteFile(dir.File("Hostfiles/allow.txt"), Native("MORE.example\n"));
+  const Result r = Run("merge --dedupe --pack H_0_Header.txt H_Ads.txt H_Dup.txt H_Mal.txt");
+  EXPECT_TRUE(r.out.ends_with(" - 1 name allowed - 2 duplicate names left out\n")) << r.err;
+  for (const char* section :
+       {"H_Ads.txt entries]\n0.0.0.0 ads.example\n\n#",
+        "H_Dup.txt entries]\n0.0.0.0 mal.example x\n\n#", "Start of H_Mal.txt entries]\n\n#"}) {
+    EXPECT_TRUE(Contains(ReadFile(dir.File("M_Hosts.txt")), Native(section))) << section;
+  }
+  ASSERT_EQ(Run("install").code, 0);
+  EXPECT_TRUE(Run("update --dedupe --pack").out.ends_with("HOSTS is up to date\n"));
+  EXPECT_FALSE(Contains(Run("update").out, "HOSTS is up to date"));
 }
 
 // Install, list, status, update and restore follow the hosts file; a missing or empty file to

@@ -19,7 +19,9 @@
 #include <vector>
 
 #include "common/test_util.h"
+#include "export/allow_list.h"
 #include "merge/address_mode.h"
+#include "merge/name_set.h"
 #include "support/file_reader.h"
 #include "support/text.h"
 
@@ -65,8 +67,10 @@ void Give(MergeWriter& writer, std::string_view text, std::size_t piece) {
 // reaches the watcher.
 std::string Merge(const TempDir& dir, support::LineEnd le, AddressMode mode,
                   std::string_view header, const Sources& sources = {},
-                  platform::OsFamily os = kPosix, std::size_t piece = 0) {
+                  platform::OsFamily os = kPosix, std::size_t piece = 0,
+                  const NameRules& rules = {}, NamesLeftOut* left_out = nullptr) {
   MergeWriter writer(dir.File("M_Hosts.txt"), mode, le, kDate, kHost, os);
+  writer.SetNameRules(rules);
   std::string watched;
   writer.WatchOutput([&watched](std::string_view bytes) { watched += bytes; });
   writer.BeginHeader(header.size());
@@ -77,6 +81,7 @@ std::string Merge(const TempDir& dir, support::LineEnd le, AddressMode mode,
     Give(writer, text, piece);
     writer.EndFile();
   }
+  if (left_out != nullptr) *left_out = writer.LeftOut();
   EXPECT_EQ(writer.Commit(), Result::kReplaced);
   std::string merged = ReadFile(dir.File("M_Hosts.txt"));
   EXPECT_TRUE(watched == merged);
@@ -169,9 +174,15 @@ TEST(MergeWriterTest, AgreesWithAPlainModelOfTheRulesOnEveryKindOfLine) {
         for (const std::string& text : {In(le, lines), mixed}) {
           for (const std::size_t piece : kPieceSizes) {
             TempDir dir;
-            EXPECT_TRUE(Merge(dir, le, mode, text, {}, os, piece) ==
-                        ModelOfTheRules(text, mode, le, os) + std::string(support::LineEndText(le)))
-                << static_cast<int>(mode) << static_cast<int>(os) << text.size() << " " << piece;
+            // Rules on names that leave nothing out take the slow path, to the same bytes.
+            NameRules none;
+            none.allowed = [](std::string_view) { return false; };
+            for (const NameRules& rules : {NameRules{}, none}) {
+              EXPECT_TRUE(Merge(dir, le, mode, text, {}, os, piece, rules) ==
+                          ModelOfTheRules(text, mode, le, os) +
+                              std::string(support::LineEndText(le)))
+                  << static_cast<int>(mode) << static_cast<int>(os) << text.size() << " " << piece;
+            }
           }
         }
       }
@@ -229,6 +240,90 @@ TEST(MergeWriterTest, WritesAtMostNineNamesALineForWindows) {
     ExpectMerge(mode, header, {{"H_S.txt", in}}, header + "\n" + Block("H_S.txt", out), os);
 }
 
+// Allowed names and duplicates leave block lines (0.0.0.0, 127.0.0.1, :: and ::1 as written out),
+// each with the blanks before it; a line left with no names goes with its line end. Packing
+// writes a source's block lines again nine names a line. Comments, localhost lines and lines of
+// other addresses stay as they are; the counts say what went.
+TEST(MergeWriterTest, LeavesOutAllowedAndDuplicateNamesAndPacksBlockLines) {
+  const auto list = std::make_shared<exports::AllowList>(
+      exports::AllowList::Parse("Ads.example\n*.track.example # all\n"));
+  const auto rules = [list](bool allowing, bool dedupe, bool pack) {
+    return NameRules{allowing ? [list](std::string_view name) { return list->Allows(name); }
+                              : std::function<bool(std::string_view)>(),
+                     dedupe, pack};
+  };
+  const NameRules allow = rules(true, false, false), dedupe = rules(false, true, false),
+                  pack = rules(false, false, true), all = rules(true, true, true);
+  const std::string nine = " n1 n2 n3 n4 n5 n6 n7 n8 n9";
+  struct Row {
+    const NameRules& rules;
+    AddressMode mode;
+    std::string header, header_out, source, out;
+    std::uint64_t allowed, duplicates;
+    platform::OsFamily os = kPosix;
+  };
+  const Row rows[] = {
+      // Exact (any case), the wildcard's name and those below it; some names of a line, all of
+      // one (its comment goes with it), the last line of a file; other lines untouched.
+      {allow, kUse0000, "# h\n0.0.0.0 ADS.example keep\n", "# h\n0.0.0.0 keep\n",
+       "127.0.0.1 ads.example keep.example\n0.0.0.0 x.track.example\tk2 a.b.TRACK.example #c\n"
+       "0.0.0.0 track.example ads.example #gone\n# 0.0.0.0 ads.example\n10.0.0.1 ads.example\n"
+       "127.0.0.1 localhost ads.example\n0.0.0.0 notads.example track.example.com\n::1 ads.example",
+       "0.0.0.0 keep.example\n0.0.0.0\tk2 #c\n# 0.0.0.0 ads.example\n10.0.0.1 ads.example\n"
+       "127.0.0.1 localhost ads.example\n0.0.0.0 notads.example track.example.com",
+       7, 0},
+      // Duplicates: of the header's, within a line, across sources (after the rewrite), any
+      // case; IPv4 and IPv6 apart; comments block nothing.
+      {dedupe, kUse0000, "0.0.0.0 dup.example\n127.0.0.1 localhost\n",
+       "0.0.0.0 dup.example\n127.0.0.1 localhost\n",
+       "0.0.0.0 a a b DUP.example\n::1 a\n:: A\n# 0.0.0.0 c\n0.0.0.0 c\n127.0.0.1 b c d\n",
+       "0.0.0.0 a b\n::1 a\n# 0.0.0.0 c\n0.0.0.0 c\n0.0.0.0 d\n", 0, 5},
+      // Packing: runs of one address, broken by any other line; a comment stays on its line;
+      // a line of more than nine names; the last line without a line end.
+      {pack, kUse0000, "0.0.0.0 h1\n0.0.0.0 h2\n", "0.0.0.0 h1\n0.0.0.0 h2\n",
+       "# top\n0.0.0.0 a\n127.0.0.1 b c\n  0.0.0.0\td\n\n0.0.0.0 e #c\n0.0.0.0 f\n10.0.0.1 g\n"
+       "0.0.0.0 f" +
+           nine + " n10\n:: v6\n:: v7",
+       "# top\n0.0.0.0 a b c d\n\n0.0.0.0 e #c\n0.0.0.0 f\n10.0.0.1 g\n0.0.0.0 f n1 n2 n3 n4 n5 "
+       "n6 n7 n8\n0.0.0.0 n9 n10\n:: v6 v7",
+       0, 0},
+      {pack, kNoChange, "", "", "127.0.0.1 a\n0.0.0.0" + nine + " n10 n11\n0.0.0.0 z\n",
+       "127.0.0.1 a\n0.0.0.0" + nine + "\n0.0.0.0 n10 n11 z\n", 0, 0, kWindows},
+      // All three: what is left out is never packed, nor counted twice.
+      {all, kUse127, "0.0.0.0 h\n", "127.0.0.1 h\n",
+       "0.0.0.0 a ads.example h\n0.0.0.0 a b\n0.0.0.0 ads.example\n", "127.0.0.1 a b\n", 2, 2},
+  };
+  for (const Row& row : rows) {
+    for (support::LineEnd le : kBothLineEnds) {
+      for (const std::size_t piece : kPieceSizes) {
+        TempDir dir;
+        NamesLeftOut left_out;
+        const std::string header = row.header.empty() ? "" : In(le, row.header);
+        EXPECT_EQ(Merge(dir, le, row.mode, header, {{"H_S.txt", In(le, row.source)}}, row.os, piece,
+                        row.rules, &left_out),
+                  In(le, row.header_out + "\n" + Block("H_S.txt", row.out)))
+            << row.source << " " << piece;
+        EXPECT_EQ(left_out.allowed, row.allowed) << row.source;
+        EXPECT_EQ(left_out.duplicates, row.duplicates) << row.source;
+      }
+    }
+  }
+}
+
+// The set of blocked names across its blocks of 1 MiB and its table's growth, and taken back to
+// a mark (a dropped file) in the middle of a block.
+TEST(NameSetTest, FindsEveryNameAndForgetsThoseAfterAMark) {
+  NameSet set;
+  const auto name = [](int i) { return "host-" + std::to_string(i) + std::string(i % 40, 'x'); };
+  for (int i = 0; i < 100001; ++i) EXPECT_TRUE(set.Insert(name(i)));
+  const std::size_t mark = set.Mark();
+  for (int i = 100001; i < 150000; ++i) set.Insert(name(i));
+  set.TruncateTo(mark);
+  EXPECT_EQ(set.Size(), 100001u);
+  for (int i = 0; i < 150000; i += 7) EXPECT_EQ(set.Insert(name(i)), i > 100000) << i;
+  for (int i : {0, 1}) EXPECT_TRUE(set.Insert(std::string(NameSet::kMaxName + 1, 'a'))) << i;
+}
+
 TEST(MergeWriterTest, StreamsLargeSourcesExactly) {
   // Many short lines cross the output buffer many times; then one line longer than the buffer.
   std::string text;
@@ -256,26 +351,33 @@ TEST(MergeWriterTest, StreamsLargeSourcesExactly) {
 TEST(MergeWriterTest, ADroppedFileLeavesNoTrace) {
   std::string big;
   while (big.size() < (std::size_t{3} << 20)) big += "127.0.0.1 dropped.example\n";
-  const std::string kept = "127.0.0.1 localhost\n127.0.0.1 b.example";
+  const std::string kept = "127.0.0.1 localhost\n127.0.0.1 b.example\n0.0.0.0 dropped.example";
+  NameRules dedupe;  // nor the names it blocked, nor the duplicates it counted
+  dedupe.dedupe = dedupe.pack = true;
   for (support::LineEnd le : kBothLineEnds) {
-    TempDir dir;
-    const std::string expected = Merge(dir, le, kUse0000, "# head", {{"H_b.txt", In(le, kept)}});
-    MergeWriter writer(dir.File("M_Hosts.txt"), kUse0000, le, kDate, kHost, kPosix);
-    std::string watched;
-    std::string at_begin;
-    writer.WatchOutput([&watched](std::string_view bytes) { watched += bytes; });
-    writer.AddHeader("# head");
-    for (const std::uint64_t size : {std::uint64_t{big.size()}, platform::kMaxFileBytes}) {
-      writer.BeginSource("H_a.txt", size);
-      at_begin = watched;
-      Give(writer, In(le, "127.0.0.1 localhost\n" + big), 65537);
-      writer.DropFile();
-      watched = at_begin;
+    for (const NameRules& rules : {NameRules{}, dedupe}) {
+      TempDir dir;
+      const std::string expected =
+          Merge(dir, le, kUse0000, "# head", {{"H_b.txt", In(le, kept)}}, kPosix, 0, rules);
+      MergeWriter writer(dir.File("M_Hosts.txt"), kUse0000, le, kDate, kHost, kPosix);
+      writer.SetNameRules(rules);
+      std::string watched;
+      std::string at_begin;
+      writer.WatchOutput([&watched](std::string_view bytes) { watched += bytes; });
+      writer.AddHeader("# head");
+      for (const std::uint64_t size : {std::uint64_t{big.size()}, platform::kMaxFileBytes}) {
+        writer.BeginSource("H_a.txt", size);
+        at_begin = watched;
+        Give(writer, In(le, "127.0.0.1 localhost\n" + big), 65537);
+        writer.DropFile();
+        watched = at_begin;
+      }
+      writer.AddSource("H_b.txt", In(le, kept));
+      EXPECT_EQ(writer.LeftOut().duplicates, 0u);
+      EXPECT_EQ(writer.Commit(), Result::kReplaced);
+      EXPECT_TRUE(ReadFile(dir.File("M_Hosts.txt")) == expected);
+      EXPECT_TRUE(watched == expected);
     }
-    writer.AddSource("H_b.txt", In(le, kept));
-    EXPECT_EQ(writer.Commit(), Result::kReplaced);
-    EXPECT_TRUE(ReadFile(dir.File("M_Hosts.txt")) == expected);
-    EXPECT_TRUE(watched == expected);
   }
 }
 

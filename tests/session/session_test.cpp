@@ -126,6 +126,30 @@ TEST_F(SessionTest, TheSelectionRulesDecideWhatIsMergedAndHowOften) {
   EXPECT_TRUE(Contains(Merged(), "\n127.0.0.1 b.example\n"));
 }
 
+// The allowlist is read at every merge, and the duplicates option merges again when it changes;
+// without either the merged file is as it was, and an allowlist that cannot be read fails the
+// merge as an unreadable source does.
+TEST_F(SessionTest, TheAllowlistAndTheDuplicatesOptionShapeEveryMerge) {
+  Source("H_4plain.txt", "0.0.0.0 c.example a.example C.example\n");
+  Source("allow.txt", "# mine\nA.example\n");
+  Session& s = Load();
+  TickOnly({"H_0Header.txt", "H_1mvps.txt", "H_4plain.txt"});
+  merges = 0;
+  s.SetDedupe(true);
+  s.SetDedupe(true);  // no change, no merge
+  EXPECT_EQ(merges, 1);
+  EXPECT_FALSE(Contains(Merged(), "a.example"));
+  EXPECT_TRUE(Contains(Merged(), "\n0.0.0.0 c.example\n"));
+  EXPECT_EQ(Told(), std::pair(Kind::kMerged, Tone::kNeutral));
+  std::filesystem::remove(P("Hostfiles/allow.txt"));
+  std::filesystem::create_directory(P("Hostfiles/allow.txt"));
+  s.SetDedupe(false);
+  EXPECT_EQ(Told(), std::pair(Kind::kMerged, Tone::kFailure));
+  EXPECT_EQ(s.Information().skipped.at(0).name, "allow.txt");
+  EXPECT_EQ(s.InstallMerged(false), Verdict::kFailed);
+  EXPECT_EQ(Hosts(), kHostsBefore);
+}
+
 TEST_F(SessionTest, VersionSidesCompareTheDatedLines) {
   Session& s = Load();
   // The merged file carries the header's dates; the installed one has none.

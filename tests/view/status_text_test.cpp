@@ -29,6 +29,8 @@ TEST(StatusTextTest, ComposesTheSystemsTextsFromTheirParts) {
                     {"H_B.txt", platform::ReadStatus::kNotText}};
   merged.addenda = {{Addendum::Kind::kHostNameNotValid, {}},
                     {Addendum::Kind::kNotListed, "H_a,b.txt"},
+                    {Addendum::Kind::kNamesAllowed, "1"},
+                    {Addendum::Kind::kDuplicatesLeftOut, "12"},
                     {Addendum::Kind::kHostsNotWritten, {}}};
   Status installed = Make(Kind::kInstalled, "7 Lines - len: 136");
   installed.addenda = {{Addendum::Kind::kFlushFailed, "/bin/resolvectl"},
@@ -64,7 +66,7 @@ TEST(StatusTextTest, ComposesTheSystemsTextsFromTheirParts) {
        "Merged 9 Lines - len: 172 - File:[ M_Hosts.txt ] - not merged: H_A.txt (too large), "
        "H_B.txt (holds NUL bytes: not a hosts file) - #HOSTNAME# left as it is: the machine's "
        "name is not a valid host name - Not listed, as a start marker cannot hold \",\" or \" "
-       "entries]\": H_a,b.txt - HOSTS not written"},
+       "entries]\": H_a,b.txt - 1 name allowed - 12 duplicate names left out - HOSTS not written"},
       {installed,
        "Done 7 Lines - len: 136 - Copied to HOSTS - but /bin/resolvectl could not flush the cache"
        " - the new HOSTS does not name this machine (box7): add \"127.0.1.1 #HOSTNAME#\" to the "

@@ -40,10 +40,10 @@ TEST(WindowViewTest, TheMenuAfterItsLoad) {
     EXPECT_EQ(shown,
               std::string("Check Host Version|") +
                   (merged_exists ? "Update HOSTS file from Application Path|" : "") +
-                  "Update Sources from the Web|Find a Name||Show Current DNS|Show Current DNS in "
-                  "Notepad|Flush Dns Now||Stop Dns "
-                  "Cache service|Start Dns Cache Service||Enable Drag and Drop 'hosts' "
-                  "File Replace (off)|https://github.com/StevenBlack/hosts||&Exit|");
+                  "Update Sources from the Web|Find a Name|Leave Out Duplicate Names||Show "
+                  "Current DNS|Show Current DNS in Notepad|Flush Dns Now||Stop Dns Cache "
+                  "service|Start Dns Cache Service||Enable Drag and Drop 'hosts' File Replace "
+                  "(off)|https://github.com/StevenBlack/hosts||&Exit|");
   }
 }
 

@@ -150,6 +150,13 @@ TEST_F(Win32WindowTest, TheMenuOpensWhereItShouldAndItsCommandsWork) {
                              MAKELPARAM(10, 10));
             }),
             0);
+  Command("Mnu_Dedupe");  // checkable: each choice turns the option over, and merges again
+  EXPECT_TRUE(window->session().MergeSettings().dedupe);
+  ASSERT_FALSE(window->session().Information().addenda.empty());
+  EXPECT_EQ(window->session().Information().addenda.back().kind,
+            session::Addendum::Kind::kDuplicatesLeftOut);
+  Command("Mnu_Dedupe");
+  EXPECT_FALSE(window->session().MergeSettings().dedupe);
   Command("Mnu_HostFileUpdate");
   EXPECT_EQ(Hosts(), Merged());
   Command("Mnu_WebLink");
