@@ -1,6 +1,7 @@
 #include "cli/command_line.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -37,6 +38,8 @@ constexpr int kProgramWaitMs = 60000;                            // a resolver o
 constexpr std::size_t kMaxListing = std::size_t{64} << 20;       // a cache listing read whole
 constexpr std::size_t kMaxAuthorities = std::size_t{1} << 20;    // a --ca-file read whole
 constexpr std::size_t kMaxReloadOutput = std::size_t{64} << 10;  // what a reload tool says
+constexpr std::uint64_t kMaxPidFile = 64;
+constexpr const char* kDnsmasqPidFile = "/run/dnsmasq/dnsmasq.pid";  // Debian's
 constexpr long long kMaxTimeoutSeconds = 86400;
 constexpr std::size_t kListedNames = 10;  // names a dry run lists for each source and sign
 
@@ -81,7 +84,9 @@ Commands:
                             names below it too, with NXDOMAIN. The localhost names, the
                             machine's own (127.0.1.1) and the names allow.txt allows are never
                             blocked. --reload then runs unbound-control reload (unbound) or rndc
-                            reload (rpz)
+                            reload (rpz), or sends dnsmasq (its pid file
+                            /run/dnsmasq/dnsmasq.pid) SIGHUP, which reads FILE again when it
+                            is its servers-file= (blocked names only)
   dns flush                 empties the resolver cache
   dns show                  prints the resolver cache as a table
 
@@ -804,11 +809,6 @@ class Commands {
       if (*format == exports::Format::kDomains) {
         return Usage("--reload: no resolver reads the domains format by itself");
       }
-      if (*format == exports::Format::kDnsmasq) {
-        return Usage(
-            "--reload: dnsmasq reads its conf-file only when it starts (SIGHUP does not "
-            "read it again): restart dnsmasq");
-      }
     }
     const std::string input = options_.from ? *options_.from : session_.MergedFilePath();
     if (!Reachable(input)) return kUsage;
@@ -869,7 +869,66 @@ class Commands {
       return kFailed;
     }
     Out("Exported " + *options_.format + " to " + output + "\n");
-    return options_.reload ? Reload(*format) : kOk;
+    if (!options_.reload) return kOk;
+    if (*format != exports::Format::kDnsmasq) return Reload(*format);
+    bool local_data = false;
+    meaning.ForEach([&](const std::string&, const exports::HostsMeaning::Name& name) {
+      local_data = local_data || !name.blocked;
+    });
+    if (local_data) {
+      Err("--reload: " + output +
+          " holds names with addresses of their own (host-record=), which dnsmasq takes only "
+          "from a conf-file, read when it starts: restart dnsmasq");
+      return kFailed;
+    }
+    return HangUpDnsmasq(output);
+  }
+
+  // dnsmasq reads a servers-file again on SIGHUP (a conf-file only when it starts): the signal
+  // goes to the process its pid file names, when that process is dnsmasq.
+  int HangUpDnsmasq(const std::string& output) {
+    const std::string pid_file = kDnsmasqPidFile;
+    if (!Reachable(pid_file)) return kFailed;
+    platform::ReadStatus read;
+    platform::InputFile opened = support::OpenForReading(pid_file, {}, read);
+    std::string text;
+    if (read == platform::ReadStatus::kOk && opened.Facts().size > kMaxPidFile) {
+      read = platform::ReadStatus::kTooLarge;
+    }
+    if (read == platform::ReadStatus::kOk) read = opened.ReadAll(text);
+    if (read != platform::ReadStatus::kOk) {
+      Err("cannot read " + pid_file + ": " + std::string(view::ReadFailureText(read)) +
+          ": dnsmasq was not reloaded");
+      return kFailed;
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+      text.pop_back();
+    }
+    const auto pid = Count(text, INT32_MAX);
+    if (!pid) {
+      Err(pid_file + " holds no process id: dnsmasq was not reloaded");
+      return kFailed;
+    }
+    const std::string process = "process " + std::to_string(*pid);
+    switch (platform::HangUpProgram(*pid, "dnsmasq")) {
+      case platform::HangUpResult::kSent:
+        Out("Sent SIGHUP to dnsmasq (" + process + "): it reads " + output +
+            " again when it takes it as servers-file=, not as conf-file=\n");
+        return kOk;
+      case platform::HangUpResult::kNoProcess:
+        Err("no " + process + " runs (" + pid_file + "): dnsmasq was not reloaded");
+        break;
+      case platform::HangUpResult::kNotThatProgram:
+        Err(process + " (" + pid_file + ") is not dnsmasq: it was not signalled");
+        break;
+      case platform::HangUpResult::kRefused:
+        Err("the system refused SIGHUP to dnsmasq (" + process + "): it was not reloaded");
+        break;
+      case platform::HangUpResult::kUnsupported:
+        Err("--reload is not available on this system");
+        break;
+    }
+    return kFailed;
   }
 
   // Has the resolver read its files again through its own control program: kOk when it says it

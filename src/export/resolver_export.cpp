@@ -298,10 +298,11 @@ bool WriteExport(const HostsMeaning& meaning, const ExportOptions& options,
         }
         break;
       case Format::kDnsmasq:
-        if (data.blocked && sub) {
-          out.Line({"address=/", name, "/"});
-        } else if (data.blocked) {
-          out.Line({"host-record=", name, ",0.0.0.0,::"});
+        // server=/name/ answers NXDOMAIN for the name and the names below it; server=/*.name/#
+        // sends those below to the usual servers again. Both are lines a servers-file takes.
+        if (data.blocked) {
+          out.Line({"server=/", name, "/"});
+          if (!sub) out.Line({"server=/*.", name, "/#"});
         } else {
           out.Line({"host-record=", name, data.ipv4.empty() ? "" : ",", data.ipv4,
                     data.ipv6.empty() ? "" : ",", data.ipv6});

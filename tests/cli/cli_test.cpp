@@ -159,8 +159,8 @@ TEST_F(CliTest, ExportWritesTheMergedNamesOrNothing) {
   WriteFile(sys.File("h.txt"), "10.0.0.1 nas.lan\r\n0.0.0.0 a! b.example\n");
   const Result out = Run("export --format dnsmasq --from " + sys.File("h.txt"));
   EXPECT_EQ(out.code, 0);
-  EXPECT_TRUE(
-      Contains(out.out, "\nhost-record=nas.lan,10.0.0.1\nhost-record=b.example,0.0.0.0,::\n"));
+  EXPECT_TRUE(Contains(
+      out.out, "\nhost-record=nas.lan,10.0.0.1\nserver=/b.example/\nserver=/*.b.example/#\n"));
   EXPECT_EQ(out.err, "vellomar-cli: 1 names left out: a! (not names a resolver takes)\n");
   WriteFile(sys.File("h.txt"), std::string("0.0.0.0 a\0", 10));
   for (const std::string& from : {sys.File("h.txt"), sys.File("none.txt")}) {

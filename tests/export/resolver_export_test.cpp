@@ -67,8 +67,8 @@ TEST(ResolverExportTest, EachFormatWritesItsOwnLines) {
        "local-zone: \"ads.example.\" always_nxdomain\n"
        "local-data: \"lan.example. A 10.1.2.3\"\nlocal-data: \"lan.example. AAAA fd00::1\"\n"},
       {Format::kDnsmasq, false,
-       "host-record=ads.example,0.0.0.0,::\nhost-record=lan.example,10.1.2.3,fd00::1\n"},
-      {Format::kDnsmasq, true, "address=/ads.example/\nhost-record=lan.example,10.1.2.3,fd00::1\n"},
+       "server=/ads.example/\nserver=/*.ads.example/#\nhost-record=lan.example,10.1.2.3,fd00::1\n"},
+      {Format::kDnsmasq, true, "server=/ads.example/\nhost-record=lan.example,10.1.2.3,fd00::1\n"},
       {Format::kRpz, false,
        "$TTL 300\n@ IN SOA localhost. hostmaster.localhost. 7 3600 600 604800 300\n"
        "@ IN NS localhost.\nads.example CNAME .\nlan.example A 10.1.2.3\n"
