@@ -872,7 +872,7 @@ class Commands {
     if (!options_.reload) return kOk;
     if (*format != exports::Format::kDnsmasq) return Reload(*format);
     bool local_data = false;
-    meaning.ForEach([&](const std::string&, const exports::HostsMeaning::Name& name) {
+    meaning.ForEach([&](std::string_view, const exports::HostsMeaning::Name& name) {
       local_data = local_data || !name.blocked;
     });
     if (local_data) {

@@ -155,29 +155,53 @@ bool HostsMeaning::AddLine(std::string_view line) {
                : !install::IsOwnEntry(address, name)) {
       continue;  // allowed, or a line every system writes
     }
-    auto [it, inserted] = names_.try_emplace(std::move(name));
-    Name& meaning = it->second;
-    if (inserted) {
-      if (names_.size() > kMaxNames) return false;
-      order_.push_back(&*it);
-      meaning.blocked = blocks;
+    auto found = index_.find(name);
+    if (found == index_.end()) {
+      if (entries_.size() >= kMaxNames) return false;
+      const std::string_view kept = Keep(name);
+      found = index_.emplace(kept, static_cast<std::uint32_t>(entries_.size())).first;
+      entries_.push_back({kept, kNoAddresses, blocks});
     }
+    Entry& entry = entries_[found->second];
     // A blocked name's addresses are kept too: they are its meaning if it is the machine's own.
     if (blocks) continue;
-    std::string& slot = ipv4 ? meaning.ipv4 : meaning.ipv6;
+    if (entry.addresses == kNoAddresses) {
+      entry.addresses = static_cast<std::uint32_t>(addresses_.size());
+      addresses_.emplace_back();
+    }
+    std::string& slot = addresses_[entry.addresses][ipv4 ? 0 : 1];
     if (slot.empty()) slot = address;
   }
   return true;
 }
 
-void HostsMeaning::ForEach(const std::function<void(const std::string&, const Name&)>& fn) const {
-  for (const auto* entry : order_) {
-    const Name& meaning = entry->second;
-    if (!meaning.blocked || machine_names_.count(entry->first) == 0) {
-      fn(entry->first, meaning);
-    } else if (!meaning.ipv4.empty() || !meaning.ipv6.empty()) {
-      fn(entry->first, Name{false, meaning.ipv4, meaning.ipv6});  // the next meaning it had
+std::string_view HostsMeaning::Keep(std::string_view text) {
+  constexpr std::size_t kBlock = std::size_t{1} << 20;
+  if (text.size() > arena_left_) {
+    arena_.push_back(std::make_unique<char[]>(std::max(kBlock, text.size())));
+    arena_next_ = arena_.back().get();
+    arena_left_ = std::max(kBlock, text.size());
+  }
+  std::copy(text.begin(), text.end(), arena_next_);
+  const std::string_view kept(arena_next_, text.size());
+  arena_next_ += text.size();
+  arena_left_ -= text.size();
+  return kept;
+}
+
+void HostsMeaning::ForEach(const std::function<void(std::string_view, const Name&)>& fn) const {
+  for (const Entry& entry : entries_) {
+    Name meaning{entry.blocked, {}, {}};
+    if (entry.addresses != kNoAddresses) {
+      meaning.ipv4 = addresses_[entry.addresses][0];
+      meaning.ipv6 = addresses_[entry.addresses][1];
     }
+    if (entry.blocked && !machine_names_.empty() &&
+        machine_names_.count(std::string(entry.name)) != 0) {
+      if (meaning.ipv4.empty() && meaning.ipv6.empty()) continue;
+      meaning.blocked = false;  // the next meaning it had
+    }
+    fn(entry.name, meaning);
   }
 }
 
@@ -256,7 +280,7 @@ bool WriteExport(const HostsMeaning& meaning, const ExportOptions& options,
                  const std::function<bool(std::string_view)>& write) {
   std::uint64_t blocked = 0;
   std::uint64_t local = 0;
-  meaning.ForEach([&](const std::string&, const HostsMeaning::Name& name) {
+  meaning.ForEach([&](std::string_view, const HostsMeaning::Name& name) {
     ++(name.blocked ? blocked : local);
   });
   Writer out(write);
@@ -284,7 +308,7 @@ bool WriteExport(const HostsMeaning& meaning, const ExportOptions& options,
     case Format::kDomains:
       break;
   }
-  meaning.ForEach([&](const std::string& name, const HostsMeaning::Name& data) {
+  meaning.ForEach([&](std::string_view name, const HostsMeaning::Name& data) {
     switch (options.format) {
       case Format::kUnbound:
         if (data.blocked && sub) {

@@ -2,9 +2,12 @@
 // A hosts file as a network resolver takes it: what each name of the file means (blocked, or
 // given an address of its own), read once, then written out in a resolver's own format.
 
+#include <array>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,21 +52,34 @@ class HostsMeaning {
 
   struct Name {
     bool blocked = false;
-    std::string ipv4;  // local data; empty when none
-    std::string ipv6;
+    std::string_view ipv4;  // local data; empty when none
+    std::string_view ipv6;
   };
   // Calls fn(name, meaning) for every name to export, in file order.
-  void ForEach(const std::function<void(const std::string&, const Name&)>& fn) const;
+  void ForEach(const std::function<void(std::string_view, const Name&)>& fn) const;
 
   std::uint64_t LeftOut() const { return left_out_; }
   const std::vector<std::string>& LeftOutExamples() const { return examples_; }
 
  private:
+  static constexpr std::uint32_t kNoAddresses = UINT32_MAX;
+  // A name, in the arena; 16 + 8 bytes a name besides its text, for a million names and more.
+  struct Entry {
+    std::string_view name;
+    std::uint32_t addresses = kNoAddresses;  // its IPv4 and IPv6 address in addresses_
+    bool blocked = false;
+  };
   void LeaveOut(std::string_view name);
+  // `text` copied into the arena, whose blocks never move.
+  std::string_view Keep(std::string_view text);
 
   const AllowList* allow_;
-  std::unordered_map<std::string, Name> names_;  // nodes keep their places: order_ points in
-  std::vector<const std::pair<const std::string, Name>*> order_;
+  std::vector<std::unique_ptr<char[]>> arena_;
+  char* arena_next_ = nullptr;
+  std::size_t arena_left_ = 0;
+  std::vector<Entry> entries_;  // in file order
+  std::unordered_map<std::string_view, std::uint32_t> index_;
+  std::vector<std::array<std::string, 2>> addresses_;
   std::unordered_set<std::string> machine_names_;
   std::uint64_t left_out_ = 0;
   std::vector<std::string> examples_;

@@ -46,8 +46,10 @@ TEST(ResolverExportTest, EachLineMeansBlockedAnAddressOrNothing) {
       Format::kDomains, false, &allow, &meaning);
   EXPECT_EQ(out, "a.example\nb.example\nc.example\nd.example\ne.example\n");
   std::vector<std::string> data;
-  meaning.ForEach([&](const std::string& name, const HostsMeaning::Name& what) {
-    if (!what.blocked) data.push_back(name + " " + what.ipv4 + " " + what.ipv6);
+  meaning.ForEach([&](std::string_view name, const HostsMeaning::Name& what) {
+    if (!what.blocked)
+      data.push_back(std::string(name) + " " + std::string(what.ipv4) + " " +
+                     std::string(what.ipv6));
   });
   EXPECT_EQ(data, (std::vector<std::string>{"lan.example 192.168.1.2 2001:db8::1",
                                             "mine.example 10.0.0.9 "}));
@@ -96,9 +98,9 @@ TEST(ResolverExportTest, ReadsAFileInPiecesWhateverItsLineEnds) {
   ASSERT_EQ(ReadHostsFile(dir.File("h.txt"), meaning), platform::ReadStatus::kOk);
   std::size_t names = 0;
   std::string last;
-  meaning.ForEach([&](const std::string& name, const HostsMeaning::Name& what) {
+  meaning.ForEach([&](std::string_view name, const HostsMeaning::Name& what) {
     ++names;
-    last = name + " " + what.ipv4;
+    last = std::string(name) + " " + std::string(what.ipv4);
   });
   EXPECT_EQ(names, 40002u);
   EXPECT_EQ(last, "last.example 10.0.0.1");
