@@ -111,6 +111,37 @@ EOF
   check export_to rpz "$work/rpz$sub.zone" $flag
   check /usr/bin/named-checkzone -q rpz.vellomar "$work/rpz$sub.zone"
 done
+# named serving the zone as its response policy: as root, in a network namespace of its own with
+# only loopback, so that its forwarding (to a closed port) and any priming stay in the machine.
+serve_rpz() { # PORT
+  ip link set lo up
+  /usr/sbin/named -g -c "$work/named.conf" >"$work/named.log" 2>&1 &
+  for _ in $(seq 50); do
+    [ -n "$(dig @127.0.0.1 -p "$1" lan.example +short +tries=1 +time=1)" ] && break
+    sleep 0.1
+  done
+  for q in 'ads.example A' 'lan.example A' 'lan.example AAAA' 'www.ads.example A'; do
+    ask $q "$1"
+  done
+  kill "$(cat "$work/named.pid")"
+}
+if [ "$(id -u)" = 0 ] && [ -x /usr/sbin/named ] && [ -x /usr/bin/unshare ] && [ -x /usr/sbin/ip ]; then
+  nport=$(port)
+  cat >"$work/named.conf" <<EOF
+options {
+  directory "$work"; pid-file "$work/named.pid"; listen-on port $nport { 127.0.0.1; };
+  listen-on-v6 { none; }; recursion yes; forwarders { 127.0.0.1 port 1; }; forward only;
+  dnssec-validation no; response-policy { zone "rpz.vellomar"; } qname-wait-recurse no;
+};
+zone "rpz.vellomar" { type primary; file "$work/rpz0.zone"; };
+EOF
+  export -f serve_rpz ask
+  export work
+  answers=$(/usr/bin/unshare --net bash -c "serve_rpz $nport" | tr '\n' '|')
+  check test "$answers" = "NXDOMAIN |NOERROR 192.168.7.7 |NOERROR fd00::7 |SERVFAIL |"
+else
+  echo "named not started: it needs root, unshare and ip (apt-get install bind9 iproute2)"
+fi
 check grep -qx '\*.ads.example CNAME .' "$work/rpz1.zone"
 check grep -qx 'ads.example CNAME .' "$work/rpz0.zone"
 absent '^\*' "$work/rpz0.zone"
