@@ -1,7 +1,9 @@
 #include "cli/command_line.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <new>
 #include <optional>
@@ -17,6 +19,7 @@
 #include "dns/report.h"
 #include "export/allow_list.h"
 #include "export/name_query.h"
+#include "export/resolver_export.h"
 #include "fetch/subscription.h"
 #include "install/entries.h"
 #include "install/verdict.h"
@@ -32,9 +35,12 @@ namespace {
 constexpr int kOk = 0;
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
-constexpr int kProgramWaitMs = 60000;                          // a resolver or service command
-constexpr std::size_t kMaxListing = std::size_t{64} << 20;     // a cache listing read whole
-constexpr std::size_t kMaxAuthorities = std::size_t{1} << 20;  // a --ca-file read whole
+constexpr int kProgramWaitMs = 60000;                            // a resolver or service command
+constexpr std::size_t kMaxListing = std::size_t{64} << 20;       // a cache listing read whole
+constexpr std::size_t kMaxAuthorities = std::size_t{1} << 20;    // a --ca-file read whole
+constexpr std::size_t kMaxReloadOutput = std::size_t{64} << 10;  // what a reload tool says
+constexpr std::uint64_t kMaxPidFile = 64;
+constexpr const char* kDnsmasqPidFile = "/run/dnsmasq/dnsmasq.pid";  // Debian's
 constexpr long long kMaxTimeoutSeconds = 86400;
 constexpr std::size_t kListedNames = 10;  // names a dry run lists for each source and sign
 
@@ -73,6 +79,19 @@ Commands:
                             (any case, a trailing dot ignored), with its address, and whether
                             Hostfiles/allow.txt frees NAME; exit 0 when any line maps it, 1
                             when none does
+  export --format FORMAT [--subdomains] [--output FILE] [--from FILE] [--reload]
+                            writes the names the merged file (or FILE) blocks and the addresses
+                            it gives for a network resolver: FORMAT unbound (server: lines),
+                            dnsmasq (conf-file lines), rpz (the zone rpz.vellomar) or domains
+                            (one blocked name a line); to stdout, or whole to --output FILE.
+                            A blocked name answers NXDOMAIN where the resolver can say so for
+                            that name alone (rpz, dnsmasq), else 0.0.0.0 and :: (unbound);
+                            with --subdomains the names below it too, with NXDOMAIN. The
+                            localhost names, the machine's own (127.0.1.1) and the names
+                            allow.txt allows are never blocked. --reload then runs unbound-control reload (unbound) or rndc
+                            reload (rpz), or sends dnsmasq (its pid file
+                            /run/dnsmasq/dnsmasq.pid) SIGHUP, which reads FILE again when it
+                            is its servers-file= (blocked names only)
   dns flush                 empties the resolver cache
   dns show                  prints the resolver cache as a table
 
@@ -167,6 +186,10 @@ struct Options {
   std::optional<std::string> max_size;
   std::optional<std::string> timeout;
   std::optional<std::string> ca_file;
+  std::optional<std::string> format;
+  std::optional<std::string> from;
+  bool subdomains = false;
+  bool reload = false;
   bool help = false;
   bool version = false;
   std::vector<std::string> words;  // the command and its operands
@@ -222,8 +245,13 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, Options& 
       options.pack = true;
     } else if (arg == "--system") {
       options.system = true;
+    } else if (arg == "--subdomains") {
+      options.subdomains = true;
+    } else if (arg == "--reload") {
+      options.reload = true;
     } else if (arg == "--folder" || arg == "--hosts" || arg == "--resolver" || arg == "--output" ||
-               arg == "--mode" || arg == "--max-size" || arg == "--timeout" || arg == "--ca-file") {
+               arg == "--mode" || arg == "--max-size" || arg == "--timeout" || arg == "--ca-file" ||
+               arg == "--format" || arg == "--from") {
       const auto given = take();
       if (!given || given->empty()) return arg + " needs a value";
       if (arg == "--folder") options.folder = *given;
@@ -233,6 +261,8 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, Options& 
       if (arg == "--max-size") options.max_size = *given;
       if (arg == "--timeout") options.timeout = *given;
       if (arg == "--ca-file") options.ca_file = *given;
+      if (arg == "--format") options.format = *given;
+      if (arg == "--from") options.from = *given;
       if (arg == "--mode") {
         const auto mode = ParseMode(*given);
         if (!mode) return "unknown mode " + *given + " (keep, 127.0.0.1 or 0.0.0.0)";
@@ -297,8 +327,9 @@ class Commands {
   int Run() {
     const std::string& command = options_.words.front();
     const std::vector<std::string> operands(options_.words.begin() + 1, options_.words.end());
-    static const std::vector<std::string> kCommands = {
-        "list", "merge", "update", "install", "status", "restore", "fetch", "query", "dns"};
+    static const std::vector<std::string> kCommands = {"list",   "merge",   "update", "install",
+                                                       "status", "restore", "fetch",  "query",
+                                                       "dns",    "export"};
     if (std::find(kCommands.begin(), kCommands.end(), command) == kCommands.end()) {
       return Usage("unknown command " + command);
     }
@@ -316,11 +347,15 @@ class Commands {
     if (options_.force && command != "update" && command != "install") {
       return Usage("--force is for install and update only");
     }
+    if ((options_.format || options_.from || options_.subdomains || options_.reload) &&
+        command != "export") {
+      return Usage("--format, --from, --subdomains and --reload are for export only");
+    }
     // Every command that reads the program folder refuses one that others can change (as
     // root): its files would be theirs to choose.
     const bool reads_folder = command == "list" || command == "merge" || command == "update" ||
                               command == "status" || command == "fetch" || command == "query" ||
-                              (command == "install" && operands.empty());
+                              command == "export" || (command == "install" && operands.empty());
     if (reads_folder && session_.FolderProblem()) {
       Err(view::StatusText(*session_.FolderProblem()));
       return kUsage;
@@ -334,6 +369,7 @@ class Commands {
     if (command == "fetch") return Fetch(operands);
     if (command == "query") return Query(operands);
     if (command == "dns") return Dns(operands);
+    if (command == "export") return Export();
     return Usage("unknown command " + command);
   }
 
@@ -827,6 +863,178 @@ class Commands {
     if (waiting == nullptr || !waiting->last.started) return program + " could not be run";
     if (waiting->last.timed_out) return program + " did not end in time";
     return program + " ended with status " + std::to_string(waiting->last.exit_code);
+  }
+
+  // Writes the merged file (or --from FILE) in a resolver's format to --output FILE, whole or
+  // not at all, or to stdout; then, with --reload, has the resolver read it again.
+  int Export() {
+    if (!options_.format) return Usage("export needs --format unbound, dnsmasq, rpz or domains");
+    const auto format = exports::FormatNamed(*options_.format);
+    if (!format) {
+      return Usage("unknown format " + *options_.format + " (unbound, dnsmasq, rpz or domains)");
+    }
+    if (options_.reload) {
+      if (!options_.output)
+        return Usage("--reload needs --output FILE, the file the resolver reads");
+      if (session_.env().os == platform::OsFamily::kWindows) {
+        return Usage("--reload is not available on Windows");
+      }
+      if (*format == exports::Format::kDomains) {
+        return Usage("--reload: no resolver reads the domains format by itself");
+      }
+    }
+    const std::string input = options_.from ? *options_.from : session_.MergedFilePath();
+    if (!Reachable(input)) return kUsage;
+    platform::ReadStatus read;
+    const exports::AllowList allow = exports::AllowList::Load(session_.SourceFolder(), read);
+    if (read != platform::ReadStatus::kOk) {
+      Err("cannot read " + platform::JoinPath(session_.SourceFolder(), "allow.txt") + ": " +
+          std::string(view::ReadFailureText(read)));
+      return kUsage;
+    }
+    exports::HostsMeaning meaning(&allow);
+    read = exports::ReadHostsFile(input, meaning);
+    if (read != platform::ReadStatus::kOk) {
+      Err("cannot read " + input + ": " + std::string(view::ReadFailureText(read)) +
+          (read == platform::ReadStatus::kTooLarge
+               ? " (at most " + std::to_string(exports::HostsMeaning::kMaxNames) + " names)"
+               : std::string()));
+      return kUsage;
+    }
+    if (meaning.LeftOut() > 0) {
+      std::string examples;
+      for (const auto& name : meaning.LeftOutExamples()) {
+        examples += (examples.empty() ? "" : ", ") + name;
+      }
+      Err(std::to_string(meaning.LeftOut()) + " names left out: " + examples +
+          (meaning.LeftOut() > meaning.LeftOutExamples().size() ? ", ..." : "") +
+          " (not names a resolver takes)");
+    }
+    exports::ExportOptions export_options;
+    export_options.format = *format;
+    export_options.subdomains = options_.subdomains;
+    export_options.serial = static_cast<std::uint32_t>(std::time(nullptr));
+    if (!options_.output) {
+      const bool written = exports::WriteExport(meaning, export_options, [](std::string_view text) {
+        return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+      });
+      if (!written || std::fflush(stdout) != 0) {
+        Err("could not write the export to the standard output");
+        return kFailed;
+      }
+      return kOk;
+    }
+    const std::string& output = *options_.output;
+    if (!Reachable(output)) return kUsage;
+    if (!platform::FolderExists(FolderOf(output))) {
+      Err("no folder for " + output);
+      return kUsage;
+    }
+    const auto file = platform::CreateReplacementFile(output, output);
+    if (!file) {
+      Err("cannot write " + output + ": its folder takes no new file");
+      return kFailed;
+    }
+    const bool written = exports::WriteExport(
+        meaning, export_options, [&](std::string_view text) { return file->Write(text); });
+    if (!written || file->Commit() != platform::ReplacementFile::CommitResult::kReplaced) {
+      Err("could not write " + output + ": it was left as it was");
+      return kFailed;
+    }
+    Out("Exported " + *options_.format + " to " + output + "\n");
+    if (!options_.reload) return kOk;
+    if (*format != exports::Format::kDnsmasq) return Reload(*format);
+    bool local_data = false;
+    meaning.ForEach([&](std::string_view, const exports::HostsMeaning::Name& name) {
+      local_data = local_data || !name.blocked;
+    });
+    if (local_data) {
+      Err("--reload: " + output +
+          " holds names with addresses of their own (host-record=), which dnsmasq takes only "
+          "from a conf-file, read when it starts: restart dnsmasq");
+      return kFailed;
+    }
+    return HangUpDnsmasq(output);
+  }
+
+  // dnsmasq reads a servers-file again on SIGHUP (a conf-file only when it starts): the signal
+  // goes to the process its pid file names, when that process is dnsmasq.
+  int HangUpDnsmasq(const std::string& output) {
+    const std::string pid_file = kDnsmasqPidFile;
+    if (!Reachable(pid_file)) return kFailed;
+    platform::ReadStatus read;
+    platform::InputFile opened = support::OpenForReading(pid_file, {}, read);
+    std::string text;
+    if (read == platform::ReadStatus::kOk && opened.Facts().size > kMaxPidFile) {
+      read = platform::ReadStatus::kTooLarge;
+    }
+    if (read == platform::ReadStatus::kOk) read = opened.ReadAll(text);
+    if (read != platform::ReadStatus::kOk) {
+      Err("cannot read " + pid_file + ": " + std::string(view::ReadFailureText(read)) +
+          ": dnsmasq was not reloaded");
+      return kFailed;
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+      text.pop_back();
+    }
+    const auto pid = Count(text, INT32_MAX);
+    if (!pid) {
+      Err(pid_file + " holds no process id: dnsmasq was not reloaded");
+      return kFailed;
+    }
+    const std::string process = "process " + std::to_string(*pid);
+    switch (platform::HangUpProgram(*pid, "dnsmasq")) {
+      case platform::HangUpResult::kSent:
+        Out("Sent SIGHUP to dnsmasq (" + process + "): it reads " + output +
+            " again when it takes it as servers-file=, not as conf-file=\n");
+        return kOk;
+      case platform::HangUpResult::kNoProcess:
+        Err("no " + process + " runs (" + pid_file + "): dnsmasq was not reloaded");
+        break;
+      case platform::HangUpResult::kNotThatProgram:
+        Err(process + " (" + pid_file + ") is not dnsmasq: it was not signalled");
+        break;
+      case platform::HangUpResult::kRefused:
+        Err("the system refused SIGHUP to dnsmasq (" + process + "): it was not reloaded");
+        break;
+      case platform::HangUpResult::kUnsupported:
+        Err("--reload is not available on this system");
+        break;
+    }
+    return kFailed;
+  }
+
+  // Has the resolver read its files again through its own control program: kOk when it says it
+  // did, kFailed (said) otherwise.
+  int Reload(exports::Format format) {
+    const bool unbound = format == exports::Format::kUnbound;
+    const std::string tool = unbound ? "unbound-control" : "rndc";
+    std::vector<std::string> candidates;
+    for (const char* folder : {"/usr/sbin", "/usr/bin", "/sbin", "/bin"}) {
+      candidates.push_back(platform::JoinPath(folder, tool));
+    }
+    const std::string program = platform::FirstExisting(candidates);
+    if (program.empty()) {
+      Err(tool + " is not in /usr/sbin, /usr/bin, /sbin or /bin: the resolver was not reloaded");
+      return kFailed;
+    }
+    platform::RunOptions run;
+    run.timeout_ms = kProgramWaitMs;
+    run.collect_errors = true;
+    run.collect_output = true;
+    run.max_output = kMaxReloadOutput;
+    const platform::RunResult result = platform::RunAndWait({program, "reload"}, run);
+    if (!result.started || result.timed_out || result.exit_code != 0) {
+      std::fwrite(result.error_output.data(), 1, result.error_output.size(), stderr);
+      std::fwrite(result.output.data(), 1, result.output.size(), stderr);
+      Err("the reload failed: " + program +
+          (!result.started    ? " could not be run"
+           : result.timed_out ? " did not end in time"
+                              : " reload ended with status " + std::to_string(result.exit_code)));
+      return kFailed;
+    }
+    Out(unbound ? "Reloaded unbound\n" : "Reloaded named\n");
+    return kOk;
   }
 
   int Dns(const std::vector<std::string>& operands) {

@@ -355,6 +355,20 @@ struct RunOptions {
 // pipe there.
 RunResult RunAndWait(const std::vector<std::string>& argv, const RunOptions& options);
 
+// What became of asking a running program to read its files again.
+enum class HangUpResult {
+  kSent,            // the signal went to the process
+  kNoProcess,       // no process has that id
+  kNotThatProgram,  // the process with that id is another program
+  kRefused,         // the system refused to send it
+  kUnsupported,     // the system has no such signal (Windows)
+};
+
+// Sends SIGHUP to process `pid` when it runs the program named `program` (its file name, as
+// the system records it), so that a stale pid file cannot make it reach another process. POSIX
+// only; Windows answers kUnsupported.
+HangUpResult HangUpProgram(std::int64_t pid, std::string_view program);
+
 // ---- HTTP ----------------------------------------------------------------------------------
 //
 // One GET of a list from the web: libcurl on POSIX, WinHTTP on Windows. Only http:// and

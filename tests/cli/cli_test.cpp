@@ -109,6 +109,11 @@ TEST_F(CliTest, HelpVersionAndUsageErrors) {
            {"fetch --timeout 0", "--timeout takes a number of seconds from 1 to 86400"},
            {"fetch --max-size 1k", "--max-size takes a number of bytes from 1 to 268435456"},
            {"fetch H_Nope.url", "no subscription H_Nope.url in " + dir.File("Hostfiles")},
+           {"export", "export needs --format unbound, dnsmasq, rpz or domains"},
+           {"export --format bind", "unknown format bind (unbound, dnsmasq, rpz or domains)"},
+           {"export --format rpz --reload",
+            "--reload needs --output FILE, the file the resolver reads"},
+           {"list --subdomains", "--format, --from, --subdomains and --reload are for export only"},
            {"--folder " + sys.File("none") + " list", "no folder " + sys.File("none")}}) {
     EXPECT_EQ(Refusal(bad).find("vellomar-cli: " + says + "\n"), 0u) << bad;
   }
@@ -182,6 +187,29 @@ TEST_F(CliTest, MergeAndUpdateTakeTheAllowlistAndTheNameOptions) {
   ASSERT_EQ(Run("install").code, 0);
   EXPECT_TRUE(Run("update --dedupe --pack").out.ends_with("HOSTS is up to date\n"));
   EXPECT_FALSE(Contains(Run("update").out, "HOSTS is up to date"));
+}
+
+// Export writes the merged file's names for a resolver, without the allowed ones, to stdout or
+// whole to a file; unreadable input writes nothing.
+TEST_F(CliTest, ExportWritesTheMergedNamesOrNothing) {
+  ASSERT_EQ(Run("merge H_0_Header.txt H_Ads.txt H_Mal.txt").code, 0);
+  WriteFile(dir.File("Hostfiles/allow.txt"), "more.example\n");
+  const Result r = Run("export --format domains --output " + sys.File("d.txt"));
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadFile(sys.File("d.txt")), "ads.example\nmal.example\n");
+  WriteFile(sys.File("h.txt"), "10.0.0.1 nas.lan\r\n0.0.0.0 a! b.example\n");
+  const Result out = Run("export --format dnsmasq --from " + sys.File("h.txt"));
+  EXPECT_EQ(out.code, 0);
+  EXPECT_TRUE(Contains(
+      out.out, "\nhost-record=nas.lan,10.0.0.1\nserver=/b.example/\nserver=/*.b.example/#\n"));
+  EXPECT_EQ(out.err, "vellomar-cli: 1 names left out: a! (not names a resolver takes)\n");
+  WriteFile(sys.File("h.txt"), std::string("0.0.0.0 a\0", 10));
+  for (const std::string& from : {sys.File("h.txt"), sys.File("none.txt")}) {
+    EXPECT_TRUE(
+        Contains(Refusal("export --format rpz --from " + from + " --output " + sys.File("d.txt")),
+                 "cannot read " + from));
+    EXPECT_EQ(ReadFile(sys.File("d.txt")), "ads.example\nmal.example\n");
+  }
 }
 
 // Install, list, status, update and restore follow the hosts file; a missing or empty file to

@@ -1,7 +1,9 @@
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -204,6 +206,21 @@ TEST(PrivilegedInstallCommandTest, OnlyProgramsNobodyButRootCanChangeAreRunAsRoo
     const std::vector<std::string> expected = {dir.File("pkexec"), dir.File("bin/helper")};
     EXPECT_EQ(command, spoiler == "none" ? expected : std::vector<std::string>());
   }
+}
+
+// SIGHUP reaches a process only when it runs the program named.
+TEST(HangUpProgramTest, SignalsOnlyTheProgramNamed) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::pause();
+    ::_exit(0);
+  }
+  EXPECT_EQ(HangUpProgram(0, ProgramName()), HangUpResult::kNoProcess);
+  EXPECT_EQ(HangUpProgram(child, "dnsmasq"), HangUpResult::kNotThatProgram);
+  EXPECT_EQ(HangUpProgram(child, ProgramName()), HangUpResult::kSent);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGHUP);
 }
 
 }  // namespace

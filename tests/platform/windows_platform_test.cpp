@@ -323,5 +323,10 @@ TEST(WindowsInstallLockTest, TakesTurnsAndLeftoversOfEndedWritersGo) {
   EXPECT_TRUE(testing::Exists(older) && testing::Exists(mine));
 }
 
+// Windows has no hang-up signal: a resolver's reload never pretends to have sent one.
+TEST(WindowsHangUpTest, IsNotAvailable) {
+  EXPECT_EQ(HangUpProgram(1, "dnsmasq"), HangUpResult::kUnsupported);
+}
+
 }  // namespace
 }  // namespace vellomar::platform

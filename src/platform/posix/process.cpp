@@ -520,4 +520,21 @@ std::unique_ptr<InstanceLock> LockInstalls(const std::string& hosts_file, int wa
   return lock;
 }
 
+HangUpResult HangUpProgram(std::int64_t pid, std::string_view program) {
+  if (pid <= 0 || pid > INT_MAX) return HangUpResult::kNoProcess;
+  // The program's name as the kernel keeps it (at most 15 bytes), a line.
+  const std::string comm = "/proc/" + std::to_string(pid) + "/comm";
+  const int fd = ::open(comm.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? HangUpResult::kNoProcess : HangUpResult::kRefused;
+  char name[64];
+  const ssize_t got = ::read(fd, name, sizeof name);
+  ::close(fd);
+  if (got <= 0) return HangUpResult::kRefused;
+  std::string_view running(name, static_cast<std::size_t>(got));
+  if (running.back() == '\n') running.remove_suffix(1);
+  if (running != program.substr(0, 15)) return HangUpResult::kNotThatProgram;
+  if (::kill(static_cast<pid_t>(pid), SIGHUP) == 0) return HangUpResult::kSent;
+  return errno == ESRCH ? HangUpResult::kNoProcess : HangUpResult::kRefused;
+}
+
 }  // namespace vellomar::platform

@@ -536,8 +536,8 @@ RunResult RunAndWait(const std::vector<std::string>& argv, const RunOptions& opt
   if (options.collect_output && !(output = ChildOutputPipe())) return result;
   if (options.collect_errors && !(errors = ChildOutputPipe())) return result;
   Handle out = output ? std::move(output->write_end) : NullDevice(GENERIC_WRITE);
-  Handle err = errors ? std::move(errors->write_end)
-                      : InheritableCopy(::GetStdHandle(STD_ERROR_HANDLE));
+  Handle err =
+      errors ? std::move(errors->write_end) : InheritableCopy(::GetStdHandle(STD_ERROR_HANDLE));
   if (!err.valid()) err = NullDevice(GENERIC_WRITE);
   if (!input.valid() || !out.valid() || !err.valid()) return result;
 
@@ -649,6 +649,11 @@ std::unique_ptr<InstanceLock> LockInstalls(const std::string& file, int wait_ms,
     return nullptr;
   }
   return std::make_unique<FolderLock>(std::move(mutex), key);
+}
+
+// Windows has no hang-up signal; its resolvers reload through their own tools.
+HangUpResult HangUpProgram(std::int64_t /*pid*/, std::string_view /*program*/) {
+  return HangUpResult::kUnsupported;
 }
 
 }  // namespace vellomar::platform
