@@ -88,10 +88,10 @@ Commands:
                             that name alone (rpz, dnsmasq), else 0.0.0.0 and :: (unbound);
                             with --subdomains the names below it too, with NXDOMAIN. The
                             localhost names, the machine's own (127.0.1.1) and the names
-                            allow.txt allows are never blocked. --reload then runs unbound-control reload (unbound) or rndc
-                            reload (rpz), or sends dnsmasq (its pid file
-                            /run/dnsmasq/dnsmasq.pid) SIGHUP, which reads FILE again when it
-                            is its servers-file= (blocked names only)
+                            allow.txt allows are never blocked. --reload then runs
+                            unbound-control reload (unbound) or rndc reload (rpz), or sends
+                            dnsmasq (its pid file /run/dnsmasq/dnsmasq.pid) SIGHUP, which reads
+                            FILE again when it is its servers-file= (blocked names only)
   dns flush                 empties the resolver cache
   dns show                  prints the resolver cache as a table
 
