@@ -2,10 +2,12 @@
 # tests need, when any is missing. Runs apt-get as root, or through sudo; a user who has neither
 # is told the one command to have run as root, and the script ends with status 1.
 
-# The packages of the Linux build and its tests, and those named.
+# The packages of the Linux build and its tests, and those named. nginx serves the lists that
+# the fetch tests fetch; unbound, dnsmasq, BIND and dig load and answer what export writes.
 vellomar_install_deps() {
   vellomar_install_packages build-essential cmake qt6-base-dev libgtest-dev libgmock-dev \
-    libcurl4-openssl-dev util-linux e2fsprogs strace nginx openssl "$@"
+    libcurl4-openssl-dev util-linux e2fsprogs strace nginx openssl \
+    unbound dnsmasq-base bind9-utils bind9 dnsutils "$@"
 }
 
 # Exactly the packages named.
