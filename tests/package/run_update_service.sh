@@ -3,7 +3,8 @@
 # Debian 12 container (systemd-nspawn), and checks that its sandbox lets the install do its
 # work: /etc/hosts replaced (immutable before, immutable after), its backup and the original
 # kept, the lock folder /run/vellomar root's and closed, while /usr stays out of its reach.
-# The container's /etc/hosts is its own, never the machine's; nothing is fetched.
+# The container's /etc/hosts is its own, never the machine's; the container has no network and
+# root's folder no subscription, so the fetch has nothing to fetch.
 #
 #   tests/package/run_update_service.sh build/vellomar_*.deb
 #
@@ -28,6 +29,16 @@ if [ ! -f "$base/.ready" ]; then
   debootstrap --variant=minbase --include=systemd,systemd-sysv,dbus bookworm "$base" "$mirror" >/dev/null
   touch "$base/.ready"
 fi
+# The libraries the package depends on (libcurl, Qt...), as installing it would bring them.
+deps=$(dpkg-deb -f "$deb" Depends | sed 's/([^)]*)//g; s/|[^,]*//g; s/,/ /g')
+missing=$(for dep in $deps; do
+  chroot "$base" dpkg-query -W -f='${Status}' "$dep" 2>/dev/null | grep -q 'ok installed' ||
+    echo "$dep"
+done)
+if [ -n "$missing" ]; then
+  chroot "$base" sh -c "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install \
+    -y -qq --no-install-recommends $(echo $missing)" >/dev/null
+fi
 work=$(mktemp -d /var/tmp/vellomar-units-run.XXXXXX)
 mkdir "$work/upper" "$work/wk" "$work/root"
 trap 'rm -rf "$work"' EXIT
@@ -36,18 +47,11 @@ trap 'rm -rf "$work"' EXIT
 R=$work/upper
 dpkg-deb -x "$deb" "$R"
 
-# A hosts file Vellomar did not write, and the sample sources in root's folder. (A folder made
-# in the upper folder lends the merged one its mode: /root keeps its own.)
+# A hosts file Vellomar did not write; root's folder is made by systemd and seeded by the
+# program. (A folder made in the upper folder lends the merged one its mode: /root keeps its
+# own.)
 mkdir -p "$R/etc" && install -d -m 0700 "$R/root"
 printf '127.0.0.1\tlocalhost\n::1\tlocalhost ip6-localhost ip6-loopback\n' >"$R/etc/hosts"
-mkdir -p "$R/var/lib/vellomar"
-cp -r "$R/usr/share/vellomar/Hostfiles" "$R/var/lib/vellomar/"
-mkdir -p "$R/etc/systemd/system/vellomar-update.service.d"
-cat >"$R/etc/systemd/system/vellomar-update.service.d/run-here.conf" <<'EOF'
-[Service]
-ExecStart=
-ExecStart=/usr/bin/vellomar-cli --folder /var/lib/vellomar update
-EOF
 # A second service with the same sandbox that says what it may do.
 mkdir -p "$R/usr/local/bin"
 cat >"$R/usr/local/bin/vellomar-probe" <<'EOF'
@@ -57,6 +61,7 @@ touch /var/lib/vellomar/probe && echo state-writable
 grep -E '^(CapBnd|Seccomp|NoNewPrivs):' /proc/self/status
 EOF
 chmod 755 "$R/usr/local/bin/vellomar-probe"
+mkdir -p "$R/etc/systemd/system"
 sed -e 's|^ExecStart=.*|ExecStart=/usr/local/bin/vellomar-probe|' \
   "$R/usr/lib/systemd/system/vellomar-update.service" >"$R/etc/systemd/system/vellomar-probe.service"
 
@@ -72,6 +77,7 @@ journalctl -q -o cat -u vellomar-update.service
 lsattr /etc/hosts
 ls -ld /etc/hosts /etc/hosts.ZRB /etc/hosts.vellomar-original /run/vellomar
 cmp /etc/hosts /var/lib/vellomar/M_Hosts.txt && echo "hosts file: the merged one"
+ls /var/lib/vellomar/Hostfiles
 systemctl start vellomar-probe.service
 journalctl -q -o cat -u vellomar-probe.service
 echo "end"
@@ -111,6 +117,7 @@ expect '^-rw-r--r-- .* root root .* /etc/hosts.ZRB$' 'the backup is there'
 expect '^-rw-r--r-- .* root root .* /etc/hosts.vellomar-original$' 'the original is kept'
 expect '^drwx------ .* root root .* /run/vellomar$' 'the lock folder is root'"'"'s and closed'
 expect '^hosts file: the merged one$' 'the hosts file holds the merge'
+expect '^H_0_Header.txt$' 'root'"'"'s folder was seeded with the samples'
 expect '^state-writable$' 'the program folder is writable'
 grep -q '^usr-writable$' "$R/root/result" && { echo "FAILED: /usr was writable"; fail=1; }
 # CAP_CHOWN, CAP_FOWNER and CAP_LINUX_IMMUTABLE (bits 0, 3, 9) only; a system call filter.
