@@ -105,8 +105,8 @@ TEST(ResolverExportTest, ReadsAFileInPiecesWhateverItsLineEnds) {
   EXPECT_EQ(names, 40002u);
   EXPECT_EQ(last, "last.example 10.0.0.1");
   EXPECT_EQ(meaning.LeftOut(), 1u);
-  testing::WriteFile(dir.File("nul.txt"), std::string("0.0.0.0 a\n\0", 11));
-  EXPECT_EQ(ReadHostsFile(dir.File("nul.txt"), meaning), platform::ReadStatus::kNotText);
+  testing::WriteFile(dir.File("zero-byte.txt"), std::string("0.0.0.0 a\n\0", 11));
+  EXPECT_EQ(ReadHostsFile(dir.File("zero-byte.txt"), meaning), platform::ReadStatus::kNotText);
   EXPECT_EQ(ReadHostsFile(dir.File("none.txt"), meaning), platform::ReadStatus::kMissing);
 }
 
