@@ -8,6 +8,7 @@
 #include "catalogue/source_list.h"
 #include "export/allow_list.h"
 #include "install/entries.h"
+#include "merge/address_mode.h"
 #include "support/text.h"
 
 namespace vellomar::exports {
@@ -108,7 +109,7 @@ class NameScanner {
     for (const std::string_view written : parsed->names) {
       if (!SameName(written, name_)) continue;
       lines.push_back({number, std::string(parsed->address), std::string(written),
-                       IsBlockAddress(parsed->address)});
+                       merge::IsBlockAddress(parsed->address)});
       return;
     }
   }
@@ -164,11 +165,6 @@ std::optional<std::string> QueryableName(std::string_view name) {
   });
   if (!fits) return std::nullopt;
   return support::ToLowerAscii(name);
-}
-
-bool IsBlockAddress(std::string_view address) {
-  static constexpr std::array<std::string_view, 4> kBlock = {"0.0.0.0", "127.0.0.1", "::", "::1"};
-  return std::find(kBlock.begin(), kBlock.end(), address) != kBlock.end();
 }
 
 platform::ReadStatus FindNameInFile(platform::InputFile& file, const support::ReadOptions& options,

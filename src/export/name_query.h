@@ -61,9 +61,6 @@ struct NameQuery {
 // control byte or a "#".
 std::optional<std::string> QueryableName(std::string_view name);
 
-// Whether `address` is one that block lists map names to: 0.0.0.0, 127.0.0.1, :: or ::1.
-bool IsBlockAddress(std::string_view address);
-
 // The lines of the open `file` (opened with `options`) whose names include `name` (as
 // QueryableName gives it), in file order, read a piece of `chunk` at a time. Lines end at LF (a
 // CR before it is a blank); a line longer than 64 KiB is judged by its first 64 KiB. kOk when

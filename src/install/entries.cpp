@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "merge/address_mode.h"
 #include "merge/markers.h"
 #include "support/file_reader.h"
 #include "support/text.h"
@@ -14,22 +15,6 @@ namespace vellomar::install {
 namespace {
 
 constexpr std::string_view kBlanks = " \t\r\n\f\v";
-
-bool IsAddress(std::string_view field) {
-  if (field.find(':') != std::string_view::npos) {
-    return field.size() >= 2 &&
-           field.find_first_not_of("0123456789abcdefABCDEF:.") == std::string_view::npos;
-  }
-  int dots = 0;
-  std::size_t digits = 0;
-  for (const char c : field) {
-    if (c >= '0' && c <= '9' && ++digits <= 3) continue;
-    if (c != '.' || digits == 0) return false;
-    ++dots;
-    digits = 0;
-  }
-  return dots == 3 && digits > 0;
-}
 
 std::uint64_t NameHash(std::string_view name) {
   std::uint64_t hash = 0xcbf29ce484222325ULL;  // FNV-1a
@@ -142,7 +127,8 @@ std::optional<HostsLine> ParseHostsLine(std::string_view line) {
   if (start == std::string_view::npos) return std::nullopt;
   std::size_t end = std::min(line.find_first_of(kBlanks, start), line.size());
   HostsLine parsed{line.substr(start, end - start), {}};
-  if (!IsAddress(parsed.address)) return std::nullopt;
+  // A lone ":" is no address.
+  if (parsed.address.size() < 2 || !merge::LooksLikeAddress(parsed.address)) return std::nullopt;
   for (std::size_t name = line.find_first_not_of(kBlanks, end); name != std::string_view::npos;
        name = line.find_first_not_of(kBlanks, end)) {
     end = std::min(line.find_first_of(kBlanks, name), line.size());

@@ -23,4 +23,11 @@ std::string_view AddressModeCaption(AddressMode mode);
 // The mode a right press gives: kUse127 becomes kUse0000, anything else becomes kUse127.
 AddressMode ToggledAddressMode(AddressMode mode);
 
+// Whether `address` is one that block lists map names to: 0.0.0.0, 127.0.0.1, :: or ::1.
+bool IsBlockAddress(std::string_view address);
+
+// Whether the first field of a hosts line looks like an address, as the merge takes one: IPv4 in
+// dotted decimal, or hex digits, colons and dots with a colon among them (IPv6).
+bool LooksLikeAddress(std::string_view field);
+
 }  // namespace vellomar::merge

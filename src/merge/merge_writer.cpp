@@ -125,22 +125,6 @@ void ApplyLineRules(std::string_view line, const Rewrite& rewrite, LocalhostStat
 
 constexpr std::string_view kBlanks = " \t";
 
-// An IPv4 address in dotted decimal, or an IPv6 one: hex digits and colons, a dotted tail.
-bool IsAddress(std::string_view field) {
-  if (field.find(':') != kNotFound) {
-    return field.find_first_not_of("0123456789abcdefABCDEF:.") == kNotFound;
-  }
-  int dots = 0;
-  std::size_t digits = 0;
-  for (const char c : field) {
-    if (c >= '0' && c <= '9' && ++digits <= 3) continue;
-    if (c != '.' || digits == 0) return false;
-    ++dots;
-    digits = 0;
-  }
-  return dots == 3 && digits > 0;
-}
-
 struct SurplusNames {
   std::size_t address_end;  // the line up to here begins every further line
   std::size_t cut;          // where the blanks before the first surplus name begin
@@ -152,7 +136,7 @@ std::optional<SurplusNames> FindSurplusNames(std::string_view line) {
   const std::size_t address = line.find_first_not_of(kBlanks);
   if (address == kNotFound) return std::nullopt;
   const std::size_t address_end = std::min(line.find_first_of(kBlanks, address), line.size());
-  if (!IsAddress(line.substr(address, address_end - address))) return std::nullopt;
+  if (!LooksLikeAddress(line.substr(address, address_end - address))) return std::nullopt;
   const std::size_t names_stop = std::min(line.find('#', address_end), line.size());
   SurplusNames found{address_end, kNotFound, address_end};
   std::size_t names = 0;
@@ -197,10 +181,6 @@ struct BlockLine {
   std::size_t address_end;  // the names follow
   std::size_t names_stop;   // the comment's "#", or the line's end
 };
-
-bool IsBlockAddress(std::string_view field) {
-  return field == kUnspecified || field == kLoopback || field == "::" || field == kIpv6Loopback;
-}
 
 // A line, as the rules leave it, that maps names to a block address; nullopt for any other line
 // (a comment, a localhost line, one of another address, one holding a control character).
