@@ -1,23 +1,69 @@
 // One GET of a list through libcurl. Redirects are followed here, one request at a time, rather
 // than by libcurl: each new address is judged before it is asked (http or https only, never
 // from https down to http), and the count and the time-out cover the whole chain.
+//
+// libcurl is loaded by the first request, not when the program starts: it brings some thirty
+// libraries, whose loading would cost every start of every command several milliseconds, while
+// only fetching needs them. The loader looks for it as it looks for any library at start.
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "platform/platform.h"
 
 namespace vellomar::platform {
 namespace {
 
+// The functions of libcurl that a request calls.
+struct CurlLibrary {
+  decltype(&::curl_global_init) global_init = nullptr;
+  decltype(&::curl_easy_init) easy_init = nullptr;
+  decltype(&::curl_easy_cleanup) easy_cleanup = nullptr;
+  decltype(&::curl_easy_setopt) easy_setopt = nullptr;
+  decltype(&::curl_easy_getinfo) easy_getinfo = nullptr;
+  decltype(&::curl_easy_perform) easy_perform = nullptr;
+  decltype(&::curl_easy_strerror) easy_strerror = nullptr;
+  decltype(&::curl_slist_append) slist_append = nullptr;
+  decltype(&::curl_slist_free_all) slist_free_all = nullptr;
+};
+
+// libcurl, loaded and initialised by the first call (before any other thread could use it);
+// nullptr when it is not installed or lacks a function.
+const CurlLibrary* Curl() {
+  static const CurlLibrary* const loaded = []() -> const CurlLibrary* {
+    void* const handle = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) return nullptr;
+    static CurlLibrary library;
+    bool complete = true;
+    const auto bind = [&](auto& function, const char* name) {
+      function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(::dlsym(handle, name));
+      complete = complete && function != nullptr;
+    };
+    bind(library.global_init, "curl_global_init");
+    bind(library.easy_init, "curl_easy_init");
+    bind(library.easy_cleanup, "curl_easy_cleanup");
+    bind(library.easy_setopt, "curl_easy_setopt");
+    bind(library.easy_getinfo, "curl_easy_getinfo");
+    bind(library.easy_perform, "curl_easy_perform");
+    bind(library.easy_strerror, "curl_easy_strerror");
+    bind(library.slist_append, "curl_slist_append");
+    bind(library.slist_free_all, "curl_slist_free_all");
+    if (!complete || library.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return nullptr;
+    return &library;
+  }();
+  return loaded;
+}
+
 struct EasyDeleter {
-  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+  void operator()(CURL* easy) const { Curl()->easy_cleanup(easy); }
 };
 struct ListDeleter {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+  void operator()(curl_slist* list) const { Curl()->slist_free_all(list); }
 };
 using Easy = std::unique_ptr<CURL, EasyDeleter>;
 using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
@@ -85,7 +131,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   auto& exchange = *static_cast<Exchange*>(user);
   const std::size_t length = size * count;
   long status = 0;
-  curl_easy_getinfo(exchange.easy, CURLINFO_RESPONSE_CODE, &status);
+  Curl()->easy_getinfo(exchange.easy, CURLINFO_RESPONSE_CODE, &status);
   if (status != 200) return length;  // the body of a redirect or an error: not the list
   if (!(*exchange.sink)(std::string_view(data, length))) {
     exchange.sink_stopped = true;
@@ -123,7 +169,7 @@ HttpFailure FailureOf(CURLcode code) {
 std::string Authorities(CURL* easy, const std::string& extra) {
   std::string bundle;
   char* system_file = nullptr;
-  if (curl_easy_getinfo(easy, CURLINFO_CAINFO, &system_file) == CURLE_OK &&
+  if (Curl()->easy_getinfo(easy, CURLINFO_CAINFO, &system_file) == CURLE_OK &&
       system_file != nullptr && ReadFileWhole(system_file, bundle) != ReadStatus::kOk) {
     bundle.clear();
   }
@@ -131,23 +177,22 @@ std::string Authorities(CURL* easy, const std::string& extra) {
   return bundle + extra;
 }
 
-void InitialiseOnce() {
-  // Before any other thread could use the library: the first request does it, once.
-  static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
-  (void)initialised;
-}
-
 }  // namespace
 
 HttpReply HttpGet(const HttpRequest& request, const HttpBodySink& sink) {
-  InitialiseOnce();
   HttpReply reply;
+  const CurlLibrary* const curl = Curl();
+  if (curl == nullptr) {
+    reply.failure = HttpFailure::kBroken;
+    reply.detail = "libcurl (libcurl.so.4) could not be loaded";
+    return reply;
+  }
   std::string url = request.url;
   if (SchemeOf(url).empty()) {
     reply.failure = HttpFailure::kBadUrl;
     return reply;
   }
-  const Easy easy(curl_easy_init());
+  const Easy easy(curl->easy_init());
   if (!easy) {
     reply.failure = HttpFailure::kBroken;
     reply.detail = "libcurl could not start a request";
@@ -158,7 +203,7 @@ HttpReply HttpGet(const HttpRequest& request, const HttpBodySink& sink) {
        {std::pair<const char*, const std::string&>{"If-None-Match: ", request.if_none_match},
         {"If-Modified-Since: ", request.if_modified_since}}) {
     if (value.empty()) continue;
-    curl_slist* more = curl_slist_append(headers.get(), (name + value).c_str());
+    curl_slist* more = curl->slist_append(headers.get(), (name + value).c_str());
     if (more == nullptr) {
       reply.failure = HttpFailure::kBroken;
       return reply;
@@ -174,21 +219,21 @@ HttpReply HttpGet(const HttpRequest& request, const HttpBodySink& sink) {
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(request.timeout_ms);
   CURL* const e = easy.get();
-  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
-  curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
-  curl_easy_setopt(e, CURLOPT_USERAGENT, "vellomar/" VELLOMAR_VERSION);
-  curl_easy_setopt(e, CURLOPT_ERRORBUFFER, error);
-  curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.get());
-  curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, OnHeader);
-  curl_easy_setopt(e, CURLOPT_HEADERDATA, &exchange);
-  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, OnBody);
-  curl_easy_setopt(e, CURLOPT_WRITEDATA, &exchange);
+  curl->easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl->easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl->easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
+  curl->easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  curl->easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
+  curl->easy_setopt(e, CURLOPT_USERAGENT, "vellomar/" VELLOMAR_VERSION);
+  curl->easy_setopt(e, CURLOPT_ERRORBUFFER, error);
+  curl->easy_setopt(e, CURLOPT_HTTPHEADER, headers.get());
+  curl->easy_setopt(e, CURLOPT_HEADERFUNCTION, OnHeader);
+  curl->easy_setopt(e, CURLOPT_HEADERDATA, &exchange);
+  curl->easy_setopt(e, CURLOPT_WRITEFUNCTION, OnBody);
+  curl->easy_setopt(e, CURLOPT_WRITEDATA, &exchange);
   if (!authorities.empty()) {
     curl_blob blob{const_cast<char*>(authorities.data()), authorities.size(), CURL_BLOB_COPY};
-    curl_easy_setopt(e, CURLOPT_CAINFO_BLOB, &blob);
+    curl->easy_setopt(e, CURLOPT_CAINFO_BLOB, &blob);
   }
   for (int redirects = 0;; ++redirects) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -198,19 +243,19 @@ HttpReply HttpGet(const HttpRequest& request, const HttpBodySink& sink) {
       return reply;
     }
     error[0] = '\0';
-    curl_easy_setopt(e, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(left.count()));
-    const CURLcode code = curl_easy_perform(e);
+    curl->easy_setopt(e, CURLOPT_URL, url.c_str());
+    curl->easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(left.count()));
+    const CURLcode code = curl->easy_perform(e);
     long status = 0;
-    curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
+    curl->easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
     reply.status = static_cast<int>(status);
     if (code != CURLE_OK) {
       reply.failure = exchange.sink_stopped ? HttpFailure::kStopped : FailureOf(code);
-      reply.detail = error[0] != '\0' ? std::string(error) : std::string(curl_easy_strerror(code));
+      reply.detail = error[0] != '\0' ? std::string(error) : std::string(curl->easy_strerror(code));
       return reply;
     }
     char* next = nullptr;
-    if (!IsRedirect(status) || curl_easy_getinfo(e, CURLINFO_REDIRECT_URL, &next) != CURLE_OK ||
+    if (!IsRedirect(status) || curl->easy_getinfo(e, CURLINFO_REDIRECT_URL, &next) != CURLE_OK ||
         next == nullptr) {
       return reply;  // the final reply, whatever its status
     }
