@@ -10,9 +10,14 @@
 #include <string>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "merge/name_set.h"
 #include "platform/platform.h"
 #include "support/text.h"
+#include "support/write_behind.h"
 
 namespace vellomar::merge {
 namespace {
@@ -213,11 +218,119 @@ struct Event {
   EventKind kind = kLocalhostEvent;
 };
 
+// The place of the LF that ends the line holding position `at` (which is not inside a line end),
+// looked for from `from` on, as the end of that line's text and where the next line starts
+// (kNotFound for the last line). Under LF a CR before the LF belongs to the line end; under CR
+// LF only a pair ends a line.
+std::pair<std::size_t, std::size_t> LineEndAfter(std::string_view text, std::size_t at,
+                                                 std::size_t from, LineEnd line_end) {
+  const char* const base = text.data();
+  std::size_t scan = from;
+  while (scan < text.size()) {
+    const void* hit = std::memchr(base + scan, '\n', text.size() - scan);
+    if (hit == nullptr) break;
+    const std::size_t lf = static_cast<std::size_t>(static_cast<const char*>(hit) - base);
+    const bool after_cr = lf > at && text[lf - 1] == '\r';
+    if (line_end == LineEnd::kLf) return {after_cr ? lf - 1 : lf, lf + 1};
+    if (after_cr) return {lf - 1, lf + 1};
+    scan = lf + 1;
+  }
+  return {text.size(), kNotFound};
+}
+
+std::pair<std::size_t, std::size_t> LineEndAfter(std::string_view text, std::size_t at,
+                                                 LineEnd line_end) {
+  return LineEndAfter(text, at, at, line_end);
+}
+
+// Which of 64 bytes may start an event (bit i for the byte at p + i) and which are LF.
+struct BlockMasks {
+  std::uint64_t events = 0;
+  std::uint64_t lf = 0;
+};
+
+// Bytes of the probe beyond the place it looks at.
+constexpr std::size_t kProbeReach = 6;
+constexpr std::size_t kMaskBlock = 64;
+
+// Each pattern is recognised by two or three of its bytes: "localhost" by its c and h,
+// "#CREATEDDATE#" by "#C", "#HOSTNAME#" by "#H", "127.0.0.1" by "27", "0.0.0.0" by "0." and its
+// last 0, a CR LF by its CR. Every byte looked at lies inside the pattern, so a pattern that
+// fits in the text is always flagged; a flagged place is compared in full afterwards. Reads p[0]
+// to p[kMaskBlock - 1 + kProbeReach].
+#if defined(__SSE2__)
+inline __m128i BytesEqual(__m128i bytes, char c) { return _mm_cmpeq_epi8(bytes, _mm_set1_epi8(c)); }
+
+template <AddressMode kMode, bool kFindCrLf>
+BlockMasks ProbeBlock(const unsigned char* p) {
+  BlockMasks masks;
+  for (std::size_t part = 0; part < kMaskBlock; part += 16) {
+    const auto load = [p, part](std::size_t at) {
+      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + part + at));
+    };
+    const __m128i b0 = load(0);
+    const __m128i b1 = load(1);
+    const __m128i b2 = load(2);
+    __m128i found = _mm_and_si128(BytesEqual(b2, 'c'), BytesEqual(load(5), 'h'));
+    found = _mm_or_si128(found, _mm_and_si128(BytesEqual(b0, '#'), _mm_or_si128(BytesEqual(b1, 'C'),
+                                                                                 BytesEqual(b1, 'H'))));
+    if constexpr (kMode == AddressMode::kUse0000) {
+      found = _mm_or_si128(found, _mm_and_si128(BytesEqual(b1, '2'), BytesEqual(b2, '7')));
+    } else if constexpr (kMode == AddressMode::kUse127) {
+      found = _mm_or_si128(found, _mm_and_si128(_mm_and_si128(BytesEqual(b0, '0'), BytesEqual(b1, '.')),
+                                                BytesEqual(load(6), '0')));
+    }
+    if constexpr (kFindCrLf) found = _mm_or_si128(found, BytesEqual(b0, '\r'));
+    masks.events |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(found))} << part;
+    masks.lf |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(BytesEqual(b0, '\n')))}
+                << part;
+  }
+  return masks;
+}
+#else
+template <AddressMode kMode, bool kFindCrLf>
+BlockMasks ProbeBlock(const unsigned char* p) {
+  BlockMasks masks;
+  for (std::size_t i = 0; i < kMaskBlock; ++i, ++p) {
+    bool found = ((p[2] == 'c') & (p[5] == 'h')) | ((p[0] == '#') & ((p[1] == 'C') | (p[1] == 'H')));
+    if constexpr (kMode == AddressMode::kUse0000) {
+      found |= (p[1] == '2') & (p[2] == '7');
+    } else if constexpr (kMode == AddressMode::kUse127) {
+      found |= (p[0] == '0') & (p[1] == '.') & (p[6] == '0');
+    }
+    if constexpr (kFindCrLf) found |= p[0] == '\r';
+    masks.events |= std::uint64_t{found} << i;
+    masks.lf |= std::uint64_t{p[0] == '\n'} << i;
+  }
+  return masks;
+}
+#endif
+
+// Which of the 64 bytes at p are LF.
+#if defined(__SSE2__)
+inline std::uint64_t LfMask(const unsigned char* p) {
+  std::uint64_t mask = 0;
+  for (std::size_t part = 0; part < kMaskBlock; part += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + part));
+    mask |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(BytesEqual(bytes, '\n')))}
+            << part;
+  }
+  return mask;
+}
+#else
+inline std::uint64_t LfMask(const unsigned char* p) {
+  std::uint64_t mask = 0;
+  for (std::size_t i = 0; i < kMaskBlock; ++i) mask |= std::uint64_t{p[i] == '\n'} << i;
+  return mask;
+}
+#endif
+
 // Finds, in order, the places where one of the patterns that the rules react to starts: the
 // address that `kMode` rewrites, "localhost", "#CREATEDDATE#", "#HOSTNAME#" and, when `kFindCrLf`,
-// CR LF. Everything between two such places is copied as it is. Each pattern is first recognised by
-// two or three of its bytes, a test that the compiler runs on many bytes at once, and only the
-// rare places that pass it are compared in full.
+// CR LF. Everything between two such places is copied as it is. The text is probed 64 bytes at
+// a time into masks of the places that may start a pattern and of the LF bytes; the scanner keeps
+// the masks of the block it looked at last, so that the next event and the end of a line are
+// mostly found in them, without looking at the bytes again.
 template <AddressMode kMode, bool kFindCrLf>
 class EventScanner {
  public:
@@ -225,68 +338,73 @@ class EventScanner {
       : text_(text), bytes_(reinterpret_cast<const unsigned char*>(text.data())) {}
 
   // The first event at or after `from`; pos is kNotFound when there is none.
-  Event Next(std::size_t from) const {
-    const std::size_t size = text_.size();
-    std::size_t block = from;
-    if (size >= kBlock + kProbeReach) {
-      // The probe of the block's last place reads kProbeReach bytes beyond it.
-      const std::size_t last_block = size - kBlock - kProbeReach;
-      for (; block <= last_block; block += kBlock) {
-        unsigned char flags[kBlock];
-        unsigned char any = 0;
-        for (std::size_t i = 0; i < kBlock; ++i) {
-          flags[i] = Probe(bytes_ + block + i);
-          any |= flags[i];
-        }
-        if (any == 0) continue;
-        for (std::size_t i = FirstFlagged(flags, 0); i < kBlock; i = FirstFlagged(flags, i + 1)) {
-          if (const auto kind = Confirm(block + i, flags[i])) return {block + i, *kind};
-        }
+  Event Next(std::size_t from) {
+    if (from >= text_.size()) return {};
+    if (!InBlock(from)) Load(from);
+    std::uint64_t bits = masks_.events & (~std::uint64_t{0} << (from - base_));
+    for (;;) {
+      for (; bits != 0; bits &= bits - 1) {
+        const std::size_t pos = base_ + static_cast<std::size_t>(std::countr_zero(bits));
+        if (const auto kind = Confirm(pos)) return {pos, *kind};
+      }
+      if (text_.size() - base_ <= kMaskBlock) return {};
+      Load(base_ + kMaskBlock);
+      bits = masks_.events;
+    }
+  }
+
+  // LineEndAfter for an event just found, mostly answered from the masks.
+  std::pair<std::size_t, std::size_t> LineEndAfter(std::size_t at) const {
+    if (!InBlock(at)) return merge::LineEndAfter(text_, at, LineEndOf());
+    for (std::uint64_t lfs = masks_.lf & (~std::uint64_t{0} << (at - base_)); lfs != 0;
+         lfs &= lfs - 1) {
+      const std::size_t lf = base_ + static_cast<std::size_t>(std::countr_zero(lfs));
+      const bool after_cr = lf > at && bytes_[lf - 1] == '\r';
+      if (LineEndOf() == LineEnd::kLf) return {after_cr ? lf - 1 : lf, lf + 1};
+      if (after_cr) return {lf - 1, lf + 1};
+    }
+    // Most lines end within the next block or two.
+    for (std::size_t from = base_ + kMaskBlock, blocks = 0;
+         blocks < 2 && text_.size() - std::min(from, text_.size()) >= kMaskBlock;
+         from += kMaskBlock, ++blocks) {
+      for (std::uint64_t lfs = LfMask(bytes_ + from); lfs != 0; lfs &= lfs - 1) {
+        const std::size_t lf = from + static_cast<std::size_t>(std::countr_zero(lfs));
+        const bool after_cr = bytes_[lf - 1] == '\r';
+        if (LineEndOf() == LineEnd::kLf) return {after_cr ? lf - 1 : lf, lf + 1};
+        if (after_cr) return {lf - 1, lf + 1};
       }
     }
-    for (std::size_t pos = block; pos < size; ++pos) {
-      if (const auto kind = Confirm(pos, kAllEvents)) return {pos, *kind};
-    }
-    return {};
+    return merge::LineEndAfter(text_, at, std::min(base_ + kMaskBlock, text_.size()), LineEndOf());
   }
 
  private:
-  static constexpr std::size_t kBlock = 32;
-  static constexpr std::size_t kProbeReach = 6;
   static constexpr std::string_view kAddress = RewriteFor(kMode).from;
-  static constexpr unsigned char kAllEvents = 0xff;
 
-  // The kinds of event that may start at p; reads p[0] to p[kProbeReach].
-  static unsigned char Probe(const unsigned char* p) {
-    // "localhost" by its c and h, "#CREATEDDATE#" by "#C", "#HOSTNAME#" by "#H".
-    int flags =
-        ((p[2] == 'c') & (p[5] == 'h')) | (((p[0] == '#') & ((p[1] == 'C') | (p[1] == 'H'))) << 2);
-    if constexpr (kMode == AddressMode::kUse0000) {
-      flags |= ((p[1] == '2') & (p[2] == '7')) << 1;  // "127.0.0.1" by "27"
-    } else if constexpr (kMode == AddressMode::kUse127) {
-      flags |= ((p[0] == '0') & (p[1] == '.') & (p[6] == '0')) << 1;  // "0.0.0.0"
-    }
-    if constexpr (kFindCrLf) flags |= (p[0] == '\r') << 3;
-    return static_cast<unsigned char>(flags);
+  // Under LF output a CR LF in the text is an event, so the scanner for LF is the one that
+  // looks for CR LF.
+  static constexpr LineEnd LineEndOf() { return kFindCrLf ? LineEnd::kLf : LineEnd::kCrLf; }
+
+  bool InBlock(std::size_t pos) const {
+    return base_ != kNotFound && pos >= base_ && pos - base_ < kMaskBlock;
   }
 
-  // The first place at or after `from` in a block whose flags are not all clear; kBlock when
-  // there is none. Eight flags are tested at once, so that finding one costs no branch per place.
-  static std::size_t FirstFlagged(const unsigned char* flags, std::size_t from) {
-    while (from < kBlock) {
-      if constexpr (std::endian::native == std::endian::little) {
-        const std::size_t word_start = from & ~std::size_t{7};
-        std::uint64_t word;
-        std::memcpy(&word, flags + word_start, sizeof word);
-        word &= ~std::uint64_t{0} << ((from - word_start) * 8);
-        if (word != 0) return word_start + static_cast<std::size_t>(std::countr_zero(word)) / 8;
-        from = word_start + 8;
-      } else {
-        if (flags[from] != 0) return from;
-        ++from;
-      }
+  // The masks of text[base, base + 64); places past the text's end are never flagged.
+  void Load(std::size_t base) {
+    base_ = base;
+    const std::size_t left = text_.size() - base;
+    if (left >= kMaskBlock + kProbeReach) {
+      masks_ = ProbeBlock<kMode, kFindCrLf>(bytes_ + base);
+      return;
     }
-    return kBlock;
+    // Near the end: a copy padded with zero bytes, which no pattern holds.
+    unsigned char padded[kMaskBlock + kProbeReach + 16] = {};
+    std::memcpy(padded, bytes_ + base, std::min(left, kMaskBlock + kProbeReach));
+    masks_ = ProbeBlock<kMode, kFindCrLf>(padded);
+    if (left < kMaskBlock) {
+      const std::uint64_t inside = (std::uint64_t{1} << left) - 1;
+      masks_.events &= inside;
+      masks_.lf &= inside;
+    }
   }
 
   bool Holds(std::size_t pos, std::string_view pattern) const {
@@ -294,21 +412,31 @@ class EventScanner {
            std::memcmp(bytes_ + pos, pattern.data(), pattern.size()) == 0;
   }
 
-  std::optional<EventKind> Confirm(std::size_t pos, unsigned char flags) const {
-    if ((flags & kLocalhostEvent) && Holds(pos, kLocalhost)) return kLocalhostEvent;
-    if (!kAddress.empty() && (flags & kAddressEvent) && Holds(pos, kAddress)) {
-      return kAddressEvent;
+  // The event that starts at a flagged place, told by its first byte; nullopt for none.
+  std::optional<EventKind> Confirm(std::size_t pos) const {
+    switch (bytes_[pos]) {
+      case 'l':
+        if (Holds(pos, kLocalhost)) return kLocalhostEvent;
+        break;
+      case '#':
+        if (Holds(pos, kCreatedDatePlaceholder) || Holds(pos, kHostNamePlaceholder)) {
+          return kPlaceholderEvent;
+        }
+        break;
+      case '\r':
+        if (kFindCrLf && Holds(pos, "\r\n")) return kCrLfEvent;
+        break;
+      default:
+        if (!kAddress.empty() && Holds(pos, kAddress)) return kAddressEvent;
+        break;
     }
-    if ((flags & kPlaceholderEvent) &&
-        (Holds(pos, kCreatedDatePlaceholder) || Holds(pos, kHostNamePlaceholder))) {
-      return kPlaceholderEvent;
-    }
-    if (kFindCrLf && (flags & kCrLfEvent) && Holds(pos, "\r\n")) return kCrLfEvent;
     return std::nullopt;
   }
 
   std::string_view text_;
   const unsigned char* bytes_;
+  std::size_t base_ = kNotFound;  // the block the masks are of
+  BlockMasks masks_;
 };
 
 // Start of the line that holds position `at`, searching back no further than `from`, which
@@ -321,24 +449,6 @@ std::size_t LineStart(std::string_view text, std::size_t from, std::size_t at, L
     if (i - 1 > from && text[i - 2] == '\r') return i;
   }
   return from;
-}
-
-// The end of the text of the line that holds position `at` (which is not inside a line end),
-// and where the next line starts (kNotFound for the last line).
-std::pair<std::size_t, std::size_t> LineEndAfter(std::string_view text, std::size_t at,
-                                                 LineEnd line_end) {
-  const char* const base = text.data();
-  std::size_t scan = at;
-  while (scan < text.size()) {
-    const void* hit = std::memchr(base + scan, '\n', text.size() - scan);
-    if (hit == nullptr) break;
-    const std::size_t lf = static_cast<std::size_t>(static_cast<const char*>(hit) - base);
-    const bool after_cr = lf > at && text[lf - 1] == '\r';
-    if (line_end == LineEnd::kLf) return {after_cr ? lf - 1 : lf, lf + 1};
-    if (after_cr) return {lf - 1, lf + 1};
-    scan = lf + 1;
-  }
-  return {text.size(), kNotFound};
 }
 
 // Index just after the first line end in `piece`, or kNotFound. `after_cr`: the byte before
@@ -413,7 +523,10 @@ struct MergeWriter::Impl {
   std::string host_name;  // empty: "#HOSTNAME#" stays as it is
   std::string named;      // a line with "#HOSTNAME#" filled in
   LocalhostState state;
-  std::unique_ptr<char[]> pending;  // output not yet written
+  // Output is written from a thread of its own, a block at a time; declared after the file,
+  // so that it is gone first.
+  std::unique_ptr<support::WriteBehind> behind;
+  char* pending = nullptr;  // output not yet written: the block being filled
   std::size_t pending_size = 0;
   std::uint64_t written = 0;  // bytes handed to the file so far
   bool too_large = false;     // the merged file would pass the size cap: nothing more is written
@@ -449,7 +562,7 @@ struct MergeWriter::Impl {
       Flush();
       if (size > kFlushSize) return nullptr;
     }
-    return pending.get() + pending_size;
+    return pending + pending_size;
   }
 
   void Emit(std::string_view bytes) {
@@ -463,7 +576,10 @@ struct MergeWriter::Impl {
 
   void Flush() {
     if (pending_size == 0) return;
-    WriteOut(std::string_view(pending.get(), pending_size));
+    if (Allows(pending_size)) {
+      behind->Submit(pending_size);
+      pending = behind->Block();
+    }
     pending_size = 0;
   }
 
@@ -512,16 +628,30 @@ struct MergeWriter::Impl {
     return !too_large;
   }
 
-  // Hands bytes to the file unless the merged file would grow past the size cap.
-  void WriteOut(std::string_view bytes) {
-    if (too_large) return;
-    if (bytes.size() > platform::kMaxFileBytes - written) {
+  // Whether `size` more bytes may go to the file, counting them when they may: not once the
+  // merged file would grow past the size cap.
+  bool Allows(std::size_t size) {
+    if (too_large) return false;
+    if (size > platform::kMaxFileBytes - written) {
       too_large = true;
-      return;
+      return false;
     }
-    written += bytes.size();
-    file->Write(bytes);
+    written += size;
+    return true;
+  }
+
+  // Hands bytes that are not in the block to the file, after everything before them.
+  void WriteOut(std::string_view bytes) {
+    if (!Allows(bytes.size())) return;
+    behind->Drain();
+    WriteNow(bytes);
+  }
+
+  // What becomes of output: the watcher sees it and the file takes it. On the thread that writes
+  // behind, except when nothing is under way there.
+  void WriteNow(std::string_view bytes) {
     if (watcher) watcher(bytes);
+    file->Write(bytes);
   }
 
   // Starts a file of `size` bytes, after everything before it has been written out.
@@ -535,8 +665,10 @@ struct MergeWriter::Impl {
     too_large_at_mark = too_large;
     if (!file) return false;
     if (size > platform::kMaxFileBytes) too_large = true;
-    if (too_large || !Fits(static_cast<std::size_t>(size))) return false;
-    Flush();
+    const bool fits = !too_large && Fits(static_cast<std::size_t>(size));
+    if (fits) Flush();
+    behind->Drain();  // the watcher has seen everything before this file
+    if (!fits) return false;
     mark = written;
     state_at_mark = state;
     blocked_at_mark = blocked.Mark();
@@ -591,6 +723,7 @@ struct MergeWriter::Impl {
     partial.clear();
     pending_size = 0;
     // A file that cannot be cut back keeps a failed write, which Commit reports.
+    behind->Drain();
     if (written != mark && file->Truncate(mark)) written = mark;
     state = state_at_mark;
     blocked.TruncateTo(blocked_at_mark);
@@ -765,13 +898,13 @@ struct MergeWriter::Impl {
     constexpr std::size_t kGrowth =
         kRewrite.to.size() > kRewrite.from.size() ? kRewrite.to.size() - kRewrite.from.size() : 0;
 
-    const EventScanner<kMode, kLf> scanner(text);
+    EventScanner<kMode, kLf> scanner(text);
     std::size_t pos = 0;  // start of the text not yet written; always a line start
     Event event = scanner.Next(0);
     while (event.pos != kNotFound) {
       const std::size_t start = LineStart(text, pos, event.pos, kLineEnd);
-      EmitLines(text.substr(pos, start - pos));
-      const auto [end, next] = LineEndAfter(text, event.pos, kLineEnd);
+      if (start != pos) EmitLines(text.substr(pos, start - pos));
+      const auto [end, next] = scanner.LineEndAfter(event.pos);
       const std::string_view line = text.substr(start, end - start);
       bool has_localhost = false;
       bool general = line.size() > kLongLine;
@@ -852,7 +985,11 @@ MergeWriter::MergeWriter(std::string target_path, AddressMode mode, support::Lin
   impl_->split_names = os == platform::OsFamily::kWindows;
   impl_->date_text = std::move(date_text);
   if (IsValidHostName(host_name)) impl_->host_name = std::move(host_name);
-  if (impl_->file) impl_->pending = std::make_unique<char[]>(kFlushSize);
+  if (impl_->file) {
+    impl_->behind = std::make_unique<support::WriteBehind>(
+        [impl = impl_.get()](std::string_view bytes) { impl->WriteNow(bytes); }, kFlushSize);
+    impl_->pending = impl_->behind->Block();
+  }
 }
 
 // The temporary file goes with the ReplacementFile unless it was committed.
@@ -924,14 +1061,16 @@ MergeWriter::CommitResult MergeWriter::Commit() {
   if (!impl.file) return CommitResult::kWriteFailed;
   impl.Flush();
   if (impl.too_large) {
+    impl.behind.reset();
+    impl.pending = nullptr;
     impl.file.reset();  // the temporary file goes; the target is unchanged
-    impl.pending.reset();
     return CommitResult::kTooLarge;
   }
+  impl.behind.reset();  // every block written
+  impl.pending = nullptr;
   const auto result = impl.file->Commit();
   // Later calls find no file and do nothing.
   impl.file.reset();
-  impl.pending.reset();
   switch (result) {
     case platform::ReplacementFile::CommitResult::kReplaced:
       return CommitResult::kReplaced;

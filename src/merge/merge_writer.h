@@ -102,9 +102,11 @@ class MergeWriter {
   // The names left out so far (a dropped file's not counted).
   NamesLeftOut LeftOut() const;
 
-  // `watcher` receives every byte handed to the file, in order, as it is written. Every byte
-  // before a Begin call has reached it when the call returns, so a watcher whose state is
-  // copied then can go back to that copy on DropFile.
+  // `watcher` receives every byte handed to the file, in order, as it is written: on a thread
+  // of the writer's own, which writes while the merge goes on. Every byte before a Begin call
+  // has reached it when the call returns, and every byte at all when DropFile or Commit returns,
+  // so a watcher whose state is copied after a Begin call can go back to that copy on DropFile,
+  // and is read safely then.
   void WatchOutput(std::function<void(std::string_view)> watcher);
   // Completes the file and puts it in the target's place. Call once.
   CommitResult Commit();
