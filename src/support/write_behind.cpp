@@ -6,9 +6,7 @@
 namespace vellomar::support {
 
 WriteBehind::WriteBehind(std::function<void(std::string_view)> write, std::size_t block_size)
-    : write_(std::move(write)) {
-  for (auto& block : blocks_) block = std::make_unique<char[]>(block_size);
-}
+    : write_(std::move(write)), blocks_{BlockBuffer(block_size), BlockBuffer(block_size)} {}
 
 WriteBehind::~WriteBehind() {
   if (!writer_.joinable()) return;

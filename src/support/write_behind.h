@@ -5,10 +5,11 @@
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string_view>
 #include <thread>
+
+#include "support/file_reader.h"
 
 namespace vellomar::support {
 
@@ -26,7 +27,7 @@ class WriteBehind {
   WriteBehind& operator=(const WriteBehind&) = delete;
 
   // The block to fill.
-  char* Block() const { return blocks_[filling_].get(); }
+  char* Block() { return blocks_[filling_].data(); }
   // Hands the first `size` bytes of Block() to the file; Block() is then the other block, once
   // the file has taken what was submitted before.
   void Submit(std::size_t size);
@@ -38,7 +39,7 @@ class WriteBehind {
   void WriteQueued();
 
   std::function<void(std::string_view)> write_;
-  std::unique_ptr<char[]> blocks_[2];
+  BlockBuffer blocks_[2];  // page-aligned, which the system copies from fastest
   int filling_ = 0;
   std::mutex mutex_;
   std::condition_variable changed_;
