@@ -154,11 +154,14 @@ bool IsOwnEntry(std::string_view address, std::string_view name) {
          kSystemLines.end();
 }
 
-OwnEntries ReadOwnEntries(const std::string& path) {
+OwnEntries ReadOwnEntries(const std::string& path, bool to_start_marker) {
   OwnEntries own;
   std::unordered_set<std::string> seen;
   ForEachFileLine(path, own.status, [&](std::string_view line) {
-    if (support::Contains(line, merge::kStartMarker)) own.has_start_marker = true;
+    if (support::Contains(line, merge::kStartMarker)) {
+      own.has_start_marker = true;
+      if (to_start_marker) return false;
+    }
     const auto parsed = ParseHostsLine(line);
     if (!parsed) return true;
     for (const auto name : parsed->names) {

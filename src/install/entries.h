@@ -44,7 +44,9 @@ struct OwnEntries {
   bool has_start_marker = false;  // the program wrote the file
   platform::ReadStatus status = platform::ReadStatus::kOk;
 };
-OwnEntries ReadOwnEntries(const std::string& path);
+// `to_start_marker`: reading stops at the first start marker, for a caller to whom a file the
+// program wrote holds nothing at stake (the entries are then those of the lines before it).
+OwnEntries ReadOwnEntries(const std::string& path, bool to_start_marker = false);
 
 // The entries of `own` that no line of the file at `path` maps (names compared without regard
 // to ASCII case); nullopt when the file cannot be read through.

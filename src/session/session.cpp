@@ -569,7 +569,7 @@ bool Session::OwnEntriesKept(const std::string& file) {
   own_at_stake_.clear();
   // A hosts file the program wrote holds what the user merged: nothing of theirs is at stake.
   // One that cannot be read is the install's to report.
-  const install::OwnEntries own = install::ReadOwnEntries(hosts_file_path_);
+  const install::OwnEntries own = install::ReadOwnEntries(hosts_file_path_, true);
   if (own.status != platform::ReadStatus::kOk || own.has_start_marker || own.entries.empty()) {
     return false;
   }
