@@ -10,7 +10,7 @@
 #include <string>
 #include <utility>
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(VELLOMAR_PORTABLE_PROBE)
 #include <immintrin.h>
 #endif
 
@@ -259,10 +259,10 @@ constexpr std::size_t kMaskBlock = 64;
 // last 0, a CR LF by its CR. Every byte looked at lies inside the pattern, so a pattern that
 // fits in the text is always flagged; a flagged place is compared in full afterwards. Reads p[0]
 // to p[kMaskBlock - 1 + kProbeReach].
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(VELLOMAR_PORTABLE_PROBE)
 inline __m128i BytesEqual(__m128i bytes, char c) { return _mm_cmpeq_epi8(bytes, _mm_set1_epi8(c)); }
 
-#if defined(__GNUC__) && defined(__x86_64__)
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(VELLOMAR_NO_AVX2_PROBE)
 // The same 32 bytes at a time, for processors that have AVX2.
 #define VELLOMAR_HAS_AVX2_PROBE 1
 
@@ -351,7 +351,7 @@ BlockMasks ProbeBlock(const unsigned char* p) {
 #endif
 
 // Which of the 64 bytes at p are LF.
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(VELLOMAR_PORTABLE_PROBE)
 inline std::uint64_t LfMask(const unsigned char* p) {
   std::uint64_t mask = 0;
   for (std::size_t part = 0; part < kMaskBlock; part += 16) {
