@@ -63,10 +63,12 @@ exposure=$(systemd-analyze security --offline=true "$units/vellomar-update.servi
   sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
 echo "exposure of vellomar-update.service: ${exposure:-none}"
 check awk -v e="$exposure" 'BEGIN { exit !(e != "" && e + 0 <= 3.0) }'
-# The dependencies come from dpkg-shlibdeps: libc and Qt's widgets library at least.
+# The dependencies come from dpkg-shlibdeps: libc and Qt's widgets library at least; libcurl,
+# which the first fetch loads, is named by hand.
 depends=$(dpkg-deb -f "$deb" Depends)
 check grep -q 'libc6' <<<"$depends"
 check grep -q 'libqt6widgets6' <<<"$depends"
+check grep -q 'libcurl4 (>= 7.85.0)' <<<"$depends"
 
 lintian -I --no-tag-display-limit "$deb" >"$out/lintian" 2>&1
 cat "$out/lintian"
