@@ -962,6 +962,33 @@ struct MergeWriter::Impl {
     std::size_t pos = 0;  // start of the text not yet written; always a line start
     Event event = scanner.Next(0);
     while (event.pos != kNotFound) {
+      if constexpr (!kRewrite.from.empty()) {
+        // The line of most block lists: the address to rewrite at its very start (so it is no
+        // comment) and no other event before its end (so no localhost, placeholder or second
+        // address), short, and no split to look for.
+        if (event.pos == pos && event.kind == kAddressEvent && !split_names) {
+          const auto [end, next] = scanner.LineEndAfter(pos);
+          const Event following = scanner.Next(pos + 1);
+          if (following.pos >= end && end - pos <= kLongLine) {
+            const std::size_t rest = end - pos - kRewrite.from.size();
+            char* to = Room(kRewrite.to.size() + rest + kLineEndText.size());
+            std::memcpy(to, kRewrite.to.data(), kRewrite.to.size());
+            to += kRewrite.to.size();
+            CopyBytes(to, text.data() + pos + kRewrite.from.size(), rest);
+            to += rest;
+            if (next == kNotFound) {
+              pending_size += kRewrite.to.size() + rest;
+              return;
+            }
+            std::memcpy(to, kLineEndText.data(), kLineEndText.size());
+            pending_size += kRewrite.to.size() + rest + kLineEndText.size();
+            pos = next;
+            // Under LF the CR of a CR LF line end is an event of the line just written.
+            event = following.pos >= pos ? following : scanner.Next(pos);
+            continue;
+          }
+        }
+      }
       const std::size_t start = LineStart(text, pos, event.pos, kLineEnd);
       if (start != pos) EmitLines(text.substr(pos, start - pos));
       const auto [end, next] = scanner.LineEndAfter(event.pos);

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
+#include <random>
 #include <regex>
 #include <tuple>
 #include <utility>
@@ -152,6 +153,19 @@ std::string ModelOfTheRules(const std::string& text, AddressMode mode, support::
   }
 }
 
+// Lines drawn at random from the fragments the rules react to (the placeholders have tests of
+// their own): far more combinations than the examples, and long enough that every kind of event
+// falls on every place of the scanner's blocks.
+std::string RandomLines() {
+  static constexpr std::string_view kFragments[] = {
+      "127.0.0.1 ", "0.0.0.0 ", "127.0.0.1", "0.0.0.0", "a.example", "b", " ",  "\t",
+      "\n",         "\n",       "\r\n",      "\r",      "#",         "localhost", "::1", "0."};
+  std::mt19937 random(2026);
+  std::string text;
+  while (text.size() < 30000) text += kFragments[random() % std::size(kFragments)];
+  return text;
+}
+
 TEST(MergeWriterTest, AgreesWithAPlainModelOfTheRulesOnEveryKindOfLine) {
   const std::string lines =
       "\n# c 127.0.0.1 0.0.0.0 localhost\n   # spaced 127.0.0.1\n\t# tabbed 127.0.0.1 0.0.0.0\n"
@@ -171,7 +185,7 @@ TEST(MergeWriterTest, AgreesWithAPlainModelOfTheRulesOnEveryKindOfLine) {
   for (support::LineEnd le : kBothLineEnds) {
     for (AddressMode mode : {kNoChange, kUse127, kUse0000}) {
       for (platform::OsFamily os : {kPosix, kWindows}) {
-        for (const std::string& text : {In(le, lines), mixed}) {
+        for (const std::string& text : {In(le, lines), mixed, RandomLines()}) {
           for (const std::size_t piece : kPieceSizes) {
             TempDir dir;
             // Rules on names that leave nothing out take the slow path, to the same bytes.
