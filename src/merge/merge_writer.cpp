@@ -989,6 +989,24 @@ struct MergeWriter::Impl {
           }
         }
       }
+      if constexpr (kLf) {
+        // A CR LF that comes first ends a line of no other event, after lines of none: all of
+        // it is copied, and the line end written as LF.
+        if (event.kind == kCrLfEvent && !split_names) {
+          const std::size_t size = event.pos - pos;
+          if (char* to = Room(size + 1)) {
+            CopyBytes(to, text.data() + pos, size);
+            to[size] = '\n';
+            pending_size += size + 1;
+          } else {
+            Emit(text.substr(pos, size));
+            Emit(kLineEndText);
+          }
+          pos = event.pos + 2;
+          event = scanner.Next(pos);
+          continue;
+        }
+      }
       const std::size_t start = LineStart(text, pos, event.pos, kLineEnd);
       if (start != pos) EmitLines(text.substr(pos, start - pos));
       const auto [end, next] = scanner.LineEndAfter(event.pos);
