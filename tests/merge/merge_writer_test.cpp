@@ -438,6 +438,7 @@ TEST(MergeWriterTest, FailedWriteLeavesTheOldFileAndNoTemporaryFile) {
     writer.AddSource("H_a.txt", "0.0.0.0 a");
     writer.AddSource("H_b.txt", std::string_view(static_cast<const char*>(mapped), cap));
     EXPECT_EQ(writer.Commit(), Result::kTooLarge);
+    EXPECT_EQ(entries(), 2);  // the temporary file is gone with the refusal
   }
   ::munmap(mapped, cap);
 #endif
