@@ -293,8 +293,8 @@ __attribute__((target("avx2"))) BlockMasks ProbeBlockAvx2(const unsigned char* p
     }
     if constexpr (kFindCrLf) found = _mm256_or_si256(found, BytesEqual(b0, '\r'));
     masks.events |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(found))} << part;
-    masks.lf |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(BytesEqual(b0, '\n')))}
-                << part;
+    const __m256i lf = BytesEqual(b0, '\n');
+    masks.lf |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(lf))} << part;
   }
   return masks;
 }
@@ -316,13 +316,15 @@ BlockMasks ProbeBlock(const unsigned char* p) {
     const __m128i b1 = load(1);
     const __m128i b2 = load(2);
     __m128i found = _mm_and_si128(BytesEqual(b2, 'c'), BytesEqual(load(5), 'h'));
-    found = _mm_or_si128(found, _mm_and_si128(BytesEqual(b0, '#'), _mm_or_si128(BytesEqual(b1, 'C'),
-                                                                                 BytesEqual(b1, 'H'))));
+    found = _mm_or_si128(
+        found, _mm_and_si128(BytesEqual(b0, '#'),
+                             _mm_or_si128(BytesEqual(b1, 'C'), BytesEqual(b1, 'H'))));
     if constexpr (kMode == AddressMode::kUse0000) {
       found = _mm_or_si128(found, _mm_and_si128(BytesEqual(b1, '2'), BytesEqual(b2, '7')));
     } else if constexpr (kMode == AddressMode::kUse127) {
-      found = _mm_or_si128(found, _mm_and_si128(_mm_and_si128(BytesEqual(b0, '0'), BytesEqual(b1, '.')),
-                                                BytesEqual(load(6), '0')));
+      found = _mm_or_si128(
+          found, _mm_and_si128(_mm_and_si128(BytesEqual(b0, '0'), BytesEqual(b1, '.')),
+                               BytesEqual(load(6), '0')));
     }
     if constexpr (kFindCrLf) found = _mm_or_si128(found, BytesEqual(b0, '\r'));
     masks.events |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(found))} << part;
@@ -336,7 +338,8 @@ template <AddressMode kMode, bool kFindCrLf>
 BlockMasks ProbeBlock(const unsigned char* p) {
   BlockMasks masks;
   for (std::size_t i = 0; i < kMaskBlock; ++i, ++p) {
-    bool found = ((p[2] == 'c') & (p[5] == 'h')) | ((p[0] == '#') & ((p[1] == 'C') | (p[1] == 'H')));
+    bool found =
+        ((p[2] == 'c') & (p[5] == 'h')) | ((p[0] == '#') & ((p[1] == 'C') | (p[1] == 'H')));
     if constexpr (kMode == AddressMode::kUse0000) {
       found |= (p[1] == '2') & (p[2] == '7');
     } else if constexpr (kMode == AddressMode::kUse127) {

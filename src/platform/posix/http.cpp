@@ -41,7 +41,8 @@ const CurlLibrary* Curl() {
     static CurlLibrary library;
     bool complete = true;
     const auto bind = [&](auto& function, const char* name) {
-      function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(::dlsym(handle, name));
+      using Function = std::remove_reference_t<decltype(function)>;
+      function = reinterpret_cast<Function>(::dlsym(handle, name));
       complete = complete && function != nullptr;
     };
     bind(library.global_init, "curl_global_init");
