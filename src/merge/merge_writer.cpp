@@ -19,6 +19,14 @@
 #include "support/text.h"
 #include "support/write_behind.h"
 
+#if defined(__GNUC__)
+#define VELLOMAR_NOINLINE __attribute__((noinline))
+#define VELLOMAR_ALWAYS_INLINE __attribute__((always_inline))
+#else
+#define VELLOMAR_NOINLINE
+#define VELLOMAR_ALWAYS_INLINE
+#endif
+
 namespace vellomar::merge {
 namespace {
 
@@ -262,6 +270,10 @@ constexpr std::size_t kMaskBlock = 64;
 #if defined(__SSE2__) && !defined(VELLOMAR_PORTABLE_PROBE)
 inline __m128i BytesEqual(__m128i bytes, char c) { return _mm_cmpeq_epi8(bytes, _mm_set1_epi8(c)); }
 
+inline __m128i Load16(const unsigned char* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(VELLOMAR_NO_AVX2_PROBE)
 // The same 32 bytes at a time, for processors that have AVX2.
 #define VELLOMAR_HAS_AVX2_PROBE 1
@@ -270,17 +282,19 @@ __attribute__((target("avx2"))) inline __m256i BytesEqual(__m256i bytes, char c)
   return _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(c));
 }
 
+__attribute__((target("avx2"))) inline __m256i Load32(const unsigned char* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
 template <AddressMode kMode, bool kFindCrLf>
 __attribute__((target("avx2"))) BlockMasks ProbeBlockAvx2(const unsigned char* p) {
   BlockMasks masks;
   for (std::size_t part = 0; part < kMaskBlock; part += 32) {
-    const auto load = [p, part](std::size_t at) __attribute__((target("avx2"))) {
-      return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + part + at));
-    };
-    const __m256i b0 = load(0);
-    const __m256i b1 = load(1);
-    const __m256i b2 = load(2);
-    __m256i found = _mm256_and_si256(BytesEqual(b2, 'c'), BytesEqual(load(5), 'h'));
+    const unsigned char* const at = p + part;
+    const __m256i b0 = Load32(at);
+    const __m256i b1 = Load32(at + 1);
+    const __m256i b2 = Load32(at + 2);
+    __m256i found = _mm256_and_si256(BytesEqual(b2, 'c'), BytesEqual(Load32(at + 5), 'h'));
     found = _mm256_or_si256(
         found, _mm256_and_si256(BytesEqual(b0, '#'),
                                 _mm256_or_si256(BytesEqual(b1, 'C'), BytesEqual(b1, 'H'))));
@@ -289,7 +303,7 @@ __attribute__((target("avx2"))) BlockMasks ProbeBlockAvx2(const unsigned char* p
     } else if constexpr (kMode == AddressMode::kUse127) {
       found = _mm256_or_si256(
           found, _mm256_and_si256(_mm256_and_si256(BytesEqual(b0, '0'), BytesEqual(b1, '.')),
-                                  BytesEqual(load(6), '0')));
+                                  BytesEqual(Load32(at + 6), '0')));
     }
     if constexpr (kFindCrLf) found = _mm256_or_si256(found, BytesEqual(b0, '\r'));
     masks.events |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(found))} << part;
@@ -309,22 +323,20 @@ template <AddressMode kMode, bool kFindCrLf>
 BlockMasks ProbeBlock(const unsigned char* p) {
   BlockMasks masks;
   for (std::size_t part = 0; part < kMaskBlock; part += 16) {
-    const auto load = [p, part](std::size_t at) {
-      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + part + at));
-    };
-    const __m128i b0 = load(0);
-    const __m128i b1 = load(1);
-    const __m128i b2 = load(2);
-    __m128i found = _mm_and_si128(BytesEqual(b2, 'c'), BytesEqual(load(5), 'h'));
+    const unsigned char* const at = p + part;
+    const __m128i b0 = Load16(at);
+    const __m128i b1 = Load16(at + 1);
+    const __m128i b2 = Load16(at + 2);
+    __m128i found = _mm_and_si128(BytesEqual(b2, 'c'), BytesEqual(Load16(at + 5), 'h'));
     found = _mm_or_si128(
-        found, _mm_and_si128(BytesEqual(b0, '#'),
-                             _mm_or_si128(BytesEqual(b1, 'C'), BytesEqual(b1, 'H'))));
+        found,
+        _mm_and_si128(BytesEqual(b0, '#'), _mm_or_si128(BytesEqual(b1, 'C'), BytesEqual(b1, 'H'))));
     if constexpr (kMode == AddressMode::kUse0000) {
       found = _mm_or_si128(found, _mm_and_si128(BytesEqual(b1, '2'), BytesEqual(b2, '7')));
     } else if constexpr (kMode == AddressMode::kUse127) {
-      found = _mm_or_si128(
-          found, _mm_and_si128(_mm_and_si128(BytesEqual(b0, '0'), BytesEqual(b1, '.')),
-                               BytesEqual(load(6), '0')));
+      found =
+          _mm_or_si128(found, _mm_and_si128(_mm_and_si128(BytesEqual(b0, '0'), BytesEqual(b1, '.')),
+                                            BytesEqual(Load16(at + 6), '0')));
     }
     if constexpr (kFindCrLf) found = _mm_or_si128(found, BytesEqual(b0, '\r'));
     masks.events |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(found))} << part;
@@ -450,10 +462,7 @@ class EventScanner {
     }
   }
 
-#if defined(__GNUC__)
-  __attribute__((noinline))
-#endif
-  void LoadNearEnd(std::size_t base) {
+  VELLOMAR_NOINLINE void LoadNearEnd(std::size_t base) {
     // A copy padded with zero bytes, which no pattern holds.
     const std::size_t left = text_.size() - base;
     unsigned char padded[kMaskBlock + kProbeReach + 32] = {};
@@ -535,10 +544,7 @@ std::size_t AfterLastBreak(std::string_view piece, bool lf) {
 // memcpy for the short pieces that most lines are made of: two overlapping copies of a fixed
 // size cost a few instructions, where a copy of unknown length costs a call or a slow string
 // instruction.
-#if defined(__GNUC__)
-__attribute__((always_inline))
-#endif
-inline void CopyBytes(char* to, const char* from, std::size_t size) {
+VELLOMAR_ALWAYS_INLINE inline void CopyBytes(char* to, const char* from, std::size_t size) {
   if (size > 64) {
     std::memcpy(to, from, size);
   } else if (size > 32) {

@@ -46,7 +46,7 @@ class WriteBehind {
   const char* queued_ = nullptr;  // a block submitted and not yet written
   std::size_t queued_size_ = 0;
   bool stopping_ = false;
-  std::thread writer_;  // started by the first submit; none when no thread could be started
+  std::thread writer_;   // started by the first submit; none when no thread could be started
   bool direct_ = false;  // no thread: blocks are written as they are submitted
 };
 

@@ -158,7 +158,7 @@ std::string ModelOfTheRules(const std::string& text, AddressMode mode, support::
 // falls on every place of the scanner's blocks.
 std::string RandomLines() {
   static constexpr std::string_view kFragments[] = {
-      "127.0.0.1 ", "0.0.0.0 ", "127.0.0.1", "0.0.0.0", "a.example", "b", " ",  "\t",
+      "127.0.0.1 ", "0.0.0.0 ", "127.0.0.1", "0.0.0.0", "a.example", "b",         " ",   "\t",
       "\n",         "\n",       "\r\n",      "\r",      "#",         "localhost", "::1", "0."};
   std::mt19937 random(2026);
   std::string text;
