@@ -13,15 +13,25 @@
 
 namespace vellomar::install {
 
-Sameness CompareFiles(const std::string& a, const std::string& b, const CompareOptions& options) {
+namespace {
+
+// Opens both files as the whole-file reader opens them (hidden names and marked files are not
+// there); false when either cannot be opened.
+bool OpenBoth(const std::string& a, const std::string& b, platform::InputFile& file_a,
+              platform::InputFile& file_b) {
   platform::ReadStatus status_a;
   platform::ReadStatus status_b;
-  // As the whole-file reader opens them: hidden names and marked files are not there.
-  platform::InputFile file_a = support::OpenForReading(a, {}, status_a);
-  platform::InputFile file_b = support::OpenForReading(b, {}, status_b);
-  if (status_a != platform::ReadStatus::kOk || status_b != platform::ReadStatus::kOk) {
-    return Sameness::kDifferent;
-  }
+  file_a = support::OpenForReading(a, {}, status_a);
+  file_b = support::OpenForReading(b, {}, status_b);
+  return status_a == platform::ReadStatus::kOk && status_b == platform::ReadStatus::kOk;
+}
+
+}  // namespace
+
+Sameness CompareFiles(const std::string& a, const std::string& b, const CompareOptions& options) {
+  platform::InputFile file_a;
+  platform::InputFile file_b;
+  if (!OpenBoth(a, b, file_a, file_b)) return Sameness::kDifferent;
   const std::uint64_t size = file_a.Facts().size;
   if (size != file_b.Facts().size) return Sameness::kDifferent;
   // Two blocks of one allocation, never larger than the files need.
@@ -50,13 +60,9 @@ Sameness CompareFiles(const std::string& a, const std::string& b, const CompareO
 }
 
 Sameness CompareApartFromCreated(const std::string& a, const std::string& b) {
-  platform::ReadStatus status_a;
-  platform::ReadStatus status_b;
-  platform::InputFile file_a = support::OpenForReading(a, {}, status_a);
-  platform::InputFile file_b = support::OpenForReading(b, {}, status_b);
-  if (status_a != platform::ReadStatus::kOk || status_b != platform::ReadStatus::kOk) {
-    return Sameness::kDifferent;
-  }
+  platform::InputFile file_a;
+  platform::InputFile file_b;
+  if (!OpenBoth(a, b, file_a, file_b)) return Sameness::kDifferent;
   try {
     support::LineReader lines_a(file_a);
     support::LineReader lines_b(file_b);
